@@ -1,0 +1,44 @@
+# Source lists, by folder. New files are picked up at the next build.
+macro(velmora_glob var)
+  file(GLOB ${var} CONFIGURE_DEPENDS ${ARGN})
+endmacro()
+
+velmora_glob(VELMORA_HOST_SHARED_SOURCES ${CMAKE_SOURCE_DIR}/host/shared/*.cpp)
+velmora_glob(VELMORA_SDK_SOURCES ${CMAKE_SOURCE_DIR}/sdk/*.cpp ${CMAKE_SOURCE_DIR}/sdk/zof/*.cpp)
+velmora_glob(VELMORA_SRC_SOURCES
+  ${CMAKE_SOURCE_DIR}/src/plugin/*.cpp
+  ${CMAKE_SOURCE_DIR}/src/server/*.cpp
+  ${CMAKE_SOURCE_DIR}/src/engine/*.cpp)
+velmora_glob(VELMORA_PLATFORM_SOURCES ${CMAKE_SOURCE_DIR}/platform/common/*.cpp)
+set(VELMORA_DLL_EXTRA_SOURCES "")
+if(VELMORA_WINDOWS)
+  velmora_glob(_ui ${CMAKE_SOURCE_DIR}/src/ui/*.cpp)
+  velmora_glob(_plat ${CMAKE_SOURCE_DIR}/platform/win32/*.cpp)
+  velmora_glob(VELMORA_DLL_EXTRA_SOURCES ${CMAKE_SOURCE_DIR}/res/*.rc)
+  list(APPEND VELMORA_SRC_SOURCES ${_ui})
+  list(APPEND VELMORA_PLATFORM_SOURCES ${_plat})
+else()
+  velmora_glob(_plat ${CMAKE_SOURCE_DIR}/platform/posix/*.cpp)
+  list(APPEND VELMORA_PLATFORM_SOURCES ${_plat})
+endif()
+
+# The GCC runtime DLLs go beside every Windows binary.
+function(velmora_copy_mingw_runtime)
+  if(NOT VELMORA_WINDOWS)
+    return()
+  endif()
+  file(MAKE_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+  foreach(dll libstdc++-6.dll libgcc_s_dw2-1.dll libwinpthread-1.dll)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
+      OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT EXISTS "${path}")
+      find_file(path_${dll} ${dll} PATHS /usr/i686-w64-mingw32/lib NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+      set(path ${path_${dll}})
+    endif()
+    if(NOT EXISTS "${path}")
+      message(FATAL_ERROR "mingw runtime ${dll} not found")
+    endif()
+    file(COPY ${path} DESTINATION ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+  endforeach()
+endfunction()
+velmora_copy_mingw_runtime()

@@ -1,0 +1,1 @@
+// Anchors the platform library; the layers live beside it.

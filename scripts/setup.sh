@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Idempotent machine set-up: Debian packages (native build, Windows cross
+# toolchain, Wine, peers and encoders) and the cross-built Windows
+# dependencies, cached outside the clone.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config dpkg-dev
+  libpoco-dev libgtest-dev libgmock-dev googletest libsoxr-dev
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-tools
+  wine wine32:i386 xvfb xauth x11-apps imagemagick
+  icecast2 microsocks dante-server
+  lame vorbis-tools flac opus-tools ffmpeg
+  curl python3 procps
+)
+
+need_install=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+  need_install=1
+fi
+
+# Source entries for 'apt-get source', derived from the binary ones.
+src_list=/etc/apt/sources.list.d/velmora-deb-src.sources
+if [ ! -f "$src_list" ]; then
+  tmp=$(mktemp)
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] || continue
+    case "$f" in *velmora*) continue ;; esac
+    # keep only stanzas that are plain Debian archives (no extra Architectures limit)
+    awk 'BEGIN{RS=""; ORS="\n\n"} /Types:[[:space:]]*deb([[:space:]]|$)/ && !/Architectures:/ {gsub(/Types:[[:space:]]*deb([[:space:]]|$)/,"Types: deb-src\n"); print}' "$f" >>"$tmp"
+  done
+  if [ -f /etc/apt/sources.list ]; then
+    grep -E '^deb[[:space:]]' /etc/apt/sources.list | sed 's/^deb[[:space:]]/deb-src /' >"${src_list%.sources}.list" || true
+  fi
+  $SUDO install -m 0644 "$tmp" "$src_list"
+  rm -f "$tmp"
+  need_install=1
+fi
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ] || [ $need_install -eq 1 ]; then
+  # Packages such as icecast2 and danted must not start system services here.
+  if [ ! -e /usr/sbin/policy-rc.d ]; then
+    printf '#!/bin/sh\nexit 101\n' | $SUDO tee /usr/sbin/policy-rc.d >/dev/null
+    $SUDO chmod +x /usr/sbin/policy-rc.d
+  fi
+  $SUDO apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}" \
+    || DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q "${missing[@]}"
+fi
+
+# Cross-built Windows dependencies (Poco, GoogleTest, soxr).
+"$here/build-win-deps.sh"

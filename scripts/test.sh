@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds both targets and runs every test: native Linux, native under
+# ASan+UBSan, and the Windows build under Wine. Installs what it needs first.
+set -uo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+root="$(dirname "$here")"
+cd "$root"
+JOBS="${VELMORA_JOBS:-$(nproc)}"
+BUILD="${VELMORA_BUILD_DIR:-$root/build}"
+
+bash "$here/setup.sh" || { echo "setup failed"; exit 1; }
+
+passed=0
+failed=0
+status=0
+summary=()
+
+run_suite() { # name build-dir cmake-args...
+  local name="$1" dir="$2"
+  shift 2
+  echo "===== $name: configure and build"
+  if ! cmake -S "$root" -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1; then
+    cat "$dir.configure.log"; echo "===== $name: configure FAILED"; status=1; summary+=("$name: configure failed"); return
+  fi
+  if ! cmake --build "$dir" -j "$JOBS"; then
+    echo "===== $name: build FAILED"; status=1; summary+=("$name: build failed"); return
+  fi
+  echo "===== $name: tests"
+  local log="$dir.ctest.log"
+  (cd "$dir" && ctest --output-on-failure -j "$JOBS" --timeout 900) 2>&1 | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  local line total fails
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n1)
+  if [ -n "$line" ]; then
+    total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+    fails=$(sed -E 's/.*passed, ([0-9]+) tests failed.*/\1/' <<<"$line")
+    passed=$((passed + total - fails)); failed=$((failed + fails))
+  fi
+  if [ "$rc" -ne 0 ] || [ -z "$line" ]; then
+    status=1; summary+=("$name: FAILED (${line:-no tests ran})")
+  else
+    summary+=("$name: $line")
+  fi
+}
+
+mkdir -p "$BUILD"
+run_suite linux "$BUILD/linux" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}" \
+  run_suite linux-asan "$BUILD/linux-asan" -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON
+run_suite windows "$BUILD/win32" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw32.cmake"
+
+echo "===== summary"
+printf '%s\n' "${summary[@]}"
+echo "$passed passed, $failed failed"
+exit $status

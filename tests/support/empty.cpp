@@ -1,0 +1,1 @@
+// Keeps the fixture library non-empty.
