@@ -1,1 +1,0 @@
-// Anchors the platform library; the layers live beside it.

@@ -1,0 +1,1 @@
+// Anchors the Windows platform library; the layers live beside it.

@@ -1,0 +1,29 @@
+#pragma once
+// Shared utilities of the component.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// UTF-16 (wchar_t; UTF-32 where wchar_t is 32 bits) to UTF-8 and back.
+// Throw std::range_error on invalid input.
+std::string toUtf8(const std::wstring& text);
+std::wstring fromUtf8(const std::string& text);
+
+// Percent-encodes a text for an HTTP query; "#&=+" are encoded too.
+std::string urlEncode(const std::string& text);
+
+// "velmora/1.4.1"
+std::string userAgent();
+
+// Fills `header` with the 44-byte WAV header and returns it.
+std::vector<std::uint8_t>& makeWavHeader(std::vector<std::uint8_t>& header, int channels, int sample_rate, int bits);
+
+// True when a file-system object of that (UTF-8) name exists; relative
+// names count from the current directory.
+bool fileExists(const std::string& path);
+
+#if defined(_WIN32)
+#include <windows.h>
+// Puts the text on the clipboard as Unicode text; reports nothing.
+void copyToClipboard(HWND owner, const std::wstring& text);
+#endif
