@@ -3,6 +3,7 @@
 #include "filesystem.h"
 
 #include <algorithm>
+#include <atomic>
 
 using kestrune_io::abort_callback;
 
@@ -169,3 +170,104 @@ void copy_object(file_object& source, file_object& destination, std::uint64_t n,
 }
 
 } // namespace filesystem_util
+
+// ---- file systems ----------------------------------------------------------------
+
+const GUID filesystem::class_guid = {0x2FBCE1E5, 0x902E, 0x49E0, {0xB9, 0xCF, 0xCE, 0x0F, 0xBA, 0x76, 0x53, 0x48}};
+
+namespace {
+std::atomic<filesystem_enumerator> g_enumerator{nullptr};
+} // namespace
+
+filesystem_enumerator set_filesystem_enumerator(filesystem_enumerator enumerator) {
+    return g_enumerator.exchange(enumerator);
+}
+
+filesystem_ptr filesystem::g_get_interface(const char* path) {
+    const filesystem_enumerator enumerate = g_enumerator.load();
+    if (enumerate != nullptr) {
+        for (t_size index = 0;; ++index) {
+            filesystem_ptr fs = enumerate(index);
+            if (!fs) break;
+            if (fs->is_our_path(path)) return fs;
+        }
+    }
+    throw kestrune_io::exception_io_no_handler_for_path();
+}
+
+file_ptr filesystem::g_open(const char* path, open_mode mode, abort_callback& abort) {
+    return g_get_interface(path)->open(path, mode, abort);
+}
+
+void filesystem::g_remove(const char* path, abort_callback& abort) { g_get_interface(path)->remove(path, abort); }
+
+namespace {
+
+// Runs `attempt` until it succeeds, retrying the conflicts that a moment's
+// wait can end.
+template <typename Attempt>
+void retry_conflicts(Attempt attempt, abort_callback& abort) {
+    constexpr double timeout = 1.0;
+    tick_timer timer;
+    timer.start();
+    for (;;) {
+        try {
+            attempt();
+            return;
+        } catch (const kestrune_io::exception_io_sharing_violation&) {
+            if (timer.elapsed_seconds() > timeout) throw;
+        } catch (const kestrune_io::exception_io_denied&) {
+            if (timer.elapsed_seconds() > timeout) throw;
+        } catch (const kestrune_io::exception_io_already_exists&) {
+            if (timer.elapsed_seconds() > timeout) throw;
+        }
+        abort.sleep();
+    }
+}
+
+} // namespace
+
+void filesystem::g_remove_with_retry(const char* path, abort_callback& abort) {
+    retry_conflicts([&] { g_remove(path, abort); }, abort);
+}
+
+bool directory_callback_remove_tree::on_entry(filesystem& owner, abort_callback& abort, const char* path,
+                                              bool is_directory, std::uint64_t, std::uint64_t) {
+    if (is_directory) owner.list_directory(path, *this, abort);
+    try {
+        owner.remove(path, abort);
+    } catch (const kestrune_io::exception_io_not_found&) {
+    }
+    return true;
+}
+
+bool directory_callback_remove_old_files::on_entry(filesystem& owner, abort_callback& abort, const char* path,
+                                                   bool is_directory, std::uint64_t, std::uint64_t timestamp) {
+    if (!is_directory && timestamp < m_limit) retry_conflicts([&] { owner.remove(path, abort); }, abort);
+    return true;
+}
+
+bool directory_callback_copy_tree::on_entry(filesystem& owner, abort_callback& abort, const char* path,
+                                            bool is_directory, std::uint64_t, std::uint64_t) {
+    const t_size restore = m_target.length();
+    try {
+        m_target.append(path + zof::filename_start(path));
+        if (is_directory) {
+            try {
+                filesystem::g_get_interface(m_target.text())->create_directory(m_target.text(), abort);
+            } catch (const kestrune_io::exception_io_already_exists&) {
+            }
+            m_target.append("\\");
+            owner.list_directory(path, *this, abort);
+        } else {
+            file_ptr source = owner.open(path, filesystem::open_mode_read, abort);
+            file_ptr target = filesystem::g_open(m_target.text(), filesystem::open_mode_write_new, abort);
+            filesystem_util::copy_object(*source, *target, filesystem_util::get_size_ex(*source, abort), abort);
+        }
+    } catch (...) {
+        m_target.cut(restore);
+        throw;
+    }
+    m_target.cut(restore);
+    return true;
+}

@@ -116,3 +116,82 @@ private:
 };
 
 } // namespace filesystem_util
+
+// ---- the player's file systems ----------------------------------------------------
+
+class filesystem;
+using filesystem_ptr = std::shared_ptr<filesystem>;
+
+// Called by a directory listing once per entry; answers whether to go on.
+class directory_callback {
+public:
+    virtual bool on_entry(filesystem& owner, kestrune_io::abort_callback& abort, const char* path, bool is_directory,
+                          std::uint64_t size, std::uint64_t timestamp) = 0;
+
+protected:
+    ~directory_callback() = default;
+};
+
+// One of the player's file systems: it answers whether a path is its own,
+// and opens, removes, creates and lists files and directories there.
+class filesystem {
+public:
+    // The service class of file systems: {2FBCE1E5-902E-49E0-B9CF-CE0FBA765348}.
+    static const GUID class_guid;
+
+    enum open_mode { open_mode_read, open_mode_write_existing, open_mode_write_new };
+
+    virtual bool is_our_path(const char* path) = 0;
+    virtual file_ptr open(const char* path, open_mode mode, kestrune_io::abort_callback& abort) = 0;
+    virtual void remove(const char* path, kestrune_io::abort_callback& abort) = 0;
+    virtual void create_directory(const char* path, kestrune_io::abort_callback& abort) = 0;
+    virtual void list_directory(const char* path, directory_callback& callback, kestrune_io::abort_callback& abort) = 0;
+    virtual ~filesystem() = default;
+
+    // The instance that serves `path`: the first, in service order, that
+    // calls it its own; exception_io_no_handler_for_path when none does.
+    static filesystem_ptr g_get_interface(const char* path);
+    static file_ptr g_open(const char* path, open_mode mode, kestrune_io::abort_callback& abort);
+    static void g_remove(const char* path, kestrune_io::abort_callback& abort);
+    // Removal that waits out sharing conflicts: a sharing violation, a
+    // denial or an "already exists" is retried every 50 ms (abort-aware) for
+    // up to a second, then passed on.
+    static void g_remove_with_retry(const char* path, kestrune_io::abort_callback& abort);
+};
+
+// The instances of the file-system service class, by index 0, 1, 2 ...;
+// null past the last. The service layer installs it; without one no path
+// has a handler. Returns the previous enumerator.
+using filesystem_enumerator = filesystem_ptr (*)(t_size index);
+filesystem_enumerator set_filesystem_enumerator(filesystem_enumerator enumerator);
+
+// Directory walks (each answers true: the listing goes on).
+
+// Removes a tree, contents first; entries already gone are passed over.
+class directory_callback_remove_tree : public directory_callback {
+public:
+    bool on_entry(filesystem& owner, kestrune_io::abort_callback& abort, const char* path, bool is_directory,
+                  std::uint64_t size, std::uint64_t timestamp) override;
+};
+
+// Removes the files whose time stamp is earlier than a limit.
+class directory_callback_remove_old_files : public directory_callback {
+public:
+    explicit directory_callback_remove_old_files(std::uint64_t limit) : m_limit(limit) {}
+    bool on_entry(filesystem& owner, kestrune_io::abort_callback& abort, const char* path, bool is_directory,
+                  std::uint64_t size, std::uint64_t timestamp) override;
+
+private:
+    std::uint64_t m_limit;
+};
+
+// Copies a tree below a target directory path (ending with a separator).
+class directory_callback_copy_tree : public directory_callback {
+public:
+    explicit directory_callback_copy_tree(const char* target) : m_target(target) {}
+    bool on_entry(filesystem& owner, kestrune_io::abort_callback& abort, const char* path, bool is_directory,
+                  std::uint64_t size, std::uint64_t timestamp) override;
+
+private:
+    zof::string8 m_target;
+};
