@@ -133,13 +133,13 @@ public:
         const t_size count = strlen_max(text, max);
         const t_size total = m_length + count;
         if (total < m_length || total > N) throw exception_overflow();
-        std::memcpy(m_data + m_length, text, count);
+        if (count) std::memcpy(m_data + m_length, text, count);
         m_length = total;
         m_data[m_length] = 0;
     }
     const char* text() const override { return m_data; }
     void assign(const char* text, t_size max = infinite_size) override {
-        if (text >= m_data && text < m_data + sizeof(m_data)) {
+        if (text != nullptr && text >= m_data && text < m_data + sizeof(m_data)) {
             // Own text: move it to the front.
             const t_size count = strlen_max(text, max);
             std::memmove(m_data, text, count);
