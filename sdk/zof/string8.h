@@ -130,10 +130,11 @@ public:
 
     // More than N bytes in all throws "Overflow" before anything is copied.
     void append(const char* text, t_size max = infinite_size) override {
+        if (text == nullptr) return; // a null text counts as empty
         const t_size count = strlen_max(text, max);
         const t_size total = m_length + count;
         if (total < m_length || total > N) throw exception_overflow();
-        if (count) std::memcpy(m_data + m_length, text, count);
+        std::memcpy(m_data + m_length, text, count);
         m_length = total;
         m_data[m_length] = 0;
     }
