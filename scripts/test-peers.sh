@@ -1,0 +1,177 @@
+#!/usr/bin/env bash
+# Test peers on loopback: icecast2, microsocks (open and with a password)
+# and danted, each on a free port of 127.0.0.1.
+#
+#   test-peers.sh icecast DIR PORT       config in DIR, then becomes icecast2
+#   test-peers.sh microsocks PORT [U P]  becomes microsocks (U/P: demand auth)
+#   test-peers.sh danted DIR PORT        config in DIR, then becomes danted
+#   test-peers.sh run PROGRAM [ARGS...]  starts every peer, runs PROGRAM with
+#                                        their ports in VELMORA_PEER_* and
+#                                        stops the peers by PID afterwards;
+#                                        a *.exe PROGRAM runs under Wine
+#
+# Native tests start single peers through the first three forms; the Windows
+# tests, which run under Wine and cannot start Linux programs, get theirs
+# through "run".
+set -u
+here="$(cd "$(dirname "$0")" && pwd)"
+
+# Fixed test credentials; tests/support/peers.h holds the same values.
+ICECAST_SOURCE_PASSWORD="hackme-source"
+ICECAST_ADMIN_USER="admin"
+ICECAST_ADMIN_PASSWORD="hackme-admin"
+SOCKS_USER="velmora"
+SOCKS_PASSWORD="socks-secret"
+
+# Mount /credN takes credentials "source:<password>" of N bytes in all.
+cred_password() { # N
+  local n=$(( $1 - 7 )) s=""
+  while [ ${#s} -lt "$n" ]; do s="${s}0123456789abcdefghijklmnopqrstuvwxyz"; done
+  printf '%s' "${s:0:$n}"
+}
+
+write_icecast_config() { # DIR PORT
+  local dir="$1" port="$2" owner=""
+  mkdir -p "$dir/log"
+  if [ "$(id -u)" = 0 ]; then
+    owner="<changeowner><user>nobody</user><group>nogroup</group></changeowner>"
+    chown -R nobody:nogroup "$dir/log" 2>/dev/null || chmod 777 "$dir/log"
+  fi
+  local mounts="" n
+  for n in 53 54 60; do
+    mounts="$mounts<mount><mount-name>/cred$n</mount-name><password>$(cred_password $n)</password></mount>"
+  done
+  cat >"$dir/icecast.xml" <<EOF
+<icecast>
+  <location>loopback</location>
+  <admin>test@localhost</admin>
+  <limits>
+    <clients>100</clients><sources>50</sources>
+    <queue-size>524288</queue-size><client-timeout>30</client-timeout>
+    <header-timeout>15</header-timeout><source-timeout>10</source-timeout>
+    <burst-on-connect>1</burst-on-connect><burst-size>65535</burst-size>
+  </limits>
+  <authentication>
+    <source-password>$ICECAST_SOURCE_PASSWORD</source-password>
+    <relay-password>$ICECAST_SOURCE_PASSWORD</relay-password>
+    <admin-user>$ICECAST_ADMIN_USER</admin-user>
+    <admin-password>$ICECAST_ADMIN_PASSWORD</admin-password>
+  </authentication>
+  <hostname>127.0.0.1</hostname>
+  <listen-socket><port>$port</port><bind-address>127.0.0.1</bind-address></listen-socket>
+  $mounts
+  <fileserve>1</fileserve>
+  <paths>
+    <basedir>$dir</basedir>
+    <logdir>$dir/log</logdir>
+    <webroot>/usr/share/icecast2/web</webroot>
+    <adminroot>/usr/share/icecast2/admin</adminroot>
+  </paths>
+  <logging>
+    <accesslog>access.log</accesslog><errorlog>error.log</errorlog><loglevel>3</loglevel>
+  </logging>
+  <security><chroot>0</chroot>$owner</security>
+</icecast>
+EOF
+}
+
+write_danted_config() { # DIR PORT
+  local dir="$1" port="$2"
+  mkdir -p "$dir"
+  cat >"$dir/danted.conf" <<EOF
+logoutput: $dir/danted.log
+internal: 127.0.0.1 port = $port
+external: 127.0.0.1
+socksmethod: none
+clientmethod: none
+user.privileged: root
+user.unprivileged: nobody
+client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }
+socks pass { from: 127.0.0.0/8 to: 127.0.0.0/8 command: connect }
+socks block { from: 0.0.0.0/0 to: 0.0.0.0/0 }
+EOF
+}
+
+port_open() { # PORT: true when something accepts on 127.0.0.1:PORT
+  (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
+}
+
+free_port() { # a port on which nothing listens now
+  local p i
+  for i in $(seq 1 200); do
+    p=$(( 20000 + RANDOM % 40000 ))
+    if ! port_open "$p" && ! ss -Htan "sport = :$p" 2>/dev/null | grep -q .; then
+      echo "$p"; return 0
+    fi
+  done
+  return 1
+}
+
+wait_port() { # PORT PID: waits up to 10 s for the peer to accept
+  local i
+  for i in $(seq 1 100); do
+    port_open "$1" && return 0
+    kill -0 "$2" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+
+case "${1:-}" in
+  icecast)
+    write_icecast_config "$2" "$3"
+    exec icecast2 -c "$2/icecast.xml" >"$2/icecast.out" 2>&1
+    ;;
+  microsocks)
+    # It logs every connection on standard output.
+    if [ $# -ge 4 ]; then exec microsocks -i 127.0.0.1 -p "$2" -u "$3" -P "$4" >/dev/null 2>&1; fi
+    exec microsocks -i 127.0.0.1 -p "$2" >/dev/null 2>&1
+    ;;
+  danted)
+    write_danted_config "$2" "$3"
+    exec danted -f "$2/danted.conf" -p "$2/danted.pid" >"$2/danted.out" 2>&1
+    ;;
+  run)
+    shift
+    work="$(mktemp -d /tmp/velmora-peers.XXXXXX)"
+    chmod 755 "$work"
+    pids=()
+    stop_peers() {
+      local p
+      for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+      for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
+      rm -rf "$work"
+    }
+    trap stop_peers EXIT
+    start_peer() { # VAR ARGS...: starts "$0 ARGS", exports VAR=port
+      local var="$1" port
+      shift
+      port=$(free_port) || { echo "test-peers: no free port" >&2; return 1; }
+      local args=("$@")
+      args=("${args[@]//@PORT@/$port}")
+      bash "$0" "${args[@]}" >"$work/$var.out" 2>&1 &
+      local pid=$!
+      pids+=("$pid")
+      if wait_port "$port" "$pid"; then
+        export "$var=$port"
+      else
+        echo "test-peers: ${args[0]} did not start:" >&2
+        cat "$work/$var.out" >&2
+      fi
+    }
+    command -v icecast2 >/dev/null && start_peer VELMORA_PEER_ICECAST_PORT icecast "$work/icecast" @PORT@
+    command -v microsocks >/dev/null && start_peer VELMORA_PEER_MICROSOCKS_PORT microsocks @PORT@
+    command -v microsocks >/dev/null && start_peer VELMORA_PEER_MICROSOCKS_AUTH_PORT microsocks @PORT@ "$SOCKS_USER" "$SOCKS_PASSWORD"
+    command -v danted >/dev/null && start_peer VELMORA_PEER_DANTED_PORT danted "$work/danted" @PORT@
+    export VELMORA_PEERS_FROM_WRAPPER=1
+    case "$1" in
+      *.exe) "$here/wine-run.sh" "$@" ;;
+      *) "$@" ;;
+    esac
+    exit $?
+    ;;
+  *)
+    sed -n '2,16p' "$0" >&2
+    exit 2
+    ;;
+esac

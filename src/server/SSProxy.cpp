@@ -1,0 +1,109 @@
+#include "SSProxy.h"
+
+#include <Poco/Exception.h>
+#include <Poco/Net/Net.h>
+
+#include <mutex>
+#include <vector>
+
+#include "console.h"
+
+const Poco::Timespan SSProxy::timeout(10, 0);
+
+SSProxy::~SSProxy() = default;
+
+void SSProxy::initializeNetwork()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { Poco::Net::initializeNetwork(); });
+}
+
+void SSProxy::open(const Poco::Net::SocketAddress& address)
+{
+    initializeNetwork();
+    StreamSocket::connect(address, timeout);
+    setSendTimeout(timeout);
+    setReceiveTimeout(timeout);
+}
+
+void SSProxy::connect(const Poco::Net::SocketAddress& proxy, const std::string& host, std::uint16_t port)
+{
+    if (host.empty() || host.size() > 255)
+        throw Poco::ApplicationException("The server's host name must have 1 to 255 characters to pass the proxy.");
+    open(proxy);
+    if (!greet())
+        throw Poco::ApplicationException("Socks5 Authorization was refused.");
+    console_print("velmora: Socks5 Authorization passed.");
+    if (!requestConnect(host, port))
+        throw Poco::ApplicationException("Connection to proxy was not established.");
+    console_print("velmora: Connection to proxy was established.");
+}
+
+bool SSProxy::greet()
+{
+    // Version 5, one method: no authentication.
+    const unsigned char hello[] = {0x05, 0x01, 0x00};
+    if (sendBytes(hello, sizeof hello) <= 0)
+        return false;
+    unsigned char reply[2];
+    return receiveFully(reply, sizeof reply) == sizeof reply && reply[1] == 0x00;
+}
+
+bool SSProxy::requestConnect(const std::string& host, std::uint16_t port)
+{
+    if (host.empty() || host.size() > 255)
+        return false;
+    std::vector<unsigned char> request = {0x05, 0x01, 0x00, 0x03, static_cast<unsigned char>(host.size())};
+    request.insert(request.end(), host.begin(), host.end());
+    request.push_back(static_cast<unsigned char>(port >> 8));
+    request.push_back(static_cast<unsigned char>(port & 0xFF));
+    if (sendBytes(request.data(), static_cast<int>(request.size())) != static_cast<int>(request.size()))
+        return false;
+
+    // Version, reply code, reserved, address type; then the bound address,
+    // which is read whole so that what follows is the server's.
+    unsigned char head[4];
+    if (receiveFully(head, sizeof head) != sizeof head || head[1] != 0x00)
+        return false;
+    std::size_t address_length;
+    switch (head[3]) {
+    case 0x01: address_length = 4; break;
+    case 0x04: address_length = 16; break;
+    case 0x03: {
+        unsigned char length;
+        if (receiveFully(&length, 1) != 1)
+            return false;
+        address_length = length;
+        break;
+    }
+    default: return false;
+    }
+    unsigned char bound[255 + 2];
+    return receiveFully(bound, address_length + 2) == address_length + 2;
+}
+
+void SSProxy::closeQuietly()
+{
+    try {
+        if (poll(Poco::Timespan(100000), SELECT_READ | SELECT_WRITE))
+            shutdown();
+    } catch (...) {
+        // Never connected, refused or already closed: nothing to shut down.
+    }
+    try {
+        close();
+    } catch (...) {
+    }
+}
+
+std::size_t SSProxy::receiveFully(void* buffer, std::size_t length)
+{
+    std::size_t received = 0;
+    while (received < length) {
+        int n = receiveBytes(static_cast<char*>(buffer) + received, static_cast<int>(length - received));
+        if (n <= 0)
+            break;
+        received += static_cast<std::size_t>(n);
+    }
+    return received;
+}

@@ -1,0 +1,43 @@
+#pragma once
+// The socket of every server connection: a stream socket that reaches its
+// server either directly or through a SOCKS5 proxy (no authentication,
+// CONNECT by host name, so that the proxy resolves the name).
+#include <Poco/Net/SocketAddress.h>
+#include <Poco/Net/StreamSocket.h>
+#include <Poco/Timespan.h>
+
+#include <cstdint>
+#include <string>
+
+class SSProxy : public Poco::Net::StreamSocket {
+public:
+    // Connect, send and receive time-out of every server connection.
+    static const Poco::Timespan timeout;
+
+    // Readies the platform's sockets (once per process; Windows needs it).
+    static void initializeNetwork();
+
+    SSProxy() = default;
+    virtual ~SSProxy();
+
+    using Poco::Net::StreamSocket::connect;
+
+    // Connects to `address` within the time-out and sets the send and
+    // receive time-outs.
+    void open(const Poco::Net::SocketAddress& address);
+
+    // Connects to the proxy at `proxy` and has it open the way to host and
+    // port. Throws Poco::ApplicationException when the proxy refuses.
+    void connect(const Poco::Net::SocketAddress& proxy, const std::string& host, std::uint16_t port);
+
+    // The two steps of connect: true when the proxy agrees.
+    bool greet();
+    bool requestConnect(const std::string& host, std::uint16_t port);
+
+    // Shuts down and closes the socket; never throws, whatever its state.
+    void closeQuietly();
+
+    // Receives exactly `length` bytes unless the peer closes first; returns
+    // the bytes received.
+    std::size_t receiveFully(void* buffer, std::size_t length);
+};

@@ -1,0 +1,71 @@
+#pragma once
+// A scripted TCP server on 127.0.0.1 for the replies a real server never
+// gives: each accepted connection is handed, in order, to the next handler
+// of the script, on the server's own thread.
+#include <Poco/Net/ServerSocket.h>
+#include <Poco/Net/StreamSocket.h>
+#include <Poco/Timespan.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class FakeConnection {
+public:
+    explicit FakeConnection(Poco::Net::StreamSocket socket);
+
+    // Reads up to and including the blank line that ends a request head
+    // (or until the peer closes or 5 s pass); returns it.
+    std::string readHead();
+    // Reads exactly `length` bytes, or fewer when the peer closes or 5 s
+    // pass.
+    std::string readBytes(std::size_t length);
+    // Sends the text; `bytewise` sends one byte per segment with a short
+    // pause, so the peer sees the reply split into single bytes.
+    void send(const std::string& text, bool bytewise = false);
+    // Waits until the peer closes the connection (at most `limit`),
+    // reading and keeping whatever it sends.
+    void waitForClose(Poco::Timespan limit = Poco::Timespan(30, 0));
+    void close();
+
+    // Everything received on this connection so far.
+    const std::string& received() const { return received_; }
+
+private:
+    bool receiveSome(std::size_t at_most);
+
+    Poco::Net::StreamSocket socket_;
+    std::string received_;
+};
+
+class FakeServer {
+public:
+    using Handler = std::function<void(FakeConnection&)>;
+
+    explicit FakeServer(std::vector<Handler> script);
+    ~FakeServer();
+    FakeServer(const FakeServer&) = delete;
+    FakeServer& operator=(const FakeServer&) = delete;
+
+    int port() const { return port_; }
+    // Waits (at most 30 s) until every handler has run; returns what each
+    // connection received, in order.
+    std::vector<std::string> finish();
+    // Connections accepted so far.
+    std::size_t accepted() const { return accepted_; }
+
+private:
+    void run();
+
+    std::vector<Handler> script_;
+    Poco::Net::ServerSocket listener_;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<std::size_t> accepted_{0};
+    std::mutex lock_;
+    std::vector<std::string> received_;
+    std::thread thread_;
+};

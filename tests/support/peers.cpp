@@ -1,0 +1,186 @@
+#include "peers.h"
+
+#include <Poco/Environment.h>
+#include <Poco/File.h>
+#include <Poco/NumberParser.h>
+#include <Poco/Path.h>
+#include <Poco/Process.h>
+#include <Poco/TemporaryFile.h>
+#include <Poco/Net/NetException.h>
+#include <Poco/Net/ServerSocket.h>
+#include <Poco/Net/SocketAddress.h>
+#include <Poco/Net/StreamSocket.h>
+
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "server/SSProxy.h"
+
+namespace peers {
+
+const char* const kIcecastSourcePassword = "hackme-source";
+const char* const kIcecastAdminUser = "admin";
+const char* const kIcecastAdminPassword = "hackme-admin";
+const char* const kSocksUser = "velmora";
+const char* const kSocksPassword = "socks-secret";
+
+std::string credentialPassword(int total_length)
+{
+    std::string pattern = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::string result;
+    while (result.size() < static_cast<std::size_t>(total_length - 7))
+        result += pattern;
+    return result.substr(0, static_cast<std::size_t>(total_length - 7));
+}
+
+bool required()
+{
+    return Poco::Environment::get("CI", "") == "true";
+}
+
+int freePort()
+{
+    SSProxy::initializeNetwork();
+    Poco::Net::ServerSocket socket(Poco::Net::SocketAddress("127.0.0.1", 0));
+    int result = socket.address().port();
+    socket.close();
+    return result;
+}
+
+namespace {
+
+const char* envName(Kind kind)
+{
+    switch (kind) {
+    case Kind::Icecast: return "VELMORA_PEER_ICECAST_PORT";
+    case Kind::Microsocks: return "VELMORA_PEER_MICROSOCKS_PORT";
+    case Kind::MicrosocksAuth: return "VELMORA_PEER_MICROSOCKS_AUTH_PORT";
+    case Kind::Danted: return "VELMORA_PEER_DANTED_PORT";
+    }
+    return "";
+}
+
+#ifndef _WIN32
+bool accepts(int port)
+{
+    try {
+        Poco::Net::StreamSocket probe;
+        probe.connect(Poco::Net::SocketAddress("127.0.0.1", static_cast<Poco::UInt16>(port)), Poco::Timespan(1, 0));
+        probe.close();
+        return true;
+    } catch (Poco::Exception&) {
+        return false;
+    }
+}
+
+std::string scriptPath()
+{
+    std::string root = Poco::Environment::get("VELMORA_SOURCE_DIR", "");
+    if (root.empty())
+        root = Poco::Path(__FILE__).parent().parent().parent().toString();
+    return Poco::Path(root).append("scripts/test-peers.sh").toString();
+}
+
+// One peer process, started through the script and stopped by PID.
+class PeerProcess {
+public:
+    PeerProcess(Kind kind, std::string* why)
+    {
+        port_ = freePort();
+        std::string p = std::to_string(port_);
+        Poco::Process::Args args{scriptPath()};
+        switch (kind) {
+        case Kind::Icecast:
+        case Kind::Danted: {
+            dir_ = Poco::TemporaryFile::tempName();
+            Poco::File(dir_).createDirectories();
+            args.push_back(kind == Kind::Icecast ? "icecast" : "danted");
+            args.push_back(dir_);
+            args.push_back(p);
+            break;
+        }
+        case Kind::Microsocks: args.insert(args.end(), {"microsocks", p}); break;
+        case Kind::MicrosocksAuth: args.insert(args.end(), {"microsocks", p, kSocksUser, kSocksPassword}); break;
+        }
+        const char* program = kind == Kind::Icecast ? "icecast2" : kind == Kind::Danted ? "danted" : "microsocks";
+        const char* dirs[] = {"/usr/bin/", "/usr/sbin/", "/usr/local/bin/", "/usr/local/sbin/"};
+        bool found = false;
+        for (const char* d : dirs)
+            found = found || Poco::File(std::string(d) + program).exists();
+        if (!found) {
+            *why = std::string(program) + " is not installed (bash scripts/setup.sh installs it)";
+            port_ = 0;
+            return;
+        }
+        handle_.reset(new Poco::ProcessHandle(Poco::Process::launch("bash", args)));
+        for (int i = 0; i < 200; ++i) {
+            if (accepts(port_))
+                return;
+            if (!Poco::Process::isRunning(*handle_))
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        *why = std::string(program) + " did not start on port " + p;
+        stop();
+        port_ = 0;
+    }
+    ~PeerProcess() { stop(); }
+    int port() const { return port_; }
+
+private:
+    void stop()
+    {
+        if (handle_) {
+            Poco::Process::PID pid = handle_->id();
+            if (Poco::Process::isRunning(*handle_)) {
+                Poco::Process::requestTermination(pid);
+                for (int i = 0; i < 100 && Poco::Process::isRunning(*handle_); ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                if (Poco::Process::isRunning(*handle_))
+                    Poco::Process::kill(*handle_);
+            }
+            handle_->wait();
+            handle_.reset();
+        }
+        if (!dir_.empty()) {
+            try {
+                Poco::File(dir_).remove(true);
+            } catch (Poco::Exception&) {
+            }
+            dir_.clear();
+        }
+    }
+
+    int port_ = 0;
+    std::string dir_;
+    std::unique_ptr<Poco::ProcessHandle> handle_;
+};
+#endif
+
+}  // namespace
+
+int port(Kind kind, std::string* why)
+{
+    std::string given = Poco::Environment::get(envName(kind), "");
+    int value = 0;
+    if (!given.empty() && Poco::NumberParser::tryParse(given, value) && value > 0)
+        return value;
+#ifdef _WIN32
+    *why = std::string(envName(kind)) + " is not set: run the test through scripts/test-peers.sh run";
+    return 0;
+#else
+    static std::mutex lock;
+    static std::map<Kind, std::unique_ptr<PeerProcess>> started;
+    std::lock_guard<std::mutex> guard(lock);
+    auto& peer = started[kind];
+    if (!peer)
+        peer.reset(new PeerProcess(kind, why));
+    else if (peer->port() == 0)
+        *why = "the peer did not start earlier in this run";
+    return peer->port();
+#endif
+}
+
+}  // namespace peers
