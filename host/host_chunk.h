@@ -1,9 +1,9 @@
 #pragma once
 // The player's own audio chunk: a growable buffer of floats.
-#include <stdexcept>
 #include <vector>
 
 #include "audio_chunk.h"
+#include "zof/exceptions.h"
 
 namespace kestrune_host {
 
@@ -20,7 +20,7 @@ public:
     float* samples() override { return m_data.empty() ? nullptr : m_data.data(); }
     zof::t_size capacity() const override { return static_cast<zof::t_size>(m_data.size()); }
     void reserve(zof::t_size n) override {
-        if (std::uint64_t(n) * sizeof(float) > 0xFFFFFFFFu) throw std::overflow_error("Overflow");
+        if (std::uint64_t(n) * sizeof(float) > 0xFFFFFFFFu) throw zof::exception_overflow();
         if (n == 0) {
             std::vector<float>().swap(m_data);
             return;
