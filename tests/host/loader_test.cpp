@@ -22,11 +22,7 @@ std::string component_path() { return program_folder() + component_file_name(); 
 
 template <class T>
 service_ptr_t<T> only_service(player& host) {
-    service_ptr raw;
-    service_ptr_t<T> out;
-    if (host.registry().count(T::class_guid) == 1 && host.registry().create(raw, host.registry().find(T::class_guid), 0))
-        raw.query(out);
-    return out;
+    return host.registry().count(T::class_guid) == 1 ? host.registry().get<T>() : service_ptr_t<T>();
 }
 
 #if defined(_WIN32)

@@ -216,10 +216,8 @@ TEST(PlayCallbacks, AThrowingCallbackIsReported) {
 
 TEST(Visualisation, TheMostRecentAudioAtThePlayingTime) {
     player host;
-    service_ptr raw;
-    service_ptr_t<vis_stream_manager> manager;
-    ASSERT_TRUE(host.registry().create(raw, host.registry().find(vis_stream_manager::class_guid), 0));
-    ASSERT_TRUE(raw.query(manager));
+    auto manager = host.registry().get<vis_stream_manager>();
+    ASSERT_TRUE(manager.is_valid());
     service_ptr_t<vis_stream> stream;
     manager->create_stream(stream, vis_stream_manager::flag_follow_playback);
     ASSERT_TRUE(stream.is_valid());

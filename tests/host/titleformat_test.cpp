@@ -73,13 +73,9 @@ TEST(TitleFormatLanguage, SyntaxErrorsDoNotCompile) {
 
 TEST(PlaybackControl, NothingPlayingFormatsNothing) {
     player host;
-    service_ptr_t<titleformat_compiler> compiler;
-    service_ptr_t<playback_control> control;
-    service_ptr raw;
-    ASSERT_TRUE(host.registry().create(raw, host.registry().find(titleformat_compiler::class_guid), 0));
-    ASSERT_TRUE(raw.query(compiler));
-    ASSERT_TRUE(host.registry().create(raw, host.registry().find(playback_control::class_guid), 0));
-    ASSERT_TRUE(raw.query(control));
+    auto compiler = host.registry().get<titleformat_compiler>();
+    auto control = host.registry().get<playback_control>();
+    ASSERT_TRUE(compiler && control);
 
     service_ptr_t<titleformat_object> script;
     ASSERT_TRUE(compiler->compile(script, "%title%"));
@@ -98,13 +94,9 @@ TEST(PlaybackControl, FormatsThePlayingTrackWithHookAndFilter) {
     host.play({signal_track("Ann", "Song", 30.0)}, true);
     ASSERT_TRUE(host.pump_until([&] { return host.is_playing(); }, std::chrono::seconds(10)));
 
-    service_ptr raw;
-    service_ptr_t<titleformat_compiler> compiler;
-    service_ptr_t<playback_control> control;
-    ASSERT_TRUE(host.registry().create(raw, host.registry().find(titleformat_compiler::class_guid), 0));
-    ASSERT_TRUE(raw.query(compiler));
-    ASSERT_TRUE(host.registry().create(raw, host.registry().find(playback_control::class_guid), 0));
-    ASSERT_TRUE(raw.query(control));
+    auto compiler = host.registry().get<titleformat_compiler>();
+    auto control = host.registry().get<playback_control>();
+    ASSERT_TRUE(compiler && control);
 
     service_ptr_t<titleformat_object> script;
     ASSERT_TRUE(compiler->compile(script, "%artist% - %title% [(%album%)]"));
