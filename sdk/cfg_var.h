@@ -3,7 +3,7 @@
 // per component and hands it over through the client object. Records of
 // (identifier, 32-bit size, data), little-endian, no count, no terminator.
 #include "filesystem.h"
-#include "win32/base.h"
+#include "guid.h"
 
 // Reads a variable back from its record.
 class persisted_variable_loader {

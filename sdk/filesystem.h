@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "guid.h"
 #include "kestrune_io.h"
 #include "zof/string8.h"
 

@@ -5,6 +5,7 @@
 namespace zof {
 
 t_size strlen_max(const char* text, t_size max) {
+    if (text == nullptr) return 0; // a null text counts as empty
     t_size n = 0;
     while (n < max && text[n] != 0) ++n;
     return n;
@@ -31,7 +32,7 @@ void string8_t<alloc_standard>::append(const char* text, t_size max) {
     const t_size count = strlen_max(text, max);
     const t_size needed = add_size(add_size(m_length, count), 1);
     fit(needed);
-    std::memcpy(m_buffer + m_length, text, count);
+    if (count) std::memcpy(m_buffer + m_length, text, count);
     m_length += count;
     m_buffer[m_length] = 0;
 }
@@ -44,7 +45,7 @@ void string8_t<alloc_standard>::assign(const char* text, t_size max) {
     }
     const t_size count = strlen_max(text, max);
     fit(add_size(count, 1));
-    std::memcpy(m_buffer, text, count);
+    if (count) std::memcpy(m_buffer, text, count);
     m_length = count;
     m_buffer[count] = 0;
 }
@@ -106,7 +107,7 @@ void string8_doubling::append(const char* text, t_size max) {
     }
     const t_size count = strlen_max(text, max);
     resize(add_size(add_size(m_length, count), 1));
-    std::memcpy(m_buffer + m_length, text, count);
+    if (count) std::memcpy(m_buffer + m_length, text, count);
     m_length += count;
     m_buffer[m_length] = 0;
 }
@@ -119,7 +120,7 @@ void string8_doubling::assign(const char* text, t_size max) {
     }
     const t_size count = strlen_max(text, max);
     resize(add_size(count, 1));
-    std::memcpy(m_buffer, text, count);
+    if (count) std::memcpy(m_buffer, text, count);
     m_length = count;
     m_buffer[count] = 0;
 }

@@ -130,6 +130,7 @@ public:
 
     // More than N bytes in all throws "Overflow" before anything is copied.
     void append(const char* text, t_size max = infinite_size) override {
+        if (text == nullptr) return; // a null text counts as empty
         const t_size count = strlen_max(text, max);
         const t_size total = m_length + count;
         if (total < m_length || total > N) throw exception_overflow();
@@ -139,7 +140,7 @@ public:
     }
     const char* text() const override { return m_data; }
     void assign(const char* text, t_size max = infinite_size) override {
-        if (text >= m_data && text < m_data + sizeof(m_data)) {
+        if (text != nullptr && text >= m_data && text < m_data + sizeof(m_data)) {
             // Own text: move it to the front.
             const t_size count = strlen_max(text, max);
             std::memmove(m_data, text, count);

@@ -92,6 +92,21 @@ TEST_F(HeapProbe, ByteSizesBeyondThirtyTwoBitsNeverReachTheHeap) {
     EXPECT_EQ(0xFFFFFFFFu, zof::add_size(0xFFFFFFF0u, 0x0Fu));
 }
 
+TEST_F(HeapProbe, StringSizesThatWrapAreRefusedBeforeTheHeap) {
+    zof::string8 s("abc");
+    const int calls = g_heap_calls;
+    // needed + 16 passes 2^32.
+    EXPECT_THROW(s.open_buffer(0xFFFFFFF0u), std::bad_alloc);
+    zof::string8_doubling d;
+    d.append("abc");
+    // Doubling from 4 passes 2^31 before it reaches the size.
+    EXPECT_THROW(d.open_buffer(0x80000000u), std::bad_alloc);
+    EXPECT_EQ(calls + 1, g_heap_calls.load()); // only the doubling string's first block
+    EXPECT_STREQ("abc", s.text());
+    EXPECT_STREQ("abc", d.text());
+    EXPECT_EQ(4u, d.capacity());
+}
+
 TEST(InPlaceResize, NullAndZeroRules) {
     EXPECT_TRUE(zof::try_resize_in_place(nullptr, 0));
     EXPECT_FALSE(zof::try_resize_in_place(nullptr, 4));

@@ -73,6 +73,9 @@ TEST(String8, AppendStopsAtMaxOrZeroByte) {
     EXPECT_STREQ("abhel", s.text());
     s.assign("xyz", 0);
     EXPECT_STREQ("", s.text());
+    s.append(nullptr); // a null text counts as empty
+    zof::fixed_string<7> f(nullptr);
+    EXPECT_STREQ("", f.text());
 }
 
 TEST(String8, AppendingItsOwnText) {

@@ -18,12 +18,6 @@ typedef const WCHAR* LPCWSTR;
 typedef void* LPVOID;
 typedef DWORD* LPDWORD;
 typedef const void* LPCVOID;
-typedef struct _GUID {
-    std::uint32_t Data1;
-    std::uint16_t Data2;
-    std::uint16_t Data3;
-    unsigned char Data4[8];
-} GUID;
 typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
 #ifndef TRUE
