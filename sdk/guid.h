@@ -4,11 +4,16 @@
 #include <cstdint>
 #include <cstring>
 
-// GUID itself is Windows' own (with its == and != from <guiddef.h>), or the
-// platform layer's with the same layout.
-#include "win32/base.h"
-
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#  include <windows.h>
+// Windows' own GUID, with its == and != from <guiddef.h>.
+#else
+struct GUID {
+    std::uint32_t Data1;
+    std::uint16_t Data2;
+    std::uint16_t Data3;
+    std::uint8_t Data4[8];
+};
 inline bool operator==(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 inline bool operator!=(const GUID& a, const GUID& b) { return !(a == b); }
 #endif
