@@ -1,5 +1,6 @@
 // The component's entry and client object, and the state the player hands
 // over through them.
+#include <atomic>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -15,8 +16,9 @@ service_factory_base* g_factory_list = nullptr;
 
 namespace {
 
-kestrune_api* g_api = nullptr;
-bool g_services_ready = false;
+// Read from every thread of the component, written by the player's.
+std::atomic<kestrune_api*> g_api{nullptr};
+std::atomic<bool> g_services_ready{false};
 
 // The thread that loaded the module: the player's main thread as far as we
 // can tell before the player answers that question itself.
@@ -94,13 +96,18 @@ const char* library_path() { return g_library_path.get(); }
 const char* library_name() { return g_library_name.get(); }
 
 bool core_may_open_window() {
-    if (!g_services_ready || !g_api) return true;
-    return g_api->may_open_window();
+    kestrune_api* api = g_api;
+    if (!g_services_ready || !api) return true;
+    return api->may_open_window();
 }
 
 bool core_is_main_thread() {
-    if (!g_services_ready || !g_api) return std::this_thread::get_id() == g_load_thread;
-    return g_api->is_main_thread();
+    kestrune_api* api = g_api;
+    if (!g_services_ready || !api) return std::this_thread::get_id() == g_load_thread;
+    return api->is_main_thread();
 }
 
-host_window core_main_window() { return g_api ? g_api->main_window() : host_window(); }
+host_window core_main_window() {
+    kestrune_api* api = g_api;
+    return api ? api->main_window() : host_window();
+}
