@@ -1,6 +1,7 @@
 // The component's entry and client object, and the state the player hands
 // over through them.
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -39,6 +40,14 @@ public:
             return;
         }
         if (n >= 0xFFFFFFFFu) throw zof::exception_overflow();
+        const auto at = reinterpret_cast<std::uintptr_t>(text);
+        const auto begin = reinterpret_cast<std::uintptr_t>(m_block);
+        if (m_block && at >= begin && at <= begin + std::strlen(m_block)) {
+            // Our own text (or a tail of it): it moves when the block does.
+            std::memmove(m_block, text, n + 1);
+            zof::realloc_bytes(m_block, static_cast<zof::t_size>(n + 1));
+            return;
+        }
         zof::realloc_bytes(m_block, static_cast<zof::t_size>(n + 1));
         std::memcpy(m_block, text, n);
         m_block[n] = 0;

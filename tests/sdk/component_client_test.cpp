@@ -66,6 +66,12 @@ TEST_F(ComponentClient, KeepsOnlyTheLastLibraryPath) {
     std::string longer(5000, 'p');
     client->take_library_path(longer.c_str(), "x");
     EXPECT_EQ(library_path(), longer);
+    // Handing back what we hold, or a part of it, keeps the text.
+    client->take_library_path(library_path(), library_name());
+    EXPECT_EQ(library_path(), longer);
+    client->take_library_path(library_path() + 4990, library_name());
+    EXPECT_STREQ(library_path(), "pppppppppp");
+    EXPECT_STREQ(library_name(), "x");
 }
 
 TEST_F(ComponentClient, StoresNothingAndSkipsEveryRecordItIsGiven) {
