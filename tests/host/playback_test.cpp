@@ -191,10 +191,16 @@ TEST(PlayCallbacks, ForwardedStateDynamicInfoPauseAndUnregistration) {
     EXPECT_EQ(cb.events, (std::vector<std::string>{"new First @signal://440Hz", "info Second", "pause", "resume"}));
 
     host.play_callbacks().unregister_callback(&cb);
+    // A late registration hears of the pause at once.
+    host.pause(true);
+    recording_play_callback late;
+    host.play_callbacks().register_callback(&late, 0x96, true);
+    EXPECT_EQ(late.events, (std::vector<std::string>{"new First @signal://440Hz", "pause"}));
+    host.play_callbacks().unregister_callback(&late);
     host.stop();
     host.pump();
     EXPECT_EQ(cb.events.size(), 4u);
-    EXPECT_EQ(quiet.events.back(), "stop 0");
+    EXPECT_EQ(quiet.events, (std::vector<std::string>{"info Second", "pause", "resume", "pause", "stop 0"}));
     host.play_callbacks().unregister_callback(&quiet);
 }
 
