@@ -107,29 +107,43 @@ TEST_F(DspManager, OneChangedPresetIsFlushedAndReplacedWhileTheOthersAreKept) {
 TEST_F(DspManager, ChangesBeyondOnePresetsDataKeepNoInstance) {
     struct change {
         const char* what;
-        std::vector<dsp_preset_impl> to;
+        std::vector<dsp_preset_impl> from, to;
     };
     const std::vector<change> changes = {
-        {"two presets' data", {make_preset(owner_a, "x2"), make_preset(owner_b, "y2")}},
-        {"an owner", {make_preset(owner_a, "x"), make_preset(owner_c, "y")}},
-        {"the length", {make_preset(owner_a, "x"), make_preset(owner_b, "y"), make_preset(owner_c, "z")}},
+        {"two presets' data",
+         {make_preset(owner_a, "x"), make_preset(owner_b, "y"), make_preset(owner_c, "z")},
+         {make_preset(owner_a, "x2"), make_preset(owner_b, "y"), make_preset(owner_c, "z2")}},
+        {"an owner",
+         {make_preset(owner_a, "x"), make_preset(owner_b, "y")},
+         {make_preset(owner_a, "x"), make_preset(owner_c, "y")}},
+        {"the length",
+         {make_preset(owner_a, "x"), make_preset(owner_b, "y")},
+         {make_preset(owner_a, "x"), make_preset(owner_b, "y"), make_preset(owner_c, "z")}},
     };
     for (const change& ch : changes) {
         SCOPED_TRACE(ch.what);
-        configure({make_preset(owner_a, "x"), make_preset(owner_b, "y")});
-        run_once(); // after the previous case: the old chain's last run
-        run_once();
-        const std::vector<int> old{log.runs[log.runs.size() - 2].instance, log.runs.back().instance};
+        dsp_manager fresh_manager;
+        dsp_chain_config_impl chain;
+        for (const auto& p : ch.from) chain.append(p);
+        fresh_manager.set_config(chain);
+        list.erase_marked(zof::bit_array_true());
+        add_audio(list, 64);
+        fresh_manager.run(&list, nullptr, 0, abort);
+        runs_t old;
+        for (std::size_t i = log.made.size() - ch.from.size(); i < log.made.size(); ++i)
+            old.emplace_back(log.made[i], dsp::flag_flush);
         const std::size_t made_before = log.made.size();
 
-        configure(ch.to);
+        chain.clear();
+        for (const auto& p : ch.to) chain.append(p);
+        fresh_manager.set_config(chain);
         std::size_t mark = log.runs.size();
-        run_once();
-        EXPECT_EQ(runs_since(mark), (runs_t{{old[0], dsp::flag_flush}, {old[1], dsp::flag_flush}}));
+        fresh_manager.run(&list, nullptr, 0, abort);
+        EXPECT_EQ(runs_since(mark), old);
         ASSERT_EQ(log.made.size(), made_before + ch.to.size());
 
         mark = log.runs.size();
-        run_once();
+        fresh_manager.run(&list, nullptr, 0, abort);
         runs_t fresh;
         for (std::size_t i = made_before; i < log.made.size(); ++i) fresh.emplace_back(log.made[i], 0u);
         EXPECT_EQ(runs_since(mark), fresh);
