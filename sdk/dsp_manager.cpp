@@ -105,7 +105,8 @@ bool can_recycle(const dsp_chain_list& old_chain, const dsp_chain_list& new_chai
 
 } // namespace
 
-dsp_manager::~dsp_manager() { m_chain.remove_all(); }
+// The configuration goes first (its presets deleted), then the chain.
+dsp_manager::~dsp_manager() = default;
 
 void dsp_manager::set_config(const dsp_chain_config& config) {
     m_config.copy(config);

@@ -6,9 +6,8 @@
 #include <cstdint>
 
 #include "dsp_config.h"
+#include "kestrune_io.h"
 #include "zof/exceptions.h"
-
-namespace kestrune_io { class abort_callback; }
 
 // A factory that is installed refused to make an instance from its own
 // preset. The run that needed the instance fails with it; nothing else

@@ -1,4 +1,5 @@
 // The DSP manager over recording stand-ins for the player's DSPs.
+#include <atomic>
 #include <stdexcept>
 
 #include "dsp_fixture.h"
@@ -262,6 +263,39 @@ TEST_F(DspManager, DspsRunFlushingDenormalsAndRoundingToNearestAndTheCallersStat
     EXPECT_EQ(fpu::current(), set);
     EXPECT_EQ(fpu::rounding_of(fpu::current()), fpu::rounding::toward_zero);
     fpu::restore(before);
+}
+
+} // namespace
+
+namespace {
+
+std::atomic<int> g_heap_calls{0};
+zof::realloc_function g_previous_realloc = nullptr;
+
+void* counting_realloc(void* block, std::size_t n) {
+    ++g_heap_calls;
+    return g_previous_realloc(block, n);
+}
+
+TEST_F(DspManager, SteadyRunsTakeNoMemoryOfTheirOwn) {
+    configure({make_preset(owner_a, "x"), make_preset(owner_b, "y")});
+    std::vector<float> captured(2048, 0.5f);
+    auto one_capture = [&] {
+        list.erase_marked(zof::bit_array_true());
+        audio_chunk* c = list.add_chunk(zof::t_size(captured.size()));
+        c->assign_samples(captured.data(), 1024, 2, 48000, audio_chunk::channel_config_stereo);
+        manager.run(&list, nullptr, 0, abort);
+    };
+    one_capture();
+    one_capture();
+    log.runs.reserve(log.runs.size() + 1000);
+
+    g_heap_calls = 0;
+    g_previous_realloc = zof::set_realloc_function(counting_realloc);
+    for (int i = 0; i < 100; ++i) one_capture();
+    zof::set_realloc_function(g_previous_realloc);
+    EXPECT_EQ(g_heap_calls.load(), 0);
+    EXPECT_EQ(list.chunk_total(), 1u);
 }
 
 } // namespace
