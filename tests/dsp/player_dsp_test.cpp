@@ -89,40 +89,6 @@ TEST_F(PlayerDsps, StereoAt48kHzComesOutMonoAt44100HzWithTheSinesFrequencyAndLen
     EXPECT_NEAR(peak, 0.4f, 0.01f);
 }
 
-TEST_F(PlayerDsps, TheSamplesAtTheTargetRateAlreadyPassUnchanged) {
-    dsp_chain_config_impl chain;
-    dsp_chain_for_stream(chain, 2, 44100);
-    dsp_manager manager;
-    manager.set_config(chain);
-    dsp_chunk_list_impl list;
-    kestrune_io::abort_callback_impl abort;
-    audio_chunk* c = add_audio(list, 512, 0.125f);
-    manager.run(&list, nullptr, 0, abort);
-    ASSERT_EQ(list.chunk_total(), 1u);
-    EXPECT_EQ(list.chunk_at(0), c);
-    EXPECT_EQ(c->frame_total(), 512u);
-    EXPECT_EQ(c->samples()[1023], 0.125f);
-}
-
-TEST_F(PlayerDsps, ThePlayersThrowingDspReachesTheCallerWithTheListEmptied) {
-    host.registry().add(dsp_factory::class_guid, kestrune_host::make_throwing_factory());
-    dsp_chain_config_impl chain;
-    dsp_chain_for_stream(chain, 1, 32000);
-    chain.append(make_preset(kestrune_host::guid_dsp_test_throwing, ""));
-    dsp_manager manager;
-    manager.set_config(chain);
-    dsp_chunk_list_impl list;
-    kestrune_io::abort_callback_impl abort;
-    add_audio(list, 4096);
-    try {
-        manager.run(&list, nullptr, 0, abort);
-        ADD_FAILURE() << "no exception";
-    } catch (const std::exception& e) {
-        EXPECT_STREQ(e.what(), "DSP failure");
-    }
-    EXPECT_EQ(list.chunk_total(), 0u);
-}
-
 TEST_F(PlayerDsps, ThePlayersRefusingFactoryFailsTheRunWithAnException) {
     host.registry().add(dsp_factory::class_guid, kestrune_host::make_refusing_factory());
     dsp_chain_config_impl chain;
