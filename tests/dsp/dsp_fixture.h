@@ -59,6 +59,7 @@ struct dsp_log {
         std::vector<const audio_chunk*> chunks;
         bool flushing_denormals;
         bool rounding_nearest;
+        bool denormal_product_zero; // computed, where float math uses SSE
         std::string tracker;
         bool abortable;
     };
@@ -88,7 +89,10 @@ public:
 
 private:
     void record(dsp_chunk_list* list, std::uint32_t flags, bool abortable) {
-        dsp_log::run_entry e{m_number, flags, {}, false, false, uCallStackTracker::current() ? uCallStackTracker::current() : "", abortable};
+        dsp_log::run_entry e{m_number, flags, {}, false, false, false,
+                             uCallStackTracker::current() ? uCallStackTracker::current() : "", abortable};
+        volatile float tiny = 1e-30f;
+        e.denormal_product_zero = tiny * 1e-10f == 0.0f;
         const fpu::state s = fpu::current();
         e.flushing_denormals = fpu::flushes_denormals(s);
         e.rounding_nearest = fpu::rounding_of(s) == fpu::rounding::nearest;

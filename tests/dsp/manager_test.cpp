@@ -255,6 +255,11 @@ TEST_F(DspManager, DspsRunFlushingDenormalsAndRoundingToNearestAndTheCallersStat
 #if defined(_WIN32) || defined(__x86_64__) || defined(__i386__)
     EXPECT_TRUE(log.runs[0].flushing_denormals);
 #endif
+#if defined(__SSE_MATH__)
+    EXPECT_TRUE(log.runs[0].denormal_product_zero);
+    volatile float tiny = 1e-30f;
+    EXPECT_NE(tiny * 1e-10f, 0.0f);
+#endif
     EXPECT_EQ(fpu::current(), set);
 
     a->options().throws = true;
