@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "plugin/utils.h"
@@ -42,19 +43,16 @@ const Sample kSamples[] = {
     {"\xED\x9F\xBF\xEE\x80\x80", L"\uD7FF\uE000"},
 };
 
-void expectBadConversion(const std::string& utf8) {
+// Invalid UTF-8 for fromUtf8, invalid wide text for toUtf8.
+template <typename Text>
+void expectBadConversion(const Text& text) {
     try {
-        fromUtf8(utf8);
-        ADD_FAILURE() << "accepted invalid UTF-8 of " << utf8.size() << " bytes";
-    } catch (const std::range_error& e) {
-        EXPECT_STREQ(e.what(), "bad conversion");
-    }
-}
-
-void expectBadConversion(const std::wstring& wide) {
-    try {
-        toUtf8(wide);
-        ADD_FAILURE() << "accepted invalid wide text of " << wide.size() << " units";
+        if constexpr (std::is_same_v<Text, std::string>) {
+            fromUtf8(text);
+        } else {
+            toUtf8(text);
+        }
+        ADD_FAILURE() << "accepted invalid text of " << text.size() << " units";
     } catch (const std::range_error& e) {
         EXPECT_STREQ(e.what(), "bad conversion");
     }
