@@ -80,7 +80,7 @@ char32_t readUtf8(const unsigned char*& p, const unsigned char* end) {
 // Reads one code point of wide text at `p`: a surrogate pair where wchar_t
 // is UTF-16, one unit where it is UTF-32.
 char32_t readWide(const wchar_t*& p, const wchar_t* end) {
-    if (kWideIsUtf16) {
+    if constexpr (kWideIsUtf16) {
         const char32_t unit = static_cast<char16_t>(*p++);
         if (!isSurrogate(unit)) return unit;
         if (unit >= 0xDC00 || p == end) badConversion();
