@@ -36,15 +36,6 @@ Bytes int24Reference(float sample) {
 
 } // namespace
 
-TEST(Formatter, EmptyInputGivesEmptyOutput) {
-    FormatterInt16 f16;
-    FormatterInt24 f24;
-    FormatterFloat32 f32;
-    for (Formatter* f : {static_cast<Formatter*>(&f16), static_cast<Formatter*>(&f24), static_cast<Formatter*>(&f32)}) {
-        EXPECT_TRUE(format(*f, {}).empty());
-    }
-}
-
 TEST(Formatter, OutputHoldsExactlyTheBytesOfTheLastCall) {
     FormatterInt16 f16;
     FormatterInt24 f24;
@@ -53,14 +44,13 @@ TEST(Formatter, OutputHoldsExactlyTheBytesOfTheLastCall) {
     const std::vector<float> small = {0.25f, -0.25f, 0.0f};
     struct { Formatter* f; std::size_t width; } cases[] = {{&f16, 2}, {&f24, 3}, {&f32, 4}};
     for (auto& c : cases) {
+        EXPECT_TRUE(format(*c.f, {}).empty());
         Bytes out;
         c.f->format(big, out);
         EXPECT_EQ(out.size(), big.size() * c.width);
         c.f->format(small, out);
+        EXPECT_EQ(out, format(*c.f, small));
         EXPECT_EQ(out.size(), small.size() * c.width);
-        Bytes fresh;
-        c.f->format(small, fresh);
-        EXPECT_EQ(out, fresh);
     }
 }
 
@@ -128,13 +118,8 @@ TEST(FormatterInt16, MatchesThePlayersConversionInLittleEndian) {
         const auto got = static_cast<std::int16_t>(out[2 * i] | (out[2 * i + 1] << 8));
         EXPECT_EQ(got, expected[i]) << "sample " << i << " = " << in[i];
     }
-    // Plain values read back from the bytes.
-    EXPECT_EQ(out[0], 0x00);
-    EXPECT_EQ(out[1], 0x00);
-    EXPECT_EQ(out[2], 0x00); // 0.5 -> 16384
+    // 0.5 is 16384: 00 40.
     EXPECT_EQ(out[3], 0x40);
-    EXPECT_EQ(out[6], 0x00); // -1.0 -> -32768
-    EXPECT_EQ(out[7], 0x80);
 }
 
 TEST(FormatterFloat32, OutputIsTheInputsMemoryImage) {
@@ -152,17 +137,13 @@ TEST(FormatterFloat32, OutputIsTheInputsMemoryImage) {
 
 TEST(Formatter, CreatedByWaveFormat) {
     int bits = -1;
-    auto f16 = createFormatter(0, &bits);
-    EXPECT_NE(dynamic_cast<FormatterInt16*>(f16.get()), nullptr);
-    EXPECT_EQ(bits, 16);
-    auto f24 = createFormatter(1, &bits);
-    EXPECT_NE(dynamic_cast<FormatterInt24*>(f24.get()), nullptr);
-    EXPECT_EQ(bits, 24);
-    auto f32 = createFormatter(2, &bits);
-    EXPECT_NE(dynamic_cast<FormatterFloat32*>(f32.get()), nullptr);
-    EXPECT_EQ(bits, 32);
+    auto f = createFormatter(0, &bits);
+    EXPECT_TRUE(dynamic_cast<FormatterInt16*>(f.get()) && bits == 16);
+    f = createFormatter(1, &bits);
+    EXPECT_TRUE(dynamic_cast<FormatterInt24*>(f.get()) && bits == 24);
+    f = createFormatter(2, &bits);
+    EXPECT_TRUE(dynamic_cast<FormatterFloat32*>(f.get()) && bits == 32);
     for (int unknown : {-1, 3, 16}) {
-        bits = -1;
         EXPECT_EQ(createFormatter(unknown, &bits), nullptr);
         EXPECT_EQ(bits, 0);
     }
