@@ -3,10 +3,8 @@
 #include <Poco/Base64Encoder.h>
 #include <Poco/Exception.h>
 #include <Poco/Format.h>
-#include <Poco/Net/NetException.h>
+#include <Poco/Net/HTTPResponse.h>
 #include <Poco/Net/SocketAddress.h>
-#include <Poco/NumberParser.h>
-#include <Poco/String.h>
 
 #include <algorithm>
 #include <sstream>
@@ -23,19 +21,17 @@ std::uint16_t checkedPort(int port, const char* what)
     return static_cast<std::uint16_t>(port);
 }
 
-// Content-Length of a reply head, or -1.
+// Content-Length of a reply head (status line to blank line), or -1.
 long contentLength(const std::string& head)
 {
-    std::string lower = Poco::toLower(head);
-    std::size_t pos = lower.find("\r\ncontent-length:");
-    if (pos == std::string::npos)
-        return -1;
-    pos += 17;
-    std::size_t end = lower.find("\r\n", pos);
-    int value;
-    if (!Poco::NumberParser::tryParse(Poco::trim(lower.substr(pos, end - pos)), value) || value < 0)
-        return -1;
-    return value;
+    try {
+        std::istringstream in(head);
+        Poco::Net::HTTPResponse response;
+        response.read(in);
+        return response.hasContentLength() ? static_cast<long>(response.getContentLength64()) : -1;
+    } catch (Poco::Exception&) {
+        return -1;  // not HTTP: read up to the end
+    }
 }
 
 }  // namespace
@@ -164,7 +160,7 @@ void Server::receiveBody(SSProxy& socket, std::string& reply, std::size_t limit)
     if (head_end == std::string::npos)
         return;
     std::size_t body_start = head_end + 4;
-    long length = contentLength(reply.substr(0, head_end + 2));
+    long length = contentLength(reply.substr(0, head_end + 4));
     std::size_t wanted = length >= 0 ? std::min(static_cast<std::size_t>(length), limit) : limit;
     char buffer[4096];
     while (reply.size() - body_start < wanted) {
@@ -178,6 +174,9 @@ void Server::receiveBody(SSProxy& socket, std::string& reply, std::size_t limit)
             break;
         reply.append(buffer, static_cast<std::size_t>(n));
     }
+    // What came with the head beyond the body is not the reply's.
+    if (reply.size() - body_start > wanted)
+        reply.resize(body_start + wanted);
 }
 
 int Server::sendFifo(SSProxy& socket, Poco::FIFOBuffer& fifo, std::vector<char>& buffer)

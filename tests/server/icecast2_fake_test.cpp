@@ -152,6 +152,9 @@ TEST(Icecast2Handshake, RefusalsThrowTheServersText)
                              true)},
                      "You need to authenticate\r\n"});
     cases.push_back({{answerAndClose("HTTP/1.0 403 Forbidden\r\n\r\nMountpoint in use")}, "Mountpoint in use"});
+    // The body ends where Content-Length says, whatever follows it.
+    cases.push_back({{answer("HTTP/1.0 403 Forbidden\r\nContent-Length: 17\r\n\r\nMountpoint in useJUNK")},
+                     "Mountpoint in use"});
     cases.push_back({{answerAndClose("HTTP/1.1 404 Not Here\r\n\r\n100 Continue")}, "100 Continue"});
     cases.push_back({{answerAndClose("HTTP/1.0 400 Bad Request\r\n\r\n")}, "HTTP/1.0 400 Bad Request"});
     cases.push_back({{closeAtOnce(), closeAtOnce()}, "No Response from Server"});
