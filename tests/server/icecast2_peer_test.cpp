@@ -139,6 +139,9 @@ TEST_P(Icecast2Peer, StreamReachesAListenerWithItsDirectoryFields)
     // What arrives is the stream as sent, from some chunk boundary on.
     std::string heard = listener.audio().substr(0, 2 * chunk.size());
     EXPECT_NE((chunk + chunk + chunk).find(heard), std::string::npos);
+    // The side requests take the same road.
+    EXPECT_NO_THROW(server->updateMetadata("On the road"));
+    EXPECT_NE(server->listClients("", "").find("<UserAgent>test-listener/1.0</UserAgent>"), std::string::npos);
     server->disconnect();
 }
 

@@ -11,7 +11,8 @@ namespace {
 const Poco::Timespan kReadLimit(5, 0);
 }
 
-FakeConnection::FakeConnection(Poco::Net::StreamSocket socket) : socket_(socket)
+FakeConnection::FakeConnection(Poco::Net::StreamSocket socket, const std::atomic<bool>* stop)
+    : socket_(socket), stop_(stop)
 {
     socket_.setReceiveTimeout(kReadLimit);
 }
@@ -65,7 +66,7 @@ void FakeConnection::send(const std::string& text, bool bytewise)
 void FakeConnection::waitForClose(Poco::Timespan limit)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(limit.totalMicroseconds());
-    while (std::chrono::steady_clock::now() < deadline) {
+    while (std::chrono::steady_clock::now() < deadline && !(stop_ && *stop_)) {
         try {
             if (!socket_.poll(Poco::Timespan(0, 100000), Poco::Net::Socket::SELECT_READ))
                 continue;
@@ -120,7 +121,7 @@ void FakeServer::run()
             }
         }
         ++accepted_;
-        FakeConnection connection(socket);
+        FakeConnection connection(socket, &stop_);
         try {
             handler(connection);
         } catch (Poco::Exception&) {

@@ -15,7 +15,8 @@
 
 class FakeConnection {
 public:
-    explicit FakeConnection(Poco::Net::StreamSocket socket);
+    // `stop` (may be null) ends waitForClose early when set.
+    FakeConnection(Poco::Net::StreamSocket socket, const std::atomic<bool>* stop);
 
     // Reads up to and including the blank line that ends a request head
     // (or until the peer closes or 5 s pass); returns it.
@@ -26,8 +27,8 @@ public:
     // Sends the text; `bytewise` sends one byte per segment with a short
     // pause, so the peer sees the reply split into single bytes.
     void send(const std::string& text, bool bytewise = false);
-    // Waits until the peer closes the connection (at most `limit`),
-    // reading and keeping whatever it sends.
+    // Waits until the peer closes the connection (at most `limit`, or until
+    // the server stops), reading and keeping whatever it sends.
     void waitForClose(Poco::Timespan limit = Poco::Timespan(30, 0));
     void close();
 
@@ -38,6 +39,7 @@ private:
     bool receiveSome(std::size_t at_most);
 
     Poco::Net::StreamSocket socket_;
+    const std::atomic<bool>* stop_;
     std::string received_;
 };
 
