@@ -147,9 +147,11 @@ TEST(AudioChunk, ScaleSamples) {
     c.scale_samples(0.0f);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(c.samples()[i], 0.0f);
     // Counts that claim more than the buffer holds scale only the buffer.
+    c.assign_samples(data.data(), 2, 2, 44100, audio_chunk::channel_config_stereo);
     c.assign_frame_total(1000);
     c.scale_samples(2.0f);
     EXPECT_EQ(c.capacity(), 4u);
+    EXPECT_EQ(std::vector<float>(c.samples(), c.samples() + 4), (std::vector<float>{1.0f, -0.5f, 2.0f, -2.0f}));
 }
 
 TEST(AudioChunk, DefaultChannelConfigurations) {
