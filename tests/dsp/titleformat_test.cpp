@@ -150,6 +150,11 @@ TEST(TitleFormatFilter, ReplacesEachCharacterOfTheSetAndPassesTheRuns) {
     titleformat_write_filtered(limited, guid_null, "a:b:c", 3, ":", '-');
     EXPECT_EQ(limited.text, "a-b");
 
+    // A byte that is no UTF-8 (a Latin-1 tag) loses nothing after it.
+    text_collector latin1;
+    titleformat_write_filtered(latin1, guid_null, "Caf\xE9/Bar:\xC3", zof::infinite_size, "/:", '_');
+    EXPECT_EQ(latin1.text, "Caf\xE9_Bar_\xC3");
+
     text_collector plain;
     titleformat_write_output(plain, guid_titleformat_output_unfiltered, "a/b", zof::infinite_size, "/", '_');
     EXPECT_EQ(plain.text, "a/b");
