@@ -80,11 +80,20 @@ public:
         assign_sample_rate(rate);
     }
 
-    // The same audio and format in a buffer of this chunk's own.
+    // The same audio and format in a buffer of this chunk's own. A source
+    // whose counts claim more than its buffer holds is read only as far as
+    // its buffer goes; the rest of the copy is silence.
     void copy_from(const audio_chunk& other) {
         if (&other == this) return;
-        assign_samples(other.samples(), other.frame_total(), other.channel_total(), other.sample_rate(),
-                       other.channel_layout());
+        const float* source = other.samples();
+        const zof::t_size held = source ? other.capacity() : 0;
+        if (std::uint64_t(other.frame_total()) * other.channel_total() <= held) {
+            assign_samples(source, other.frame_total(), other.channel_total(), other.sample_rate(),
+                           other.channel_layout());
+            return;
+        }
+        assign_samples(nullptr, other.frame_total(), other.channel_total(), other.sample_rate(), other.channel_layout());
+        if (held != 0) std::memcpy(samples(), source, std::size_t(held) * sizeof(float));
     }
 
     // Multiplies every sample in use by `factor`, in place (never beyond

@@ -15,7 +15,11 @@ void console_print(const char* text) {
         service_enum_t<console> consoles;
         service_ptr_t<console> c;
         while (consoles.next(c)) {
-            c->print(text ? text : "", zof::infinite_size);
+            try {
+                c->print(text ? text : "", zof::infinite_size);
+            } catch (...) {
+                // One failing console keeps the message from no other.
+            }
             c.release();
         }
     } catch (...) {

@@ -13,6 +13,15 @@
 
 using zof::t_size;
 
+// Failures of the file-system code itself, beside the player's family.
+ZOF_DECLARE_EXCEPTION(exception_io_win32, kestrune_io::exception_io, "Generic win32 I/O error");
+// A Win32 I/O failure that carries a text of its own.
+ZOF_DECLARE_EXCEPTION(exception_io_win32_ex, exception_io_win32, "Generic win32 I/O error");
+ZOF_DECLARE_EXCEPTION(exception_io_invalid_path_syntax, kestrune_io::exception_io, "Invalid path syntax");
+ZOF_DECLARE_EXCEPTION(exception_io_buffer_overflow, kestrune_io::exception_io, "Buffer overflow");
+ZOF_DECLARE_EXCEPTION(exception_io_device_not_ready, kestrune_io::exception_io, "Device not ready");
+ZOF_DECLARE_EXCEPTION(exception_io_invalid_drive, kestrune_io::exception_io_not_found, "Drive not found");
+
 // A stream to read from. `read` gives fewer bytes than asked only at the end.
 // Slots: read, read_object, skip, skip_object.
 class byte_reader {

@@ -64,9 +64,12 @@ void titleformat_write_filtered(titleformat_text_out& out, const GUID& output, c
     zof::t_size run = 0, pos = 0;
     while (pos < length && data[pos]) {
         std::uint32_t c;
-        const zof::t_size n = zof::utf8_decode_char(data + pos, c, length - pos);
-        if (n == 0) break; // a broken sequence ends the text
-        if (in_set(c)) {
+        zof::t_size n = zof::utf8_decode_char(data + pos, c, length - pos);
+        // A byte that starts no valid sequence is a character of its own,
+        // never one of the set: it passes as it stands.
+        const bool broken = n == 0;
+        if (broken) n = 1;
+        if (!broken && in_set(c)) {
             if (pos > run) out.write(output, data + run, pos - run);
             out.write(output, &replacement, 1);
             run = pos + n;

@@ -60,11 +60,12 @@ void convert_to_int16(const float* in, std::size_t count, std::int16_t* out, flo
     const float k = 32768.0f * scale;
     for (std::size_t i = 0; i < count; ++i) {
         float v = in[i] * k;
+        // Clip before rounding: a value beyond the range of long has no
+        // defined rounded result (x86 gives the most negative one).
         if (!(v == v)) v = 0.0f; // NaN
-        long r = std::lrintf(v);
-        if (r > 32767) r = 32767;
-        if (r < -32768) r = -32768;
-        out[i] = static_cast<std::int16_t>(r);
+        else if (v > 32767.0f) v = 32767.0f;
+        else if (v < -32768.0f) v = -32768.0f;
+        out[i] = static_cast<std::int16_t>(std::lrintf(v));
     }
 }
 

@@ -8,6 +8,10 @@ namespace zof {
 
 class rcstring_node : public rc_object {
 public:
+    // Nodes come from the library's heap: a refusal is "bad allocation".
+    static void* operator new(std::size_t n) { return alloc_or_throw(static_cast<t_size>(n)); }
+    static void operator delete(void* block) noexcept { raw_realloc(block, 0); }
+
     string8 text;
 };
 

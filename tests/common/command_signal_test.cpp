@@ -80,8 +80,8 @@ TEST(CommandSignal, ResetDropsThePendingCommand) {
 }
 
 TEST(CommandSignal, RepeatedPostsAreTakenWhileDataKeepsArriving) {
-    // A worker that holds its lock for a while on every command, a sender
-    // of data commands that drops refused posts, and a quit that is
+    // A worker that holds its lock for a while on every command, senders
+    // of data commands that drop refused posts, and a quit that is
     // repeated until it is taken.
     constexpr int kData = 0, kQuit = 2;
     CommandSignal signal;
@@ -96,19 +96,24 @@ TEST(CommandSignal, RepeatedPostsAreTakenWhileDataKeepsArriving) {
         }
     });
 
-    int data_accepted = 0;
-    std::thread sender([&] {
-        for (int i = 0; i < 20000; ++i) {
-            if (signal.post(kData)) ++data_accepted;
-            if (i % 64 == 0) std::this_thread::sleep_for(std::chrono::microseconds(100));
-        }
-    });
-    sender.join();
+    // Several senders at once, as the capture thread, the window's worker
+    // and the main thread may be.
+    std::atomic<int> data_accepted{0};
+    std::vector<std::thread> senders;
+    for (int t = 0; t < 3; ++t) {
+        senders.emplace_back([&] {
+            for (int i = 0; i < 20000; ++i) {
+                if (signal.post(kData)) ++data_accepted;
+                if (i % 64 == 0) std::this_thread::sleep_for(std::chrono::microseconds(100));
+            }
+        });
+    }
+    for (std::thread& sender : senders) sender.join();
     postUntilTaken(signal, kQuit);
     worker.join();
 
-    EXPECT_GT(data_accepted, 0);
+    EXPECT_GT(data_accepted.load(), 0);
     // Every accepted post was taken exactly once; the refused ones left no
     // trace.
-    EXPECT_EQ(data_taken.load(), data_accepted);
+    EXPECT_EQ(data_taken.load(), data_accepted.load());
 }

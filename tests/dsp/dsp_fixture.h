@@ -66,8 +66,15 @@ struct dsp_log {
     std::vector<int> made;       // instance numbers in order of making
     std::vector<GUID> made_by;   // the owner of each
     std::vector<run_entry> runs;
+    // The call-stack mark in force at each latency query and each making.
+    std::vector<std::string> latency_trackers, making_trackers;
     int next_instance = 1;
 };
+
+inline std::string tracker_name() {
+    const char* name = uCallStackTracker::current();
+    return name ? name : "";
+}
 
 // A DSP that records each run. `latency` is reported as its latency;
 // with `throws` every run throws; with `add_bad` each run appends a chunk
@@ -82,15 +89,17 @@ public:
                        kestrune_io::abort_callback&) override {
         record(list, flags, true);
     }
-    double get_latency() override { return m_latency; }
+    double get_latency() override {
+        m_log.latency_trackers.emplace_back(tracker_name());
+        return m_latency;
+    }
 
     // Offered as dsp_abortable only when made so.
     bool offers_abortable() const { return m_abortable; }
 
 private:
     void record(dsp_chunk_list* list, std::uint32_t flags, bool abortable) {
-        dsp_log::run_entry e{m_number, flags, {}, false, false, false,
-                             uCallStackTracker::current() ? uCallStackTracker::current() : "", abortable};
+        dsp_log::run_entry e{m_number, flags, {}, false, false, false, tracker_name(), abortable};
         volatile float tiny = 1e-30f;
         e.denormal_product_zero = tiny * 1e-10f == 0.0f;
         const fpu::state s = fpu::current();
@@ -148,6 +157,7 @@ public:
     }
     bool instantiate(service_ptr_t<dsp>& out, const dsp_preset& preset) override {
         if (m_options.refuses || !guid_equal(preset.owner_guid(), m_owner)) return false;
+        m_log.making_trackers.emplace_back(tracker_name());
         const int n = m_log.next_instance++;
         m_log.made.push_back(n);
         m_log.made_by.push_back(m_owner);

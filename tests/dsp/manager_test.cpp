@@ -81,6 +81,13 @@ TEST_F(DspManager, FirstRunMakesTheInstancesInOrderAndBothProcessTheSameChunks) 
     run_once();
     EXPECT_EQ(log.made.size(), 2u);
     EXPECT_EQ(runs_since(2), (runs_t{{1, 0}, {2, 0}}));
+
+    // The same chain set again keeps every instance and flushes none.
+    configure({make_preset(owner_a, "x"), make_preset(owner_b, "y")});
+    run_once();
+    run_once();
+    EXPECT_EQ(log.made.size(), 2u);
+    EXPECT_EQ(runs_since(4), (runs_t{{1, 0}, {2, 0}, {1, 0}, {2, 0}}));
 }
 
 TEST_F(DspManager, OneChangedPresetIsFlushedAndReplacedWhileTheOthersAreKept) {
@@ -200,6 +207,30 @@ TEST_F(DspManager, ARefusingFactoryFailsTheRunWithoutStoppingThePlayer) {
     EXPECT_EQ(list.chunk_total(), 1u);
 }
 
+TEST_F(DspManager, AFailedRebuildKeepsTheOldChainUntilARebuildSucceeds) {
+    configure({make_preset(owner_a, "x"), make_preset(owner_b, "y")});
+    run_once();
+    const service_ptr_t<dsp> old_a = manager.instance_at(0), old_b = manager.instance_at(1);
+
+    b->options().refuses = true;
+    configure({make_preset(owner_a, "x"), make_preset(owner_b, "changed")});
+    std::size_t mark = log.runs.size();
+    EXPECT_THROW(run_once(), exception_dsp_instantiate);
+    EXPECT_EQ(log.runs.size(), mark);
+    ASSERT_EQ(manager.instance_total(), 2u);
+    EXPECT_EQ(manager.instance_at(0).get_ptr(), old_a.get_ptr());
+    EXPECT_EQ(manager.instance_at(1).get_ptr(), old_b.get_ptr());
+
+    // The next run tries again: the unchanged instance is still kept and
+    // the old one of the changed preset flushes.
+    b->options().refuses = false;
+    mark = log.runs.size();
+    run_once();
+    EXPECT_EQ(runs_since(mark), (runs_t{{1, 0}, {2, dsp::flag_flush}}));
+    EXPECT_EQ(manager.instance_at(0).get_ptr(), old_a.get_ptr());
+    EXPECT_NE(manager.instance_at(1).get_ptr(), old_b.get_ptr());
+}
+
 TEST_F(DspManager, ReleasedInstancesAreMadeAfreshWithoutAFlush) {
     configure({make_preset(owner_a, "x"), make_preset(owner_b, "y")});
     run_once();
@@ -238,7 +269,9 @@ TEST_F(DspManager, AbortableDspsGetTheirRunAndTheTrackerNamesTheStep) {
     ASSERT_EQ(log.runs.size(), 2u);
     EXPECT_FALSE(log.runs[0].abortable);
     EXPECT_TRUE(log.runs[1].abortable);
-    EXPECT_EQ(log.runs[0].tracker, "dsp::run");
+    for (const auto& r : log.runs) EXPECT_EQ(r.tracker, "dsp::run");
+    EXPECT_EQ(log.latency_trackers, (std::vector<std::string>{"dsp::get_latency", "dsp::get_latency"}));
+    EXPECT_EQ(log.making_trackers, (std::vector<std::string>{"dsp_manager::run", "dsp_manager::run"}));
     EXPECT_EQ(uCallStackTracker::current(), nullptr);
 }
 

@@ -89,17 +89,4 @@ TEST_F(PlayerDsps, StereoAt48kHzComesOutMonoAt44100HzWithTheSinesFrequencyAndLen
     EXPECT_NEAR(peak, 0.4f, 0.01f);
 }
 
-TEST_F(PlayerDsps, ThePlayersRefusingFactoryFailsTheRunWithAnException) {
-    host.registry().add(dsp_factory::class_guid, kestrune_host::make_refusing_factory());
-    dsp_chain_config_impl chain;
-    chain.append(make_preset(kestrune_host::guid_dsp_test_refusing, ""));
-    dsp_manager manager;
-    manager.set_config(chain);
-    dsp_chunk_list_impl list;
-    kestrune_io::abort_callback_impl abort;
-    add_audio(list, 64);
-    EXPECT_THROW(manager.run(&list, nullptr, 0, abort), exception_dsp_instantiate);
-    EXPECT_EQ(list.chunk_total(), 0u);
-}
-
 } // namespace

@@ -51,6 +51,50 @@ TEST_F(TitleFormat, AMissingPlayerServiceThrows) {
     EXPECT_EQ(out, "kept");
 }
 
+// A playback control that answers as told and records how it was asked.
+class recording_control : public playback_control {
+public:
+    explicit recording_control(bool playing) : m_playing(playing) {}
+    bool is_playing() override {
+        ++is_playing_calls;
+        return m_playing;
+    }
+    bool format_title(titleformat_hook* hook, zof::string_base& out, const service_ptr_t<titleformat_object>& script,
+                      titleformat_text_filter* filter, std::uint32_t flags) override {
+        asked_with_hook = hook != nullptr;
+        asked_with_filter = filter != nullptr;
+        asked_with_script = script.is_valid();
+        asked_flags = flags;
+        if (!m_playing) return false;
+        out.assign("playing text");
+        return true;
+    }
+    int is_playing_calls = 0;
+    bool asked_with_hook = true, asked_with_filter = true, asked_with_script = false;
+    std::uint32_t asked_flags = 0;
+
+private:
+    bool m_playing;
+};
+
+TEST_F(TitleFormat, ThePlayerIsAskedWithoutHookOrFilterForTimeAndStreamInformation) {
+    for (const bool playing : {true, false}) {
+        SCOPED_TRACE(playing);
+        host.registry().clear(playback_control::class_guid);
+        const auto control = make_service<recording_control>(playing);
+        host.registry().add(playback_control::class_guid, control);
+        std::string out = "as it was";
+        EXPECT_EQ(formatTitle("%title%", out), playing);
+        EXPECT_EQ(out, playing ? "playing text" : "as it was");
+        EXPECT_FALSE(control->asked_with_hook);
+        EXPECT_FALSE(control->asked_with_filter);
+        EXPECT_TRUE(control->asked_with_script);
+        EXPECT_EQ(control->asked_flags, 3u);
+        // Only a refusal is followed by the question whether anything plays.
+        EXPECT_EQ(control->is_playing_calls, playing ? 0 : 1);
+    }
+}
+
 // A compiler that refuses every script but those it is told to accept.
 class picky_compiler final : public titleformat_compiler {
 public:
@@ -149,6 +193,11 @@ TEST(TitleFormatFilter, ReplacesEachCharacterOfTheSetAndPassesTheRuns) {
     text_collector limited;
     titleformat_write_filtered(limited, guid_null, "a:b:c", 3, ":", '-');
     EXPECT_EQ(limited.text, "a-b");
+
+    // A byte that is no UTF-8 (a Latin-1 tag) loses nothing after it.
+    text_collector latin1;
+    titleformat_write_filtered(latin1, guid_null, "Caf\xE9/Bar:\xC3", zof::infinite_size, "/:", '_');
+    EXPECT_EQ(latin1.text, "Caf\xE9_Bar_\xC3");
 
     text_collector plain;
     titleformat_write_output(plain, guid_titleformat_output_unfiltered, "a/b", zof::infinite_size, "/", '_');

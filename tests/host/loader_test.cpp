@@ -8,6 +8,7 @@
 #if defined(_WIN32)
 #include <cstdlib>
 #else
+#include <dlfcn.h>
 #include <signal.h>
 #endif
 
@@ -135,6 +136,37 @@ TEST(ComponentLoading, AModuleWithoutTheEntryIsRefused) {
 #endif
     EXPECT_THROW(component_module(host, other), std::runtime_error);
 }
+
+#if defined(_WIN32)
+TEST(ComponentModule, ItsOneExportIsTheEntryAtOrdinalOne) {
+    HMODULE m = LoadLibraryW(L"velmora.dll");
+    ASSERT_NE(m, nullptr);
+    const auto* base = reinterpret_cast<const unsigned char*>(m);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    ASSERT_NE(dir.VirtualAddress, 0u);
+    const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+    EXPECT_EQ(exports->NumberOfFunctions, 1u);
+    EXPECT_EQ(exports->NumberOfNames, 1u);
+    EXPECT_EQ(exports->Base, 1u);
+    EXPECT_STREQ(reinterpret_cast<const char*>(base + reinterpret_cast<const DWORD*>(base + exports->AddressOfNames)[0]),
+                 "kestrune_get_interface");
+    FreeLibrary(m);
+}
+#else
+TEST(ComponentModule, ItsOneExportIsTheEntry) {
+    // Everything else stays inside the library: no symbol of ours can bind
+    // to, or be bound by, a namesake elsewhere in the player's process.
+    void* m = dlopen(component_path().c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(m, nullptr) << dlerror();
+    EXPECT_NE(dlsym(m, "kestrune_get_interface"), nullptr);
+    for (const char* inner : {"g_factory_list", "_Z8core_apiv", "_Z13console_printPKc", "_Z11CloseHandlePv",
+                              "_Z19create_host_serviceR13service_ptr_tI12service_baseERK4GUID"})
+        EXPECT_EQ(dlsym(m, inner), nullptr) << inner;
+    dlclose(m);
+}
+#endif
 
 #if defined(_WIN32)
 TEST(CrashHandlers, InstalledAtLoadAndGivenBackAtUnload) {

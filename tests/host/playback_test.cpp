@@ -157,9 +157,11 @@ TEST(Capture, AThrowingCallbackIsReportedAndPlaybackGoesOn) {
 
 TEST(PlayCallbacks, TheFlagsChooseTheNotifications) {
     player host;
-    recording_play_callback all, chosen;
+    recording_play_callback all, chosen, stop_only, none;
     host.play_callbacks().register_callback(&all, 0x3FF, false);
     host.play_callbacks().register_callback(&chosen, 0x96, false);
+    host.play_callbacks().register_callback(&stop_only, play_callback::flag_stop, false);
+    host.play_callbacks().register_callback(&none, 0, false);
     host.play({signal_track("A", "One", 0.05), signal_track("B", "Two", 0.05)}, false);
     ASSERT_TRUE(host.pump_until([&] { return host.finished(); }, 10s));
     host.stop();
@@ -167,8 +169,9 @@ TEST(PlayCallbacks, TheFlagsChooseTheNotifications) {
     const std::vector<std::string> expected{"new One @signal://440Hz", "new Two @signal://440Hz", "stop 1"};
     EXPECT_EQ(chosen.events, expected);
     EXPECT_EQ(all.events, expected);
-    host.play_callbacks().unregister_callback(&all);
-    host.play_callbacks().unregister_callback(&chosen);
+    EXPECT_EQ(stop_only.events, std::vector<std::string>{"stop 1"});
+    EXPECT_TRUE(none.events.empty());
+    for (auto* cb : {&all, &chosen, &stop_only, &none}) host.play_callbacks().unregister_callback(cb);
     EXPECT_EQ(host.play_callbacks().registered(), 0u);
 }
 

@@ -15,12 +15,13 @@ struct run_result {
     int status = -1;
 };
 
-run_result run(const std::string& arguments) {
+// Runs a program of the bin folder.
+run_result run_program(const std::string& program, const std::string& arguments) {
 #if defined(_WIN32)
-    const std::string command = "\"" + kestrune_host::program_folder() + "kestrune.exe\" " + arguments + " 2>&1";
+    const std::string command = "\"" + kestrune_host::program_folder() + program + ".exe\" " + arguments + " 2>&1";
     FILE* pipe = _popen(command.c_str(), "r");
 #else
-    const std::string command = "'" + kestrune_host::program_folder() + "kestrune' " + arguments + " 2>&1";
+    const std::string command = "'" + kestrune_host::program_folder() + program + "' " + arguments + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
 #endif
     run_result r;
@@ -41,6 +42,8 @@ run_result run(const std::string& arguments) {
     r.output = clean;
     return r;
 }
+
+run_result run(const std::string& arguments) { return run_program("kestrune", arguments); }
 
 bool has_line(const std::string& output, const std::string& line) {
     return ("\n" + output).find("\n" + line + "\n") != std::string::npos;
@@ -78,3 +81,13 @@ TEST(KestruneProgram, AMissingComponentEndsWithAnError) {
     EXPECT_EQ(r.status, 1) << r.output;
     EXPECT_NE(r.output.find("kestrune: cannot load no-such-module"), std::string::npos) << r.output;
 }
+
+#if defined(_WIN32)
+TEST(CrashHandlers, EachSignalBecomesTheNonContinuableExceptionWithItsNumber) {
+    for (int sig : {2, 15, 21, 22}) {
+        const run_result r = run_program("crash_signal", std::to_string(sig));
+        EXPECT_EQ(r.status, 3) << sig << ": " << r.output;
+        EXPECT_EQ(r.output, "6F8E1DC8 1 1 " + std::to_string(sig) + "\n") << sig;
+    }
+}
+#endif

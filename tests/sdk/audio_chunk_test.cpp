@@ -106,6 +106,31 @@ TEST(AudioChunk, CopyIsIndependentOfItsSource) {
     EXPECT_EQ(std::vector<float>(b.samples(), b.samples() + 6), data);
 }
 
+TEST(AudioChunk, CopyNeverReadsBeyondTheSourceBuffer) {
+    // A chunk whose counts claim more floats than its buffer holds: the
+    // copy keeps the format and size, takes what the buffer has and is
+    // silent past it.
+    audio_chunk_impl bad, copy;
+    const std::vector<float> data{0.1f, 0.2f, 0.3f, 0.4f};
+    bad.assign_samples(data.data(), 2, 2, 44100, audio_chunk::channel_config_stereo);
+    bad.assign_frame_total(6);
+    copy.copy_from(bad);
+    EXPECT_EQ(copy.frame_total(), 6u);
+    EXPECT_EQ(copy.channel_total(), 2u);
+    ASSERT_EQ(copy.capacity(), 12u);
+    EXPECT_EQ(std::vector<float>(copy.samples(), copy.samples() + 12),
+              (std::vector<float>{0.1f, 0.2f, 0.3f, 0.4f, 0, 0, 0, 0, 0, 0, 0, 0}));
+
+    // No buffer at all: silence of the claimed size.
+    audio_chunk_impl empty;
+    empty.assign_channels(1, audio_chunk::channel_config_mono);
+    empty.assign_sample_rate(8000);
+    empty.assign_frame_total(3);
+    copy.copy_from(empty);
+    ASSERT_EQ(copy.capacity(), 3u);
+    EXPECT_EQ(std::vector<float>(copy.samples(), copy.samples() + 3), std::vector<float>(3, 0.0f));
+}
+
 TEST(AudioChunk, ReserveOfThePresentSizeKeepsBufferAndContents) {
     audio_chunk_impl c;
     std::vector<float> data{1, 2, 3, 4};
@@ -147,9 +172,11 @@ TEST(AudioChunk, ScaleSamples) {
     c.scale_samples(0.0f);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(c.samples()[i], 0.0f);
     // Counts that claim more than the buffer holds scale only the buffer.
+    c.assign_samples(data.data(), 2, 2, 44100, audio_chunk::channel_config_stereo);
     c.assign_frame_total(1000);
     c.scale_samples(2.0f);
     EXPECT_EQ(c.capacity(), 4u);
+    EXPECT_EQ(std::vector<float>(c.samples(), c.samples() + 4), (std::vector<float>{1.0f, -0.5f, 2.0f, -2.0f}));
 }
 
 TEST(AudioChunk, DefaultChannelConfigurations) {

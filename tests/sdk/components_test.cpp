@@ -6,6 +6,7 @@
 #include <string>
 
 #include "plugin/components.h"
+#include "component_loader.h"
 #include "host_string.h"
 #include "sdk_fixture.h"
 
@@ -90,9 +91,9 @@ TEST_F(Components, VersionTexts) {
 TEST(MainMenu, OneCommandInTheHostsGroup) {
     service_impl_single_t<mainmenu_commands_velmora> menu;
     EXPECT_EQ(menu.command_total(), 1u);
-    EXPECT_TRUE(guid_equal(menu.command_guid(0), mainmenu_commands_velmora::command_open_guid));
+    EXPECT_EQ(kestrune_host::guid_text(menu.command_guid(0)), "{A45A0E2F-8581-4DDD-BF8E-BBAA6115D153}");
     EXPECT_TRUE(guid_equal(menu.command_guid(1), guid_null));
-    EXPECT_TRUE(guid_equal(menu.parent_menu_guid(), mainmenu_commands_velmora::menu_group_guid));
+    EXPECT_EQ(kestrune_host::guid_text(menu.parent_menu_guid()), "{F8BE5604-165F-4BB9-B6A9-15E55E0E0D3A}");
     EXPECT_EQ(menu.menu_order(), 0x80000000u);
 
     host_string label("untouched"), help("untouched");

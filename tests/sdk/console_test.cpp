@@ -1,6 +1,7 @@
 // Console output through every console of the player.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,6 +44,19 @@ TEST_F(ConsoleOutput, AnInstanceThatIsNoConsoleIsSkipped) {
     console_print("velmora: reaches both");
     EXPECT_EQ(host.console_log().lines().size(), 1u);
     EXPECT_EQ(third->lines(), std::vector<std::string>{"velmora: reaches both"});
+}
+
+TEST_F(ConsoleOutput, AConsoleThatFailsKeepsTheMessageFromNoOther) {
+    class failing_console : public console {
+    public:
+        void print(const char*, zof::t_size) override { throw std::runtime_error("console is full"); }
+    };
+    host.registry().add(console::class_guid, make_service<failing_console>());
+    auto third = make_service<host_console>();
+    host.registry().add(console::class_guid, third);
+    EXPECT_NO_THROW(console_print("velmora: past the failing one"));
+    EXPECT_EQ(host.console_log().lines(), std::vector<std::string>{"velmora: past the failing one"});
+    EXPECT_EQ(third->lines(), std::vector<std::string>{"velmora: past the failing one"});
 }
 
 TEST_F(ConsoleOutput, TextIsPassedAsItStands) {

@@ -30,6 +30,25 @@ TEST(IoExceptions, CaughtByTheirBases) {
     EXPECT_STREQ("User abort", kestrune_io::exception_aborted().what());
 }
 
+TEST(IoExceptions, FileSystemFailuresJoinTheFamily) {
+    // A missing drive is a missing object: removals that pass over missing
+    // entries pass over it too.
+    try {
+        throw exception_io_invalid_drive();
+    } catch (const kestrune_io::exception_io_not_found&) {
+    }
+    try {
+        throw exception_io_win32_ex("The network name cannot be found.");
+    } catch (const exception_io_win32& e) {
+        EXPECT_STREQ("The network name cannot be found.", e.what());
+    }
+    EXPECT_STREQ("Generic win32 I/O error", exception_io_win32().what());
+    for (auto thrower : {+[] { throw exception_io_invalid_path_syntax(); }, +[] { throw exception_io_buffer_overflow(); },
+                         +[] { throw exception_io_device_not_ready(); }}) {
+        EXPECT_THROW(thrower(), kestrune_io::exception_io);
+    }
+}
+
 TEST(IoExceptions, AbortIsNotAnIoError) {
     bool caught_as_io = false;
     bool caught_as_abort = false;

@@ -44,16 +44,35 @@ TEST(SharedLibrary, PrintfFormatsShortAndLongTexts) {
 }
 
 TEST(SharedLibrary, ConvertToInt16RoundsAndClips) {
-    const float in[] = {0.0f, 1.0f, -1.0f, 0.5f, 2.0f, -2.0f, std::numeric_limits<float>::quiet_NaN()};
-    std::int16_t out[7];
-    audio_math::convert_to_int16(in, 7, out, 1.0f);
-    EXPECT_EQ(out[0], 0);
-    EXPECT_EQ(out[1], 32767);
-    EXPECT_EQ(out[2], -32768);
-    EXPECT_EQ(out[3], 16384);
-    EXPECT_EQ(out[4], 32767);
-    EXPECT_EQ(out[5], -32768);
-    EXPECT_EQ(out[6], 0);
+    const float inf = std::numeric_limits<float>::infinity();
+    const float step = 1.0f / 32768.0f;
+    struct Case {
+        float in;
+        std::int16_t out;
+    };
+    const Case cases[] = {
+        {0.0f, 0}, {1.0f, 32767}, {-1.0f, -32768}, {0.5f, 16384}, {-0.5f, -16384},
+        {std::numeric_limits<float>::quiet_NaN(), 0},
+        // Rounded to the nearest step, not truncated.
+        {0.6f * step, 1}, {-0.6f * step, -1}, {0.4f * step, 0}, {-0.4f * step, 0},
+        {100.7f * step, 101}, {-100.7f * step, -101},
+        // Clipped at the ends, however far out the sample lies.
+        {2.0f, 32767}, {-2.0f, -32768}, {65537.0f, 32767}, {-65537.0f, -32768},
+        {1e20f, 32767}, {-1e20f, -32768}, {std::numeric_limits<float>::max(), 32767},
+        {std::numeric_limits<float>::lowest(), -32768}, {inf, 32767}, {-inf, -32768},
+    };
+    for (const Case& c : cases) {
+        std::int16_t out = 12345;
+        audio_math::convert_to_int16(&c.in, 1, &out, 1.0f);
+        EXPECT_EQ(out, c.out) << "sample " << c.in;
+    }
+    // The scale applies before rounding and clipping.
+    const float half[] = {0.5f, 1.0f, -1.0f};
+    std::int16_t out[3];
+    audio_math::convert_to_int16(half, 3, out, 0.5f);
+    EXPECT_EQ(out[0], 8192);
+    EXPECT_EQ(out[1], 16384);
+    EXPECT_EQ(out[2], -16384);
 }
 
 TEST(SharedLibrary, ScaleWorksInPlace) {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "zof/memory.h"
+#include "zof/rcstring.h"
 #include "zof/string8.h"
 
 namespace {
@@ -71,6 +72,25 @@ TEST_F(HeapProbe, StringKeepsItsTextWhenGrowthFails) {
     EXPECT_THROW(s.append(std::string(100, 'x').c_str()), std::bad_alloc);
     EXPECT_STREQ("sixteen bytes..!", s.text());
     EXPECT_EQ(cap, s.capacity());
+}
+
+TEST_F(HeapProbe, SharedStringsKeepTheirTextWhenTheHeapRefuses) {
+    zof::rcstring s("kept");
+    zof::rcstring copy = s;
+    g_refuse = true;
+    for (auto attempt : {+[](zof::rcstring& t) { t = zof::rcstring("new"); }, +[](zof::rcstring& t) { t.new_empty(); },
+                         +[](zof::rcstring& t) { t = t + "more"; }}) {
+        try {
+            attempt(s);
+            ADD_FAILURE() << "no exception";
+        } catch (const std::bad_alloc& e) {
+            EXPECT_STREQ("bad allocation", e.what());
+        }
+        EXPECT_STREQ("kept", s.text());
+        EXPECT_EQ(copy.node(), s.node());
+    }
+    g_refuse = false;
+    EXPECT_EQ(2u, s.use_count());
 }
 
 TEST_F(HeapProbe, ByteSizesBeyondThirtyTwoBitsNeverReachTheHeap) {

@@ -69,6 +69,19 @@ TEST(Sort, MatchesStdSort) {
     }
 }
 
+TEST(Sort, UpToFourItemsTakeTheSmallSortAlone) {
+    // The small sort compares every pair once; a partition round would add
+    // the pivot's three comparisons on top.
+    std::mt19937 rng(5);
+    for (std::size_t n = 0; n <= 4; ++n) {
+        auto items = random_items(rng, n, 3);
+        vector_callback cb(items);
+        zof::sort(cb, static_cast<zof::t_size>(n));
+        EXPECT_EQ(static_cast<long>(n < 2 ? 0 : n * (n - 1) / 2), cb.compares) << n;
+        EXPECT_TRUE(std::is_sorted(items.begin(), items.end(), [](auto& x, auto& y) { return x.key < y.key; }));
+    }
+}
+
 TEST(Sort, AllEqualKeysStaySubQuadratic) {
     std::vector<keyed> items(20000, keyed{7, 0});
     vector_callback cb(items);
