@@ -12,7 +12,8 @@ TOOLCHAIN="$root/cmake/mingw32.cmake"
 mkdir -p "$DEPS/src" "$PREFIX"
 
 # --- Poco (Foundation, Net, Util, XML, JSON) ---------------------------------
-if [ ! -f "$DEPS/.poco-done" ]; then
+# (The marker's name changes whenever the patches below change.)
+if [ ! -f "$DEPS/.poco-r2-done" ]; then
   echo "== cross-building Poco into $PREFIX"
   cd "$DEPS/src"
   rm -rf poco-* poco_*
@@ -23,6 +24,13 @@ if [ ! -f "$DEPS/.poco-done" ]; then
   grep -q 'undef TIMESTAMP_REQUEST' "$impl" || \
     sed -i '0,/#include "Poco\/Net\/Socket.h"/s//#include "Poco\/Net\/Socket.h"\n#ifdef TIMESTAMP_REQUEST\n#undef TIMESTAMP_REQUEST\n#endif/' "$impl"
   grep -q 'undef TIMESTAMP_REQUEST' "$impl"
+  # Expat's internal functions must have one calling convention in every
+  # file: xmlparse.cpp sees <windows.h>, whose FASTCALL is __fastcall, while
+  # xmltok.c does not. The mismatch garbles character references (&#xE9;).
+  internal="$src/XML/src/internal.h"
+  grep -q 'velmora: one calling convention' "$internal" || \
+    sed -i 's|^/\* Make sure all of these are defined if they aren.t already. \*/|/* velmora: one calling convention */\n#if defined(__MINGW32__)\n#  undef FASTCALL\n#  undef PTRFASTCALL\n#endif\n\n&|' "$internal"
+  grep -q 'velmora: one calling convention' "$internal"
   # Poco includes some Windows headers with their MSVC spelling.
   mkdir -p "$DEPS/compat-include"
   echo '#include <winsock2.h>' >"$DEPS/compat-include/Winsock2.h"
@@ -44,7 +52,7 @@ if [ ! -f "$DEPS/.poco-done" ]; then
   cmake --build "$DEPS/build-poco" -j "$JOBS"
   cmake --install "$DEPS/build-poco"
   cp "$DEPS"/compat-include/*.h "$PREFIX/include/"
-  touch "$DEPS/.poco-done"
+  touch "$DEPS/.poco-r2-done"
 fi
 
 # --- GoogleTest ----------------------------------------------------------------

@@ -4,7 +4,6 @@
 
 #include <Poco/AutoPtr.h>
 #include <Poco/Exception.h>
-#include <Poco/UTF8Encoding.h>
 #include <Poco/Util/XMLConfiguration.h>
 
 #include <chrono>
@@ -49,27 +48,6 @@ std::string pattern(std::size_t length)
     return text;
 }
 
-// The statistics write non-ASCII characters as numeric references
-// ("&#xE9;"), which the Windows build's XML parser drops; put them in as
-// UTF-8 before parsing.
-std::string withCharactersInline(const std::string& xml)
-{
-    std::string result;
-    std::size_t pos = 0;
-    for (std::size_t ref; (ref = xml.find("&#", pos)) != std::string::npos;) {
-        std::size_t end = xml.find(';', ref);
-        if (end == std::string::npos)
-            break;
-        bool hex = xml[ref + 2] == 'x';
-        unsigned long code = std::stoul(xml.substr(ref + (hex ? 3 : 2), end - ref - (hex ? 3 : 2)), nullptr, hex ? 16 : 10);
-        unsigned char bytes[4];
-        int length = Poco::UTF8Encoding().convert(static_cast<int>(code), bytes, 4);
-        result += xml.substr(pos, ref - pos) + std::string(reinterpret_cast<char*>(bytes), static_cast<std::size_t>(length));
-        pos = end + 1;
-    }
-    return result + xml.substr(pos);
-}
-
 // The server's statistic `key` for one mount; icecast publishes a new
 // source's statistics a moment after its login, so this waits (at most
 // 5 s) for `expected` and returns what it saw last.
@@ -79,7 +57,7 @@ std::string stat(int port, const std::string& mount, const std::string& key, con
     std::string value;
     for (int i = 0; i < tries; ++i) {
         auto stats = parse(
-            withCharactersInline(httpGet(port, "/admin/stats", peers::kIcecastAdminUser, peers::kIcecastAdminPassword)));
+            httpGet(port, "/admin/stats", peers::kIcecastAdminUser, peers::kIcecastAdminPassword));
         value = stats->getString("source[@mount=" + mount + "]." + key, "(missing)");
         if (value == expected)
             break;
