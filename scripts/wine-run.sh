@@ -14,4 +14,8 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1 || true
   flock -u 9
 fi
+# Start the prefix's server ourselves, detached from our output: a server
+# started by the program would inherit the caller's pipes (ctest's), and the
+# caller would wait for it. It stays ten seconds after its last client.
+wineserver -p10 </dev/null >/dev/null 2>&1 || true
 exec wine "$@"
