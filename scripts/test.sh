@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds both targets and runs every test: native Linux, native under
-# ASan+UBSan, and the Windows build under Wine. Installs what it needs first.
+# ASan+UBSan, native under TSan, and the Windows build under Wine. Installs
+# what it needs first.
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(dirname "$here")"
@@ -47,6 +48,8 @@ mkdir -p "$BUILD"
 run_suite linux "$BUILD/linux" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}" \
   run_suite linux-asan "$BUILD/linux-asan" -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON
+TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1 second_deadlock_stack=1}" \
+  run_suite linux-tsan "$BUILD/linux-tsan" -DCMAKE_BUILD_TYPE=Debug -DVELMORA_TSAN=ON
 run_suite windows "$BUILD/win32" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw32.cmake"
 
 echo "===== summary"
