@@ -197,7 +197,8 @@ TEST(EncoderPipe, ArgumentsReachTheProgramAsSplit) {
 }
 
 TEST(EncoderPipe, AHostileTitleArrivesAsOneArgument) {
-    const std::string dir = makeTempDir();
+    TempDir temp;
+    const std::string dir = temp.path();
     const std::string owned = dir + "owned";
     const std::string titles[] = {
         "x\" -o \"" + owned,

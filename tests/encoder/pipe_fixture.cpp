@@ -2,6 +2,10 @@
 
 #include "plugin/utils.h"
 
+#include <Poco/Exception.h>
+#include <Poco/File.h>
+#include <Poco/Path.h>
+
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -17,7 +21,6 @@
 #include <cerrno>
 #include <dirent.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -45,35 +48,27 @@ std::string helper(const std::string& name) {
 #endif
 }
 
-std::string makeTempDir() {
+TempDir::TempDir() {
     static std::mt19937 random(static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
-#if defined(_WIN32)
-    wchar_t base[MAX_PATH];
-    GetTempPathW(MAX_PATH, base);
     for (;;) {
-        std::wstring dir = std::wstring(base) + L"velmora-pipe-" + std::to_wstring(random());
-        if (CreateDirectoryW(dir.c_str(), nullptr))
-            return toUtf8(dir) + "\\";
+        Poco::Path dir(Poco::Path::temp());
+        dir.pushDirectory("velmora-pipe-" + std::to_string(random()));
+        if (Poco::File(dir).createDirectory()) {
+            path_ = dir.toString();
+            return;
+        }
     }
-#else
-    const char* tmp = std::getenv("TMPDIR");
-    std::string base = tmp && *tmp ? tmp : "/tmp";
-    for (;;) {
-        std::string dir = base + "/velmora-pipe-" + std::to_string(random());
-        if (mkdir(dir.c_str(), 0700) == 0)
-            return dir + "/";
-    }
-#endif
 }
 
-bool pathExists(const std::string& path) {
-#if defined(_WIN32)
-    return GetFileAttributesW(fromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-#else
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-#endif
+TempDir::~TempDir() {
+    try {
+        Poco::File(path_).remove(true);
+    } catch (const Poco::Exception&) {
+        // A file still open elsewhere: leave the folder.
+    }
 }
+
+bool pathExists(const std::string& path) { return Poco::File(path).exists(); }
 
 std::string sinePcm(double seconds, int rate, int channels) {
     const std::size_t frames = static_cast<std::size_t>(seconds * rate);
