@@ -60,4 +60,22 @@ if [ ! -f "$DEPS/.gtest-done" ]; then
   touch "$DEPS/.gtest-done"
 fi
 
+# --- soxr (the stand-in player's resampler) ------------------------------------
+if [ ! -f "$DEPS/.soxr-done" ]; then
+  echo "== cross-building soxr into $PREFIX"
+  cd "$DEPS/src"
+  rm -rf libsoxr-* libsoxr_*
+  apt-get source -q libsoxr 2>&1 | grep -v '^W: Download is performed unsandboxed' || true
+  src=$(ls -d "$DEPS"/src/libsoxr-*/ | head -n1)
+  rm -rf "$DEPS/build-soxr"
+  cmake -S "$src" -B "$DEPS/build-soxr" -G Ninja -Wno-dev \
+    -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DVELMORA_WIN_DEPS="$DEPS" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$PREFIX" \
+    -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTS=OFF -DBUILD_EXAMPLES=OFF \
+    -DWITH_OPENMP=OFF -DWITH_LSR_BINDINGS=OFF
+  cmake --build "$DEPS/build-soxr" -j "$JOBS"
+  cmake --install "$DEPS/build-soxr"
+  touch "$DEPS/.soxr-done"
+fi
+
 echo "== Windows dependencies ready in $PREFIX"

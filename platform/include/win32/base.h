@@ -17,6 +17,8 @@ typedef WCHAR* LPWSTR;
 typedef const WCHAR* LPCWSTR;
 typedef void* LPVOID;
 typedef DWORD* LPDWORD;
+typedef const void* LPCVOID;
+typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
 #ifndef TRUE
 #  define TRUE 1
@@ -46,6 +48,17 @@ typedef DWORD* LPDWORD;
 #define ERROR_NO_DATA 232u
 #define ERROR_MORE_DATA 234u
 #define ERROR_PIPE_NOT_CONNECTED 233u
+#define ERROR_SHARING_VIOLATION 32u
+#define ERROR_ALREADY_EXISTS 183u
+#define ERROR_MR_MID_NOT_FOUND 317u
+#define ERROR_INSUFFICIENT_BUFFER 122u
+
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200u
+#define FORMAT_MESSAGE_FROM_STRING 0x00000400u
+#define FORMAT_MESSAGE_FROM_HMODULE 0x00000800u
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000u
+#define FORMAT_MESSAGE_ARGUMENT_ARRAY 0x00002000u
+#define FORMAT_MESSAGE_MAX_WIDTH_MASK 0x000000FFu
 
 namespace platform {
 // Everything a HANDLE can stand for on this build derives from this: events,
@@ -65,4 +78,16 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 void Sleep(DWORD milliseconds);
 // Milliseconds of a monotonic clock, cut to 32 bits.
 DWORD GetTickCount();
+
+// Events: a manual- or auto-reset flag with a timed wait.
+HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manual_reset, BOOL initial_state, LPCWSTR name);
+BOOL SetEvent(HANDLE event);
+BOOL ResetEvent(HANDLE event);
+
+// The system's message text for an error code (FORMAT_MESSAGE_FROM_SYSTEM
+// only). Texts end with CR LF as on Windows; a text with inserts ("%1")
+// needs FORMAT_MESSAGE_IGNORE_INSERTS, since no argument list is supported.
+// Gives the number of characters written, or 0 with the last error set.
+DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD message_id, DWORD language_id, LPWSTR buffer, DWORD size,
+                     void* arguments);
 #endif

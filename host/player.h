@@ -1,0 +1,236 @@
+#pragma once
+// The stand-in player: its core API object and service registry, the
+// services it offers components, a main-thread task queue and a playback
+// engine whose capture thread plays tracks in real time (or as fast as it
+// can, for tests).
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "audio_source.h"
+#include "host_chunk.h"
+#include "kestrune.h"
+#include "registry.h"
+
+namespace kestrune_host {
+
+class player;
+
+// ---------------------------------------------------------------- tracks
+typedef std::vector<std::pair<std::string, std::string>> meta_list;
+
+class host_track_info final : public track_info {
+public:
+    host_track_info() = default;
+    explicit host_track_info(meta_list meta) : m_meta(std::move(meta)) {}
+    const char* meta_get(const char* name) const override;
+    const meta_list& meta() const { return m_meta; }
+private:
+    meta_list m_meta;
+};
+
+class host_track : public track_handle {
+public:
+    host_track(std::string location, meta_list meta) : m_location(std::move(location)), m_info(std::move(meta)) {}
+    const char* location_path() const override { return m_location.c_str(); }
+    std::uint32_t subsong_index() const override { return 0; }
+    const track_info& info() const override { return m_info; }
+private:
+    std::string m_location;
+    host_track_info m_info;
+};
+
+// A track to play: where it is, its tags and how to open its audio.
+struct track_spec {
+    std::string location;
+    meta_list meta;
+    std::function<std::unique_ptr<audio_source>()> open;
+};
+
+// A generated signal with artist and title.
+track_spec signal_track(const std::string& artist, const std::string& title, double seconds, double frequency = 440.0,
+                        std::uint32_t rate = 44100, std::uint32_t channels = 2, waveform shape = waveform::sine,
+                        float amplitude = 0.5f);
+// A WAV file; its title is the file name without folder and extension.
+track_spec file_track(const std::string& path);
+
+// ---------------------------------------------------------------- services
+// The player's console: keeps every line; optionally prints them.
+class host_console : public console {
+public:
+    void print(const char* text, zof::t_size length) override;
+    std::vector<std::string> lines() const;
+    void clear();
+    void set_echo(bool echo, const char* prefix = "console: ");
+    // True when some line contains `text`.
+    bool contains(const std::string& text) const;
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_lines;
+    bool m_echo = false;
+    std::string m_prefix;
+};
+
+class host_playback_control : public playback_control {
+public:
+    explicit host_playback_control(player& owner) : m_player(owner) {}
+    bool is_playing() override;
+    bool format_title(titleformat_hook* hook, zof::string_base& out, const service_ptr_t<titleformat_object>& script,
+                      titleformat_text_filter* filter, std::uint32_t flags) override;
+private:
+    player& m_player;
+};
+
+class host_play_callback_manager : public play_callback_manager {
+public:
+    explicit host_play_callback_manager(player& owner) : m_player(owner) {}
+    void register_callback(play_callback* callback, std::uint32_t flags, bool forward_status) override;
+    void unregister_callback(play_callback* callback) override;
+
+    // Deliver one notification to every callback that asked for it, on the
+    // calling thread. A callback that throws is reported on the console.
+    void notify(std::uint32_t flag, const std::function<void(play_callback&)>& call);
+    std::size_t registered() const;
+private:
+    bool wants(play_callback* callback, std::uint32_t flag) const;
+    player& m_player;
+    mutable std::mutex m_mutex;
+    std::vector<std::pair<play_callback*, std::uint32_t>> m_callbacks;
+};
+
+class host_capture : public playback_stream_capture {
+public:
+    explicit host_capture(player& owner) : m_player(owner) {}
+    void add_callback(playback_stream_capture_callback* callback) override;
+    void remove_callback(playback_stream_capture_callback* callback) override;
+    // Hands a chunk to every callback; removal waits for a delivery under
+    // way, so no chunk reaches a callback after its removal returned.
+    void deliver(const audio_chunk& chunk);
+    std::size_t registered() const;
+private:
+    player& m_player;
+    mutable std::recursive_mutex m_mutex;
+    std::vector<playback_stream_capture_callback*> m_callbacks;
+};
+
+// The recently played audio, for visualisation.
+class vis_buffer {
+public:
+    explicit vis_buffer(double seconds_kept = 2.0) : m_seconds(seconds_kept) {}
+    void write(const float* data, std::size_t frames, std::uint32_t channels, std::uint32_t rate, double end_time);
+    void set_active(bool active);
+    bool time(double& seconds) const;
+    // `length` seconds at `start`, moved back to end with the newest audio
+    // when that is not played yet; false when nothing is kept.
+    bool read(audio_chunk& chunk, double start, double length) const;
+private:
+    mutable std::mutex m_mutex;
+    double m_seconds;
+    std::vector<float> m_ring; // frames * channels, oldest first after m_head
+    std::size_t m_frames = 0;   // frames kept
+    std::size_t m_head = 0;     // next frame written
+    std::uint32_t m_channels = 0;
+    std::uint32_t m_rate = 0;
+    double m_end_time = 0.0;
+    bool m_active = false;
+};
+
+class host_vis_stream : public vis_stream {
+public:
+    explicit host_vis_stream(const vis_buffer& buffer) : m_buffer(buffer) {}
+    bool get_time(double& seconds) override { return m_buffer.time(seconds); }
+    bool get_chunk(audio_chunk& chunk, double start, double length) override { return m_buffer.read(chunk, start, length); }
+private:
+    const vis_buffer& m_buffer;
+};
+
+class host_vis_manager : public vis_stream_manager {
+public:
+    explicit host_vis_manager(const vis_buffer& buffer) : m_buffer(buffer) {}
+    void create_stream(service_ptr_t<vis_stream>& out, std::uint32_t flags) override;
+private:
+    const vis_buffer& m_buffer;
+};
+
+// ---------------------------------------------------------------- player
+class player {
+public:
+    // Registers the player's services; `echo_console` prints console lines
+    // to standard output as they come.
+    explicit player(bool echo_console = false);
+    ~player();
+    player(const player&) = delete;
+    player& operator=(const player&) = delete;
+
+    host_api& api() { return m_api; }
+    service_registry& registry() { return m_registry; }
+    host_console& console_log() { return *m_console; }
+    host_play_callback_manager& play_callbacks() { return *m_play_callbacks; }
+    host_capture& capture() { return *m_capture; }
+
+    // Tasks for the main thread (play notifications among them).
+    void post(std::function<void()> task);
+    // Runs the pending tasks on the calling thread; answers how many ran.
+    std::size_t pump();
+    // Pumps until `done` answers true or the time is up.
+    bool pump_until(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+
+    // Plays the tracks in order on the capture thread; with `realtime` at
+    // the speed of playback, otherwise as fast as the callbacks take it.
+    void play(std::vector<track_spec> tracks, bool realtime = true);
+    // Stops and joins the capture thread; the stop notification follows.
+    void stop();
+    void pause(bool paused);
+    bool is_playing() const;
+    bool finished() const;
+    service_ptr_t<host_track> playing_track() const;
+    // The playing source's new track information (a radio's title).
+    void set_dynamic_info(meta_list meta);
+    // Seconds of audio played since the player started.
+    double playback_time() const;
+    std::uint64_t frames_delivered() const { return m_frames_delivered.load(); }
+
+    // The value of a field of the playing track (dynamic information
+    // first); false when nothing plays or the field has no value.
+    bool track_field(const std::string& name, std::string& value, bool dynamic = true) const;
+
+    // Reports a fault of a component on the player's console.
+    void report(const std::string& text);
+
+private:
+    void playback_thread(std::vector<track_spec> tracks, bool realtime);
+
+    service_registry m_registry;
+    host_api m_api;
+    service_ptr_t<host_console> m_console;
+    service_ptr_t<host_play_callback_manager> m_play_callbacks;
+    service_ptr_t<host_capture> m_capture;
+    vis_buffer m_vis;
+
+    std::mutex m_tasks_mutex;
+    std::condition_variable m_tasks_cv;
+    std::deque<std::function<void()>> m_tasks;
+
+    mutable std::mutex m_state_mutex;
+    std::condition_variable m_state_cv;
+    std::thread m_thread;
+    bool m_stop_request = false;
+    bool m_paused = false;
+    bool m_playing = false;
+    bool m_finished = false;
+    service_ptr_t<host_track> m_track;
+    host_track_info m_dynamic;
+    double m_time = 0.0;
+    std::atomic<std::uint64_t> m_frames_delivered{0};
+};
+
+} // namespace kestrune_host
