@@ -15,7 +15,6 @@
 
 typedef HANDLE* PHANDLE;
 typedef HANDLE* LPHANDLE;
-typedef const void* LPCVOID;
 
 #ifndef ERROR_NOT_SUPPORTED
 #  define ERROR_NOT_SUPPORTED 50u
@@ -32,12 +31,12 @@ typedef const void* LPCVOID;
 #define DUPLICATE_CLOSE_SOURCE 0x00000001u
 #define DUPLICATE_SAME_ACCESS 0x00000002u
 
-struct SECURITY_ATTRIBUTES {
+// Declared in base.h.
+struct _SECURITY_ATTRIBUTES {
     DWORD nLength;
     LPVOID lpSecurityDescriptor;
     BOOL bInheritHandle;
 };
-typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 
 struct STARTUPINFOW {
     DWORD cb;
