@@ -47,13 +47,15 @@ BOOL failErrno() { return fail(win32Error(errno)); }
 // One end of a pipe. The descriptor is always close-on-exec.
 class pipe_end : public platform::kernel_object {
 public:
-    pipe_end(int fd, bool read_end) : fd(fd), read_end(read_end) {}
+    pipe_end(int fd, bool read_end, bool nowait = false) : fd(fd), read_end(read_end), nowait(nowait) {}
     ~pipe_end() override {
         if (fd >= 0)
             ::close(fd);
     }
     int fd;
     bool read_end;
+    // PIPE_NOWAIT as last set through this handle (or its original).
+    bool nowait;
 };
 
 // The process handle. Exit status is collected once and kept, so a process
@@ -204,8 +206,6 @@ ssize_t writeWithoutSigpipe(int fd, const void* data, std::size_t count) {
     return r;
 }
 
-bool isNonBlocking(int fd) { return (::fcntl(fd, F_GETFL) & O_NONBLOCK) != 0; }
-
 } // namespace
 
 BOOL CreatePipe(PHANDLE read_end, PHANDLE write_end, LPSECURITY_ATTRIBUTES, DWORD size) {
@@ -233,7 +233,7 @@ BOOL DuplicateHandle(HANDLE source_process, HANDLE source, HANDLE target_process
     int fd = ::fcntl(pipe->fd, F_DUPFD_CLOEXEC, 3);
     if (fd < 0)
         return failErrno();
-    *target = new pipe_end(fd, pipe->read_end);
+    *target = new pipe_end(fd, pipe->read_end, pipe->nowait);
     if (options & DUPLICATE_CLOSE_SOURCE)
         CloseHandle(source);
     return TRUE;
@@ -357,6 +357,7 @@ BOOL SetNamedPipeHandleState(HANDLE handle, LPDWORD mode, LPDWORD, LPDWORD) {
     flags = (*mode & PIPE_NOWAIT) ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
     if (::fcntl(pipe->fd, F_SETFL, flags) != 0)
         return failErrno();
+    pipe->nowait = (*mode & PIPE_NOWAIT) != 0;
     return TRUE;
 }
 
@@ -369,7 +370,6 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD written, LPOV
     if (pipe->read_end)
         return fail(ERROR_ACCESS_DENIED);
     const char* data = static_cast<const char*>(buffer);
-    const bool nowait = isNonBlocking(pipe->fd);
     DWORD done = 0;
     while (done < count) {
         ssize_t r = writeWithoutSigpipe(pipe->fd, data + done, count - done);
@@ -381,7 +381,7 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD written, LPOV
             return failErrno();
         }
         done += static_cast<DWORD>(r);
-        if (nowait)
+        if (pipe->nowait)
             break;
     }
     if (written != nullptr)

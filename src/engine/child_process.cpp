@@ -198,10 +198,15 @@ void ChildProcess::pump(const char* data, std::size_t size, Poco::BasicFIFOBuffe
                 throw Poco::ApplicationException(ended_message);
             }
             // A program blocked on a full output or error pipe reads no more
-            // input until both are drained.
-            drainOutput(output);
+            // input until both are drained. One that had written a whole
+            // piece or more was most likely waiting for us and goes on at
+            // once: the next write is tried without a pause. Otherwise the
+            // program is busy and gets a millisecond (a fixed pause after
+            // every full pipe would hold a fast program to 16 KB per ms).
+            const bool waited_for_us = drainOutput(output) >= kMaxWrite;
             printErrors();
-            Sleep(1);
+            if (!waited_for_us)
+                Sleep(1);
         }
         written += taken;
     }

@@ -49,8 +49,9 @@ public:
     // ended gives Poco::ApplicationException(`ended_message`) (after its
     // waiting standard-error text is printed); otherwise standard output
     // is drained into `output`, standard error onto the console, and the
-    // pump sleeps 1 ms. After the last write standard output is drained once
-    // more. Pipe failures throw the Win32 error code.
+    // pump sleeps 1 ms unless the drain took a whole piece or more. After
+    // the last write standard output is drained once more. Pipe failures
+    // throw the Win32 error code.
     void pump(const char* data, std::size_t size, Poco::BasicFIFOBuffer<char>& output,
               const std::string& ended_message);
     // Moves what waits on standard output into `output` (what does not fit
