@@ -19,7 +19,8 @@ public:
                   double seconds)
         : m_shape(shape), m_step(frequency / rate), m_amplitude(amplitude), m_rate(rate), m_channels(channels) {
         if (rate == 0 || channels == 0) throw std::invalid_argument("signal needs a rate and channels");
-        const double frames = std::ceil(seconds * rate);
+        // Whole frames; a product a hair above an integer is that integer.
+        const double frames = std::ceil(seconds * rate - 1e-6);
         m_left = frames < 1.0 ? 1 : static_cast<std::uint64_t>(frames);
     }
     std::uint32_t sample_rate() const override { return m_rate; }

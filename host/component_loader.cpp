@@ -65,7 +65,11 @@ component_module::component_module(player& host, const std::string& path) : m_ho
     HMODULE m = LoadLibraryW(widen(path).c_str());
     if (!m) throw std::runtime_error("cannot load " + path + ": " + last_error_text());
     m_module = m;
-    entry = reinterpret_cast<kestrune_get_interface_t>(reinterpret_cast<void*>(GetProcAddress(m, MAKEINTRESOURCEA(1))));
+    // The entry is ordinal 1; a module whose ordinal 1 is something else
+    // (any other DLL) is not a component.
+    FARPROC by_ordinal = GetProcAddress(m, MAKEINTRESOURCEA(1));
+    if (by_ordinal && by_ordinal == GetProcAddress(m, "kestrune_get_interface"))
+        entry = reinterpret_cast<kestrune_get_interface_t>(reinterpret_cast<void*>(by_ordinal));
     m_full_path = module_path(m);
 #else
     void* m = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);

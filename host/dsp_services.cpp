@@ -9,6 +9,7 @@
 #include <soxr.h>
 
 #include "audio_chunk.h"
+#include "kestrune_io.h"
 
 namespace kestrune_host {
 
@@ -93,7 +94,8 @@ public:
     ~resampler() { close(); }
 
     void run(dsp_chunk_list* list, track_handle*, std::uint32_t flags) override { process(list, flags); }
-    void run_abortable(dsp_chunk_list* list, track_handle*, std::uint32_t flags, kestrune_io::abort_callback&) override {
+    void run_abortable(dsp_chunk_list* list, track_handle*, std::uint32_t flags, kestrune_io::abort_callback& abort) override {
+        if (abort.abort_requested()) throw kestrune_io::exception_aborted();
         process(list, flags);
     }
     double get_latency() override { return m_soxr ? soxr_delay(m_soxr) / double(m_target) : 0.0; }

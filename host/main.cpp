@@ -20,14 +20,6 @@ void usage() {
                 "unloads it.\n");
 }
 
-template <class T>
-service_ptr_t<T> first_service(player& host) {
-    service_ptr_t<T> out;
-    service_ptr raw;
-    if (host.registry().create(raw, host.registry().find(T::class_guid), 0)) raw.query(out);
-    return out;
-}
-
 void print_indented(const std::string& text) {
     std::size_t start = 0;
     while (start < text.size()) {
@@ -48,7 +40,7 @@ int show_component(const std::string& path) {
     for (const GUID& g : module.factory_classes()) std::printf(" %s", guid_text(g).c_str());
     std::printf("\n");
 
-    if (auto version = first_service<componentversion>(host)) {
+    if (auto version = host.registry().get<componentversion>()) {
         host_string name, ver, file, about;
         version->display_name(name);
         version->version_text(ver);
@@ -60,10 +52,10 @@ int show_component(const std::string& path) {
         std::printf("no component version\n");
     }
 
-    if (auto validator = first_service<component_installation_validator>(host))
+    if (auto validator = host.registry().get<component_installation_validator>())
         std::printf("installation check: %s\n", validator->file_name_matches() ? "file name matches" : "file name differs");
 
-    if (auto menu = first_service<mainmenu_commands>(host)) {
+    if (auto menu = host.registry().get<mainmenu_commands>()) {
         for (std::uint32_t i = 0; i < menu->command_total(); ++i) {
             host_string label, help;
             menu->command_label(i, label);

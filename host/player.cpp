@@ -160,12 +160,13 @@ void host_play_callback_manager::register_callback(play_callback* callback, std:
     }
     if (!forward_status) return;
     service_ptr_t<host_track> track = m_player.playing_track();
-    if (track.is_valid() && (flags & play_callback::flag_new_track)) {
-        try {
+    try {
+        if (track.is_valid() && (flags & play_callback::flag_new_track))
             callback->on_playback_new_track(service_ptr_t<track_handle>(track));
-        } catch (...) {
-            m_player.report("kestrune: play callback threw: " + describe(std::current_exception()));
-        }
+        if (track.is_valid() && m_player.is_paused() && (flags & play_callback::flag_pause))
+            callback->on_playback_pause(true);
+    } catch (...) {
+        m_player.report("kestrune: play callback threw: " + describe(std::current_exception()));
     }
 }
 
@@ -398,6 +399,11 @@ void player::pause(bool paused) {
 bool player::is_playing() const {
     std::lock_guard<std::mutex> lock(m_state_mutex);
     return m_playing;
+}
+
+bool player::is_paused() const {
+    std::lock_guard<std::mutex> lock(m_state_mutex);
+    return m_playing && m_paused;
 }
 
 bool player::finished() const {

@@ -191,6 +191,7 @@ public:
     void stop();
     void pause(bool paused);
     bool is_playing() const;
+    bool is_paused() const;
     bool finished() const;
     service_ptr_t<host_track> playing_track() const;
     // The playing source's new track information (a radio's title).

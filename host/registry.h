@@ -36,6 +36,15 @@ public:
     std::uint32_t count(service_class_ref cls);
     std::uint32_t count(const GUID& cls) { return count(find(cls)); }
     bool create(service_ptr& out, service_class_ref cls, std::uint32_t index);
+    // Instance `index` of T's class narrowed to T; empty when there is none
+    // or it does not offer T.
+    template <class T>
+    service_ptr_t<T> get(std::uint32_t index = 0) {
+        service_ptr raw;
+        service_ptr_t<T> out;
+        if (create(raw, find(T::class_guid), index)) raw.query(out);
+        return out;
+    }
 
 private:
     std::recursive_mutex m_mutex;

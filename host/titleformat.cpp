@@ -36,6 +36,9 @@ private:
                 flush();
                 out.push_back({titleformat_script::node::field, m_text.substr(m_pos + 1, end - m_pos - 1), {}});
                 m_pos = end + 1;
+            } else if (c == '\'' && m_pos + 1 < m_text.size() && m_text[m_pos + 1] == '\'') {
+                literal += '\'';
+                m_pos += 2;
             } else if (c == '\'') {
                 ++m_pos;
                 for (;;) {

@@ -3,7 +3,8 @@
 //   text            copied as it stands
 //   %name%          a field of the track (or of the caller's hook); "?"
 //                   when it has no value
-//   'text'          quoted text ('' is one quote); % [ ] lose their meaning
+//   'text'          quoted text; % [ ] lose their meaning there
+//   ''              one quote, inside or outside quoted text
 //   [ ... ]         shown only when every field inside has a value
 // An unclosed %, ' or [, an unmatched ] or an empty field name is a syntax
 // error: the script does not compile.

@@ -1,20 +1,25 @@
 // The component's entry and client object, and the state the player hands
 // over through them.
-#include <cstdlib>
+#include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <new>
 #include <thread>
 
+#include "cfg_var.h"
 #include "console.h"
 #include "service_lookup.h"
+#include "zof/exceptions.h"
+#include "zof/memory.h"
 
 service_factory_base* g_factory_list = nullptr;
 
 namespace {
 
-kestrune_api* g_api = nullptr;
-bool g_services_ready = false;
+// Read from every thread of the component, written by the player's.
+std::atomic<kestrune_api*> g_api{nullptr};
+std::atomic<bool> g_services_ready{false};
 
 // The thread that loaded the module: the player's main thread as far as we
 // can tell before the player answers that question itself.
@@ -26,20 +31,26 @@ public:
     library_text() = default;
     library_text(const library_text&) = delete;
     library_text& operator=(const library_text&) = delete;
-    ~library_text() { std::free(m_block); }
+    ~library_text() { zof::realloc_bytes(m_block, 0); }
 
     void set(const char* text) {
         const std::size_t n = text ? std::strlen(text) : 0;
         if (n == 0) {
-            std::free(m_block);
-            m_block = nullptr;
+            zof::realloc_bytes(m_block, 0);
             return;
         }
-        char* block = static_cast<char*>(std::realloc(m_block, n + 1));
-        if (!block) throw std::bad_alloc();
-        std::memcpy(block, text, n);
-        block[n] = 0;
-        m_block = block;
+        if (n >= 0xFFFFFFFFu) throw zof::exception_overflow();
+        const auto at = reinterpret_cast<std::uintptr_t>(text);
+        const auto begin = reinterpret_cast<std::uintptr_t>(m_block);
+        if (m_block && at >= begin && at <= begin + std::strlen(m_block)) {
+            // Our own text (or a tail of it): it moves when the block does.
+            std::memmove(m_block, text, n + 1);
+            zof::realloc_bytes(m_block, static_cast<zof::t_size>(n + 1));
+            return;
+        }
+        zof::realloc_bytes(m_block, static_cast<zof::t_size>(n + 1));
+        std::memcpy(m_block, text, n);
+        m_block[n] = 0;
     }
     const char* get() const { return m_block ? m_block : ""; }
 
@@ -56,11 +67,17 @@ class component_client_impl final : public component_client {
 public:
     std::uint32_t interface_version() override { return component_interface_version; }
     service_factory_base* factory_list() override { return g_factory_list; }
-    void store_config(byte_writer*, kestrune_io::abort_callback&) override {
-        // The component keeps no configuration variables with the player:
-        // its settings live in its own file. Nothing to write.
+    void store_config(byte_writer* out, kestrune_io::abort_callback& abort) override {
+        try {
+            if (out) config_write(*out, abort);
+        } catch (const std::exception& e) {
+            report("store config", e);
+        }
     }
-    void load_config(byte_reader*, kestrune_io::abort_callback&) override {}
+    // Errors of the player's reader (and aborts) go back to the player.
+    void load_config(byte_reader* in, kestrune_io::abort_callback& abort) override {
+        if (in) config_read(*in, abort);
+    }
     void take_library_path(const char* full_path, const char* file_name) override {
         try {
             g_library_path.set(full_path);
@@ -88,13 +105,18 @@ const char* library_path() { return g_library_path.get(); }
 const char* library_name() { return g_library_name.get(); }
 
 bool core_may_open_window() {
-    if (!g_services_ready || !g_api) return true;
-    return g_api->may_open_window();
+    kestrune_api* api = g_api;
+    if (!g_services_ready || !api) return true;
+    return api->may_open_window();
 }
 
 bool core_is_main_thread() {
-    if (!g_services_ready || !g_api) return std::this_thread::get_id() == g_load_thread;
-    return g_api->is_main_thread();
+    kestrune_api* api = g_api;
+    if (!g_services_ready || !api) return std::this_thread::get_id() == g_load_thread;
+    return api->is_main_thread();
 }
 
-host_window core_main_window() { return g_api ? g_api->main_window() : host_window(); }
+host_window core_main_window() {
+    kestrune_api* api = g_api;
+    return api ? api->main_window() : host_window();
+}

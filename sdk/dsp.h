@@ -12,6 +12,7 @@
 namespace kestrune_io { class abort_callback; }
 namespace zof { class bit_array; }
 class byte_reader;
+class byte_writer;
 class audio_chunk;
 class track_handle;
 
@@ -44,6 +45,12 @@ public:
         return n == 0 || std::memcmp(data_pointer(), other.data_pointer(), n) == 0;
     }
     bool operator!=(const dsp_preset& other) const { return !(*this == other); }
+
+    // The record form: owner (16 bytes, in-memory layout, little-endian
+    // fields), data size (4 bytes, little-endian), data. Reading refuses a
+    // size above 32 MiB with exception_io_data before reading the data.
+    void contents_to_stream(byte_writer& out, kestrune_io::abort_callback& abort) const;
+    void contents_from_stream(byte_reader& in, kestrune_io::abort_callback& abort);
 
 protected:
     dsp_preset() = default;

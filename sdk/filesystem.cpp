@@ -2,6 +2,8 @@
 // seeks and copies.
 #include "filesystem.h"
 
+#include "service_lookup.h"
+
 #include <algorithm>
 #include <atomic>
 
@@ -175,23 +177,12 @@ void copy_object(file_object& source, file_object& destination, std::uint64_t n,
 
 const GUID filesystem::class_guid = {0x2FBCE1E5, 0x902E, 0x49E0, {0xB9, 0xCF, 0xCE, 0x0F, 0xBA, 0x76, 0x53, 0x48}};
 
-namespace {
-std::atomic<filesystem_enumerator> g_enumerator{nullptr};
-} // namespace
-
-filesystem_enumerator set_filesystem_enumerator(filesystem_enumerator enumerator) {
-    return g_enumerator.exchange(enumerator);
-}
-
 filesystem_ptr filesystem::g_get_interface(const char* path) {
-    const filesystem_enumerator enumerate = g_enumerator.load();
-    if (enumerate != nullptr) {
-        for (t_size index = 0;; ++index) {
-            filesystem_ptr fs = enumerate(index);
-            if (!fs) break;
-            if (fs->is_our_path(path)) return fs;
-        }
-    }
+    // The player's instances in its order; the first that owns the path serves it.
+    service_enum_t<filesystem> instances;
+    filesystem_ptr fs;
+    while (instances.next(fs))
+        if (fs->is_our_path(path)) return fs;
     throw kestrune_io::exception_io_no_handler_for_path();
 }
 

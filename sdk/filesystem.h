@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "guid.h"
+#include "service.h"
 #include "kestrune_io.h"
 #include "zof/string8.h"
 
@@ -121,7 +122,7 @@ private:
 // ---- the player's file systems ----------------------------------------------------
 
 class filesystem;
-using filesystem_ptr = std::shared_ptr<filesystem>;
+using filesystem_ptr = service_ptr_t<filesystem>;
 
 // Called by a directory listing once per entry; answers whether to go on.
 class directory_callback {
@@ -133,12 +134,14 @@ protected:
     ~directory_callback() = default;
 };
 
-// One of the player's file systems: it answers whether a path is its own,
-// and opens, removes, creates and lists files and directories there.
-class filesystem {
+// One of the player's file systems, a service of the player: it answers
+// whether a path is its own, and opens, removes, creates and lists files and
+// directories there.
+class filesystem : public service_base {
 public:
     // The service class of file systems: {2FBCE1E5-902E-49E0-B9CF-CE0FBA765348}.
     static const GUID class_guid;
+    typedef service_base parent_class;
 
     enum open_mode { open_mode_read, open_mode_write_existing, open_mode_write_new };
 
@@ -147,7 +150,6 @@ public:
     virtual void remove(const char* path, kestrune_io::abort_callback& abort) = 0;
     virtual void create_directory(const char* path, kestrune_io::abort_callback& abort) = 0;
     virtual void list_directory(const char* path, directory_callback& callback, kestrune_io::abort_callback& abort) = 0;
-    virtual ~filesystem() = default;
 
     // The instance that serves `path`: the first, in service order, that
     // calls it its own; exception_io_no_handler_for_path when none does.
@@ -158,13 +160,10 @@ public:
     // denial or an "already exists" is retried every 50 ms (abort-aware) for
     // up to a second, then passed on.
     static void g_remove_with_retry(const char* path, kestrune_io::abort_callback& abort);
-};
 
-// The instances of the file-system service class, by index 0, 1, 2 ...;
-// null past the last. The service layer installs it; without one no path
-// has a handler. Returns the previous enumerator.
-using filesystem_enumerator = filesystem_ptr (*)(t_size index);
-filesystem_enumerator set_filesystem_enumerator(filesystem_enumerator enumerator);
+protected:
+    ~filesystem() = default;
+};
 
 // Directory walks (each answers true: the listing goes on).
 

@@ -5,7 +5,9 @@
 #include <vector>
 
 // UTF-16 (wchar_t; UTF-32 where wchar_t is 32 bits) to UTF-8 and back.
-// Throw std::range_error on invalid input.
+// Throw std::range_error("bad conversion") on invalid input: unpaired
+// surrogates, overlong or cut-short UTF-8, code points beyond U+10FFFF.
+// Safe to call from any number of threads at once.
 std::string toUtf8(const std::wstring& text);
 std::wstring fromUtf8(const std::string& text);
 
@@ -15,11 +17,13 @@ std::string urlEncode(const std::string& text);
 // "velmora/1.4.1"
 std::string userAgent();
 
-// Fills `header` with the 44-byte WAV header and returns it.
+// Fills `header` with the 44-byte WAV header and returns it. Both size
+// fields stay zero; a byte rate beyond 32 bits is saturated.
 std::vector<std::uint8_t>& makeWavHeader(std::vector<std::uint8_t>& header, int channels, int sample_rate, int bits);
 
 // True when a file-system object of that (UTF-8) name exists; relative
-// names count from the current directory.
+// names count from the current directory. An empty name, one that is not
+// valid UTF-8 and one that holds a zero byte name no file.
 bool fileExists(const std::string& path);
 
 #if defined(_WIN32)

@@ -8,6 +8,8 @@
 
 #include "filesystem.h"
 #include "io_support.h"
+#include "kestrune.h"
+#include "player.h"
 
 using iotest::memory_file;
 
@@ -83,39 +85,34 @@ public:
     std::function<void()> failure = [] { throw kestrune_io::exception_io_sharing_violation(); };
 };
 
-std::vector<std::shared_ptr<memory_fs>> g_systems;
-
-filesystem_ptr enumerate(t_size index) { return index < g_systems.size() ? g_systems[index] : nullptr; }
-
+// Two in-memory file systems offered by a stand-in player, in that order.
 class FileSystems : public ::testing::Test {
 protected:
     void SetUp() override {
-        a = std::make_shared<memory_fs>("a:\\");
-        b = std::make_shared<memory_fs>("b:\\");
-        g_systems = {a, b};
-        m_previous = set_filesystem_enumerator(&enumerate);
+        a = make_service<memory_fs>("a:\\");
+        b = make_service<memory_fs>("b:\\");
+        host.registry().add(filesystem::class_guid, a);
+        host.registry().add(filesystem::class_guid, b);
+        kestrune_get_interface(&host.api(), nullptr)->mark_services_ready(true);
     }
     void TearDown() override {
-        set_filesystem_enumerator(m_previous);
-        g_systems.clear();
+        kestrune_get_interface(&host.api(), nullptr)->mark_services_ready(false);
     }
 
-    std::shared_ptr<memory_fs> a, b;
+    kestrune_host::player host;
+    service_ptr_t<memory_fs> a, b;
     kestrune_io::abort_callback_impl abort;
-
-private:
-    filesystem_enumerator m_previous = nullptr;
 };
 
 TEST_F(FileSystems, LookupByPath) {
-    EXPECT_EQ(b, filesystem::g_get_interface("b:\\x"));
+    EXPECT_EQ(b.get_ptr(), filesystem::g_get_interface("b:\\x").get_ptr());
     try {
         filesystem::g_get_interface("c:\\x");
         FAIL() << "no exception";
     } catch (const kestrune_io::exception_io_no_handler_for_path& e) {
         EXPECT_STREQ("Invalid path", e.what());
     }
-    set_filesystem_enumerator(nullptr);
+    host.registry().clear(filesystem::class_guid);
     EXPECT_THROW(filesystem::g_get_interface("a:\\x"), kestrune_io::exception_io_no_handler_for_path);
 }
 

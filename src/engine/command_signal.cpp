@@ -1,0 +1,23 @@
+// One-slot command hand-over between threads.
+#include "engine/command_signal.h"
+
+bool CommandSignal::post(int command) {
+    // A mutex held by the worker means it is busy: refuse at once.
+    std::unique_lock<std::mutex> lock(m_mutex, std::try_to_lock);
+    if (!lock.owns_lock() || m_pending) return false;
+    m_pending = true;
+    m_command = command;
+    m_condition.notify_one();
+    return true;
+}
+
+int CommandSignal::wait(std::unique_lock<std::mutex>& lock) {
+    m_condition.wait(lock, [this] { return m_pending; });
+    m_pending = false;
+    return m_command;
+}
+
+void CommandSignal::reset() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pending = false;
+}

@@ -1,0 +1,234 @@
+// The stand-in player's DSPs: channel converters, the resampler, and the
+// DSPs tests install.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "dsp_services.h"
+#include "host_chunk.h"
+#include "host_string.h"
+#include "kestrune_io.h"
+#include "player.h"
+
+using namespace kestrune_host;
+
+namespace {
+
+constexpr double pi = 3.14159265358979323846;
+
+// A plain chunk list, enough to drive a DSP.
+class chunk_list final : public dsp_chunk_list {
+public:
+    zof::t_size chunk_total() const override { return static_cast<zof::t_size>(m_chunks.size()); }
+    audio_chunk* chunk_at(zof::t_size i) const override { return i < m_chunks.size() ? m_chunks[i].get() : nullptr; }
+    void erase_at(zof::t_size i) override {
+        if (i < m_chunks.size()) m_chunks.erase(m_chunks.begin() + i);
+    }
+    void erase_marked(const zof::bit_array&) override { throw std::logic_error("not used here"); }
+    audio_chunk* insert_chunk(zof::t_size index, zof::t_size) override {
+        if (index > m_chunks.size()) index = static_cast<zof::t_size>(m_chunks.size());
+        return m_chunks.insert(m_chunks.begin() + index, std::make_unique<host_chunk>())->get();
+    }
+private:
+    std::vector<std::unique_ptr<host_chunk>> m_chunks;
+};
+
+// A preset as the component keeps one.
+class preset final : public dsp_preset {
+public:
+    GUID owner_guid() const override { return m_owner; }
+    void assign_owner(const GUID& g) override { m_owner = g; }
+    const void* data_pointer() const override { return m_data.empty() ? nullptr : m_data.data(); }
+    zof::t_size data_length() const override { return static_cast<zof::t_size>(m_data.size()); }
+    void assign_data(const void* d, zof::t_size n) override {
+        const auto* p = static_cast<const unsigned char*>(d);
+        m_data.assign(p, p + n);
+    }
+    void read_data(byte_reader&, zof::t_size, kestrune_io::abort_callback&) override {}
+private:
+    GUID m_owner = guid_null;
+    std::vector<unsigned char> m_data;
+};
+
+template <class T>
+std::vector<service_ptr_t<T>> all_of(player& host) {
+    std::vector<service_ptr_t<T>> out;
+    service_ptr raw;
+    for (std::uint32_t i = 0; host.registry().create(raw, host.registry().find(dsp_factory::class_guid), i); ++i) {
+        service_ptr_t<T> item;
+        if (raw.query(item)) out.push_back(item);
+    }
+    return out;
+}
+
+service_ptr_t<dsp_factory> factory_for(player& host, const GUID& owner) {
+    for (auto& f : all_of<dsp_factory>(host))
+        if (guid_equal(f->get_guid(), owner)) return f;
+    return nullptr;
+}
+
+void add_sine(chunk_list& list, double freq, std::uint32_t rate, std::uint32_t channels, std::size_t frames, std::size_t& phase) {
+    std::vector<float> data(frames * channels);
+    for (std::size_t i = 0; i < frames; ++i, ++phase)
+        for (std::uint32_t c = 0; c < channels; ++c) data[i * channels + c] = float(0.5 * std::sin(2 * pi * freq * phase / rate));
+    list.add_chunk()->assign_samples(data.data(), static_cast<zof::t_size>(frames), channels, rate,
+                                     audio_chunk::default_channel_config(channels));
+}
+
+// Moves every chunk's samples out of the list, checking their format.
+void drain(chunk_list& list, std::vector<float>& out, std::uint32_t rate, std::uint32_t channels) {
+    while (list.chunk_total()) {
+        audio_chunk* c = list.chunk_at(0);
+        ASSERT_TRUE(c->is_valid());
+        ASSERT_EQ(c->sample_rate(), rate);
+        ASSERT_EQ(c->channel_total(), channels);
+        out.insert(out.end(), c->samples(), c->samples() + c->float_total());
+        list.erase_at(0);
+    }
+}
+
+} // namespace
+
+TEST(PlayerDsps, MonoConverterResamplerInThatOrder) {
+    player host;
+    auto factories = all_of<dsp_factory>(host);
+    ASSERT_EQ(factories.size(), 3u);
+    EXPECT_TRUE(guid_equal(factories[0]->get_guid(), guid_dsp_channel_converter_mono));
+    EXPECT_TRUE(guid_equal(factories[1]->get_guid(), guid_dsp_channel_converter_stereo));
+    auto resamplers = all_of<resampler_factory>(host);
+    ASSERT_EQ(resamplers.size(), 1u);
+    EXPECT_TRUE(guid_equal(resamplers[0]->get_guid(), guid_dsp_resampler));
+    EXPECT_EQ(resamplers[0]->get_priority(), resampler_priority);
+}
+
+TEST(PlayerDsps, ChannelConvertersMixDownAndDuplicate) {
+    player host;
+    preset p;
+    auto to_mono = factory_for(host, guid_dsp_channel_converter_mono);
+    auto to_stereo = factory_for(host, guid_dsp_channel_converter_stereo);
+    ASSERT_TRUE(to_mono && to_stereo);
+
+    ASSERT_TRUE(to_mono->get_default_preset(p));
+    EXPECT_TRUE(guid_equal(p.owner_guid(), guid_dsp_channel_converter_mono));
+    service_ptr_t<dsp> mono;
+    ASSERT_TRUE(to_mono->instantiate(mono, p));
+    service_ptr_t<dsp> wrong;
+    EXPECT_FALSE(to_stereo->instantiate(wrong, p)); // not its preset
+
+    chunk_list list;
+    const float stereo[] = {1.0f, 0.0f, 0.5f, -0.5f};
+    list.add_chunk()->assign_samples(stereo, 2, 2, 44100, audio_chunk::channel_config_stereo);
+    mono->run(&list, nullptr, 0);
+    audio_chunk* c = list.chunk_at(0);
+    ASSERT_EQ(c->channel_total(), 1u);
+    EXPECT_EQ(c->channel_layout(), audio_chunk::channel_config_mono);
+    EXPECT_EQ(std::vector<float>(c->samples(), c->samples() + 2), (std::vector<float>{0.5f, 0.0f}));
+
+    ASSERT_TRUE(to_stereo->get_default_preset(p));
+    service_ptr_t<dsp> stereo_dsp;
+    ASSERT_TRUE(to_stereo->instantiate(stereo_dsp, p));
+    stereo_dsp->run(&list, nullptr, 0);
+    c = list.chunk_at(0);
+    ASSERT_EQ(c->channel_total(), 2u);
+    EXPECT_EQ(std::vector<float>(c->samples(), c->samples() + 4), (std::vector<float>{0.5f, 0.5f, 0.0f, 0.0f}));
+    EXPECT_EQ(c->sample_rate(), 44100u);
+}
+
+TEST(PlayerDsps, ResamplerKeepsDurationAndFrequency) {
+    player host;
+    auto resamplers = all_of<resampler_factory>(host);
+    ASSERT_EQ(resamplers.size(), 1u);
+    preset p;
+    EXPECT_FALSE(resamplers[0]->create_preset(p, 999, 0.5f));
+    ASSERT_TRUE(resamplers[0]->create_preset(p, 44100, 0.5f));
+    service_ptr_t<dsp> rs;
+    ASSERT_TRUE(resamplers[0]->instantiate(rs, p));
+    service_ptr_t<dsp_abortable> abortable;
+    ASSERT_TRUE(rs.query(abortable));
+
+    kestrune_io::abort_callback_impl abort;
+    chunk_list list;
+    std::vector<float> out;
+    std::size_t phase = 0;
+    const std::size_t in_frames = 48000 * 2;
+    for (std::size_t done = 0; done < in_frames; done += 1000) {
+        add_sine(list, 1000.0, 48000, 2, 1000, phase);
+        abortable->run_abortable(&list, nullptr, 0, abort);
+        drain(list, out, 44100, 2);
+    }
+    EXPECT_GE(rs->get_latency(), 0.0);
+    rs->run(&list, nullptr, dsp::flag_flush);
+    drain(list, out, 44100, 2);
+
+    const double frames = double(out.size()) / 2;
+    EXPECT_NEAR(frames, in_frames * 44100.0 / 48000.0, 4.0);
+    // Rising zero crossings of the left channel, away from the edges.
+    int crossings = 0;
+    std::size_t first = 0, last = 0;
+    for (std::size_t i = 4410; i + 1 < std::size_t(frames) - 4410; ++i)
+        if (out[i * 2] < 0.0f && out[(i + 1) * 2] >= 0.0f) {
+            if (!crossings) first = i;
+            last = i;
+            ++crossings;
+        }
+    ASSERT_GT(crossings, 100);
+    const double measured = (crossings - 1) * 44100.0 / double(last - first);
+    EXPECT_NEAR(measured, 1000.0, 1.0);
+}
+
+TEST(PlayerDsps, ResamplerPassesTargetRateThroughAndHonoursAbort) {
+    player host;
+    auto resamplers = all_of<resampler_factory>(host);
+    preset p;
+    ASSERT_TRUE(resamplers[0]->create_preset(p, 44100, 0.9f));
+    service_ptr_t<dsp> rs;
+    ASSERT_TRUE(resamplers[0]->instantiate(rs, p));
+    chunk_list list;
+    std::size_t phase = 0;
+    add_sine(list, 440.0, 44100, 2, 512, phase);
+    const std::vector<float> before(list.chunk_at(0)->samples(), list.chunk_at(0)->samples() + 1024);
+    rs->run(&list, nullptr, 0);
+    ASSERT_EQ(list.chunk_total(), 1u);
+    EXPECT_EQ(std::vector<float>(list.chunk_at(0)->samples(), list.chunk_at(0)->samples() + 1024), before);
+
+    class aborted final : public kestrune_io::abort_callback {
+    public:
+        bool abort_requested() const override { return true; }
+        HANDLE abort_event() const override { return nullptr; }
+    } stop;
+    service_ptr_t<dsp_abortable> abortable;
+    ASSERT_TRUE(rs.query(abortable));
+    EXPECT_THROW(abortable->run_abortable(&list, nullptr, 0, stop), kestrune_io::exception_aborted);
+}
+
+TEST(PlayerDsps, TestDspsForTheComponent) {
+    player host;
+    host.registry().add(dsp_factory::class_guid, make_resampler_factory(guid_dsp_test_resampler, resampler_priority));
+    host.registry().add(dsp_factory::class_guid, make_refusing_factory());
+    host.registry().add(dsp_factory::class_guid, make_throwing_factory());
+
+    auto resamplers = all_of<resampler_factory>(host);
+    ASSERT_EQ(resamplers.size(), 2u);
+    EXPECT_EQ(resamplers[0]->get_priority(), resamplers[1]->get_priority());
+
+    preset p;
+    auto refusing = factory_for(host, guid_dsp_test_refusing);
+    ASSERT_TRUE(refusing->get_default_preset(p));
+    service_ptr_t<dsp> none;
+    EXPECT_FALSE(refusing->instantiate(none, p));
+    EXPECT_TRUE(none.is_empty());
+
+    auto throwing = factory_for(host, guid_dsp_test_throwing);
+    ASSERT_TRUE(throwing->get_default_preset(p));
+    service_ptr_t<dsp> bad;
+    ASSERT_TRUE(throwing->instantiate(bad, p));
+    chunk_list list;
+    EXPECT_THROW(bad->run(&list, nullptr, 0), std::runtime_error);
+
+    host_string name;
+    throwing->get_name(name);
+    EXPECT_EQ(name.str(), "Throwing DSP");
+}

@@ -1,0 +1,171 @@
+// The real component loaded, listed and unloaded by the stand-in player.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <stdexcept>
+#include <string>
+
+#if defined(_WIN32)
+#include <cstdlib>
+#else
+#include <signal.h>
+#endif
+
+#include "component_loader.h"
+#include "host_string.h"
+
+using namespace kestrune_host;
+
+namespace {
+
+std::string component_path() { return program_folder() + component_file_name(); }
+
+template <class T>
+service_ptr_t<T> only_service(player& host) {
+    return host.registry().count(T::class_guid) == 1 ? host.registry().get<T>() : service_ptr_t<T>();
+}
+
+#if defined(_WIN32)
+typedef void(__cdecl* handler_t)(int);
+handler_t current_signal_handler(int sig) {
+    handler_t h = std::signal(sig, SIG_DFL);
+    std::signal(sig, h);
+    return h;
+}
+// The runtime's process-wide setters, where the runtime has them (Wine's
+// msvcrt does not; then only the module's own copies exist).
+template <class F>
+F crt_function(const char* name) {
+    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"msvcrt.dll"), name)));
+}
+typedef _invalid_parameter_handler(__cdecl* set_ip_t)(_invalid_parameter_handler);
+typedef _purecall_handler(__cdecl* set_pc_t)(_purecall_handler);
+void* current_invalid_parameter_handler() {
+    set_ip_t set = crt_function<set_ip_t>("_set_invalid_parameter_handler");
+    if (!set) return nullptr;
+    _invalid_parameter_handler h = set(nullptr);
+    set(h);
+    return reinterpret_cast<void*>(h);
+}
+void* current_purecall_handler() {
+    set_pc_t set = crt_function<set_pc_t>("_set_purecall_handler");
+    if (!set) return nullptr;
+    _purecall_handler h = set(nullptr);
+    set(h);
+    return reinterpret_cast<void*>(h);
+}
+#else
+void* current_signal_handler(int sig) {
+    struct sigaction sa {};
+    sigaction(sig, nullptr, &sa);
+    return reinterpret_cast<void*>(sa.sa_handler);
+}
+#endif
+
+} // namespace
+
+TEST(ComponentLoading, FactoryListReadsMainMenuStartQuitValidatorVersion) {
+    player host;
+    component_module module(host, component_path());
+    ASSERT_EQ(module.factory_classes().size(), 4u);
+    EXPECT_TRUE(guid_equal(module.factory_classes()[0], mainmenu_commands::class_guid));
+    EXPECT_TRUE(guid_equal(module.factory_classes()[1], initquit::class_guid));
+    EXPECT_TRUE(guid_equal(module.factory_classes()[2], component_installation_validator::class_guid));
+    EXPECT_TRUE(guid_equal(module.factory_classes()[3], componentversion::class_guid));
+    EXPECT_EQ(module.client().interface_version(), component_interface_version);
+}
+
+TEST(ComponentLoading, ServicesAnswerThroughThePlayerAndLeaveWithTheModule) {
+    player host;
+    {
+        component_module module(host, component_path());
+        auto version = only_service<componentversion>(host);
+        ASSERT_TRUE(version.is_valid());
+        host_string name, file;
+        version->display_name(name);
+        version->module_file(file);
+        EXPECT_EQ(name.str(), "Velmora");
+        EXPECT_EQ(file.str(), component_file_name());
+
+        auto validator = only_service<component_installation_validator>(host);
+        ASSERT_TRUE(validator.is_valid());
+#if defined(_WIN32)
+        EXPECT_TRUE(validator->file_name_matches());
+#else
+        EXPECT_FALSE(validator->file_name_matches()); // libvelmora.so is not velmora.dll
+#endif
+
+        auto menu = only_service<mainmenu_commands>(host);
+        ASSERT_TRUE(menu.is_valid());
+        menu->run_command(0, service_ptr());
+        EXPECT_EQ(host.console_log().lines().size(), 1u);
+        EXPECT_EQ(host.console_log().lines().front().rfind("velmora: ", 0), 0u);
+    }
+    EXPECT_EQ(host.registry().count(componentversion::class_guid), 0u);
+    EXPECT_EQ(host.registry().count(mainmenu_commands::class_guid), 0u);
+    EXPECT_EQ(host.registry().count(initquit::class_guid), 0u);
+    EXPECT_EQ(host.registry().count(component_installation_validator::class_guid), 0u);
+}
+
+TEST(ComponentLoading, LoadsAgainAfterUnload) {
+    player host;
+    for (int round = 0; round < 3; ++round) {
+        component_module module(host, component_path());
+        EXPECT_EQ(module.factory_classes().size(), 4u);
+        EXPECT_EQ(host.registry().count(componentversion::class_guid), 1u);
+    }
+}
+
+TEST(ComponentLoading, AMissingModuleIsAClearError) {
+    player host;
+    try {
+        component_module module(host, program_folder() + "no-such-component.bin");
+        FAIL() << "loaded a missing module";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("cannot load"), std::string::npos) << e.what();
+    }
+}
+
+TEST(ComponentLoading, AModuleWithoutTheEntryIsRefused) {
+    player host;
+#if defined(_WIN32)
+    const std::string other = program_folder() + "kestrune_shared.dll";
+#else
+    const std::string other = program_folder() + "libkestrune_shared.so";
+#endif
+    EXPECT_THROW(component_module(host, other), std::runtime_error);
+}
+
+#if defined(_WIN32)
+TEST(CrashHandlers, InstalledAtLoadAndGivenBackAtUnload) {
+    const handler_t before_int = current_signal_handler(SIGINT);
+    const handler_t before_abort = current_signal_handler(SIGABRT);
+    const auto before_ip = current_invalid_parameter_handler();
+    const auto before_pc = current_purecall_handler();
+    player host;
+    {
+        component_module module(host, component_path());
+        EXPECT_NE(current_signal_handler(SIGINT), before_int);
+        EXPECT_NE(current_signal_handler(SIGABRT), before_abort);
+        if (crt_function<set_ip_t>("_set_invalid_parameter_handler")) {
+            EXPECT_NE(current_invalid_parameter_handler(), before_ip);
+        }
+        if (crt_function<set_pc_t>("_set_purecall_handler")) {
+            EXPECT_NE(current_purecall_handler(), before_pc);
+        }
+    }
+    EXPECT_EQ(current_signal_handler(SIGINT), before_int);
+    EXPECT_EQ(current_signal_handler(SIGABRT), before_abort);
+    EXPECT_EQ(current_invalid_parameter_handler(), before_ip);
+    EXPECT_EQ(current_purecall_handler(), before_pc);
+}
+#else
+TEST(CrashHandlers, NoneAreInstalledHere) {
+    const int signals[] = {SIGINT, SIGTERM, SIGABRT, 21, 22};
+    void* before[5];
+    for (int i = 0; i < 5; ++i) before[i] = current_signal_handler(signals[i]);
+    player host;
+    component_module module(host, component_path());
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(current_signal_handler(signals[i]), before[i]) << signals[i];
+}
+#endif
