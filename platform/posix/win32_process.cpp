@@ -361,14 +361,31 @@ BOOL SetNamedPipeHandleState(HANDLE handle, LPDWORD mode, LPDWORD, LPDWORD) {
     return TRUE;
 }
 
-BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED) {
+namespace {
+
+// The pipe end behind a handle for a read or a write; clears the count of
+// bytes moved. Null, with the last error set, for any other handle.
+pipe_end* pipeFor(HANDLE handle, bool reading, LPDWORD moved) {
+    if (moved != nullptr)
+        *moved = 0;
     pipe_end* pipe = asPipe(handle);
-    if (written != nullptr)
-        *written = 0;
+    if (pipe == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (pipe->read_end != reading) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return pipe;
+}
+
+} // namespace
+
+BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED) {
+    pipe_end* pipe = pipeFor(handle, false, written);
     if (pipe == nullptr)
-        return fail(ERROR_INVALID_HANDLE);
-    if (pipe->read_end)
-        return fail(ERROR_ACCESS_DENIED);
+        return FALSE;
     const char* data = static_cast<const char*>(buffer);
     DWORD done = 0;
     while (done < count) {
@@ -390,13 +407,9 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD written, LPOV
 }
 
 BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED) {
-    pipe_end* pipe = asPipe(handle);
-    if (read != nullptr)
-        *read = 0;
+    pipe_end* pipe = pipeFor(handle, true, read);
     if (pipe == nullptr)
-        return fail(ERROR_INVALID_HANDLE);
-    if (!pipe->read_end)
-        return fail(ERROR_ACCESS_DENIED);
+        return FALSE;
     if (count == 0)
         return TRUE;
     ssize_t r;
