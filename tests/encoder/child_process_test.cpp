@@ -33,7 +33,7 @@ std::string messageOf(const std::function<void()>& action) {
 }
 
 // Runs `work` on a thread of its own; a pump that hangs ends the test
-// program with a message instead of holding the whole run.
+// program at once with a message instead of holding the whole run.
 void withinWatchdog(const char* what, std::function<void()> work, int seconds = 120) {
     std::packaged_task<void()> task(std::move(work));
     std::future<void> done = task.get_future();
@@ -41,6 +41,10 @@ void withinWatchdog(const char* what, std::function<void()> work, int seconds = 
     if (done.wait_for(std::chrono::seconds(seconds)) != std::future_status::ready) {
         std::fprintf(stderr, "%s hung for %d s\n", what, seconds);
         std::fflush(stderr);
+#if defined(_WIN32)
+        // No library shutdown: the stuck thread may hold its locks.
+        TerminateProcess(GetCurrentProcess(), 3);
+#endif
         std::_Exit(3);
     }
     runner.join();
@@ -132,11 +136,11 @@ TEST(EncoderPipe, AMissingProgramFailsToInitialize) {
 TEST(EncoderPipe, AStandardErrorFloodDoesNotHang) {
     // The helper writes 1 MB to standard error before it reads any input;
     // the pump drains standard error whenever a write takes nothing.
-    EncoderProcess encoder(helper("stderrflood"), "1024");
-    encoder.open();
     const std::string data = patternBytes(1024 * 1024);
     std::string out;
     withinWatchdog("standard-error flood", [&] {
+        EncoderProcess encoder(helper("stderrflood"), "1024");
+        encoder.open();
         out = runThrough(encoder, data, 256 * 1024,
                          [&](const std::string& got) { return got.size() >= data.size(); }, 0, 60000);
     });
