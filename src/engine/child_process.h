@@ -1,0 +1,84 @@
+#pragma once
+// A program started with its standard input, output and error on anonymous
+// pipes; writes never block, reads take only what a peek reported.
+#include "win32/process.h"
+
+#include <Poco/FIFOBuffer.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+class ChildProcess {
+public:
+    // Input and output pipe sizes; standard error keeps the system's default.
+    static constexpr DWORD kPipeSize = 16384;
+    // Largest single write: a no-wait write larger than the free space of
+    // the pipe may take nothing at all, however long the reader works.
+    static constexpr DWORD kMaxWrite = 4096;
+    // How long close waits for the program after closing its input before
+    // it ends the program.
+    static constexpr DWORD kDefaultCloseTimeout = 5000;
+
+    ChildProcess();
+    // Closes the program when it still runs.
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Starts the command line (program, blank, parameters). A running
+    // program is closed first. False when the program could not be started.
+    bool start(const std::wstring& command_line);
+    // Closes the pipes and waits for the program; one that does not end in
+    // time is ended by force, and a console line says so.
+    void close();
+    // True while the program runs (judged by the process handle's state,
+    // never by an exit code, which may be any number).
+    bool isRunning();
+    void setNonBlocking();
+
+    // The pipe operations throw the Win32 error code (DWORD) on failure.
+    DWORD write(const char* data, DWORD count);
+    DWORD peekOutput();
+    DWORD readOutput(char* buffer, DWORD count);
+    DWORD peekError();
+    DWORD readError(char* buffer, DWORD count);
+
+    // Pushes `size` bytes into the program's standard input in pieces of at
+    // most kMaxWrite bytes. When a write takes nothing, a program that has
+    // ended gives Poco::ApplicationException(`ended_message`) (after its
+    // waiting standard-error text is printed); otherwise standard output
+    // is drained into `output`, standard error onto the console, and the
+    // pump sleeps 1 ms unless the drain took a whole piece or more. After
+    // the last write standard output is drained once more. Pipe failures
+    // throw the Win32 error code.
+    void pump(const char* data, std::size_t size, Poco::BasicFIFOBuffer<char>& output,
+              const std::string& ended_message);
+    // Moves what waits on standard output into `output` (what does not fit
+    // is dropped); returns the bytes read.
+    std::size_t drainOutput(Poco::BasicFIFOBuffer<char>& output);
+    // Prints what waits on standard error to the console, as read.
+    void printErrors();
+
+    // Bound of close's wait, in milliseconds.
+    void setCloseTimeout(DWORD milliseconds) { close_timeout_ = milliseconds; }
+    DWORD processId() const { return process_info_.dwProcessId; }
+
+private:
+    void closeHandle(HANDLE& handle);
+
+    bool running_;
+    HANDLE stdin_write_;
+    HANDLE stdout_read_;
+    HANDLE stderr_read_;
+    // The child's ends: kept open while it runs (so writes to a program that
+    // has ended fill the pipe instead of failing), closed by close.
+    HANDLE child_stdin_;
+    HANDLE child_stdout_;
+    HANDLE child_stderr_;
+    PROCESS_INFORMATION process_info_;
+    DWORD close_timeout_;
+    std::string program_;
+    std::vector<char> output_buffer_;
+    std::string error_text_;
+};

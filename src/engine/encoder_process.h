@@ -1,0 +1,37 @@
+#pragma once
+// The encoder program of a stream: PCM in on standard input, the encoded
+// stream out on standard output.
+#include "engine/child_process.h"
+
+#include <Poco/FIFOBuffer.h>
+
+#include <string>
+#include <vector>
+
+class EncoderProcess : public ChildProcess {
+public:
+    EncoderProcess(const std::string& encoder_file, const std::string& params);
+
+    // Starts the program with the parameters as they stand. Throws
+    // Poco::ApplicationException "Failed to initialize encoder.".
+    void open();
+    // Starts the program with "%artist%" and then "%title%" replaced in each
+    // of its arguments; the values arrive as parts of single arguments,
+    // whatever quotes, backslashes or blanks they hold (NUL, CR and LF are
+    // dropped from them).
+    void open(const std::string& artist, const std::string& title);
+    // Pushes every byte of `input` through the program; its output goes to
+    // `output` (what does not fit is dropped). Throws
+    // Poco::ApplicationException when the program has ended or a pipe fails.
+    void encode(Poco::BasicFIFOBuffer<char>& input, Poco::BasicFIFOBuffer<char>& output);
+
+    // The command line for the given artist and title (see open).
+    std::string commandLine(const std::string& artist, const std::string& title) const;
+
+private:
+    void startWith(const std::string& command_line);
+
+    std::string encoder_file_;
+    std::string params_;
+    std::vector<char> input_;
+};

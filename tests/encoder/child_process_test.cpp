@@ -1,0 +1,254 @@
+// Child processes and the encoder pump, with our own helper programs (they
+// run on both builds, under Wine too).
+#include "pipe_fixture.h"
+
+#include "engine/child_process.h"
+#include "plugin/utils.h"
+#include "engine/encoder_process.h"
+#include "win32/process.h"
+
+#include <Poco/Exception.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <thread>
+
+using namespace pipetest;
+
+namespace {
+
+const char* const kEnded = "Encoder process unexpectedly terminated.\nError log might be output to console.";
+
+std::string messageOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Poco::Exception& e) {
+        return e.message();
+    }
+    return "(nothing thrown)";
+}
+
+// Runs `work` on a thread of its own; a pump that hangs ends the test
+// program at once with a message instead of holding the whole run.
+void withinWatchdog(const char* what, std::function<void()> work, int seconds = 120) {
+    std::packaged_task<void()> task(std::move(work));
+    std::future<void> done = task.get_future();
+    std::thread runner(std::move(task));
+    if (done.wait_for(std::chrono::seconds(seconds)) != std::future_status::ready) {
+        std::fprintf(stderr, "%s hung for %d s\n", what, seconds);
+        std::fflush(stderr);
+#if defined(_WIN32)
+        // No library shutdown: the stuck thread may hold its locks.
+        TerminateProcess(GetCurrentProcess(), 3);
+#endif
+        std::_Exit(3);
+    }
+    runner.join();
+    done.get();
+}
+
+class PassThrough : public ::testing::TestWithParam<const char*> {};
+
+// "passthrough" waits inside its reads; "peekthrough" reads only what a
+// peek reports, so a write larger than the pipe's free space would never be
+// taken by it on systems whose no-wait writes are all or nothing.
+INSTANTIATE_TEST_SUITE_P(EncoderPipe, PassThrough, ::testing::Values("passthrough", "peekthrough"));
+
+TEST_P(PassThrough, BytesArriveCompleteAndInOrderAcrossCalls) {
+    EncoderProcess encoder(helper(GetParam()), "");
+    encoder.open();
+    ASSERT_TRUE(encoder.isRunning());
+    // Small calls, then a three-second backlog of 16-bit stereo 44.1 kHz
+    // in one call (the worker after a delay), then small calls again.
+    const std::string data = patternBytes(3 * 176400 + 100000);
+    std::string out;
+    withinWatchdog("pass-through", [&] {
+        out = runThrough(encoder, data.substr(0, 50000), 1000, nullptr, 0, 0);
+        out += runThrough(encoder, data.substr(50000, 3 * 176400), 3 * 176400, nullptr, 0, 0);
+        out += runThrough(encoder, data.substr(50000 + 3 * 176400), 777,
+                          [&](const std::string& got) { return out.size() + got.size() >= data.size(); }, 0, 30000);
+    });
+    ASSERT_EQ(out.size(), data.size());
+    EXPECT_TRUE(out == data) << "bytes changed or moved";
+    encoder.close();
+    EXPECT_FALSE(encoder.isRunning());
+}
+
+TEST(EncoderPipe, EmptyInputOnlyDrainsTheProgram) {
+    EncoderProcess encoder(helper("printargs"), "one two");
+    encoder.open();
+    std::vector<std::string> args;
+    const std::string out =
+        runThrough(encoder, "", 1, [&](const std::string& got) { return parseArgs(got, args); }, 0, 20000);
+    EXPECT_EQ(args, (std::vector<std::string>{"one", "two"}));
+    EXPECT_TRUE(encoder.isRunning());
+}
+
+TEST(EncoderPipe, AProgramThatEndsAtOnceIsReported) {
+    EncoderProcess encoder(helper("exitnow"), "");
+    encoder.open();
+    // Its input pipe fills; the next write takes nothing and the exit test
+    // reports the end.
+    const std::string data = sinePcm(3, 44100, 2);
+    std::string message;
+    withinWatchdog("ended program", [&] {
+        message = messageOf([&] { runThrough(encoder, data, data.size(), nullptr, 0, 0); });
+    });
+    EXPECT_EQ(message, kEnded);
+    EXPECT_FALSE(encoder.isRunning());
+    encoder.close();
+}
+
+TEST(EncoderPipe, ExitCode259IsNotTakenForRunning) {
+    ChildProcess child;
+    ASSERT_TRUE(child.start(fromUtf8(helper("exitnow") + " 259")));
+    const auto start = std::chrono::steady_clock::now();
+    while (child.isRunning() && std::chrono::steady_clock::now() - start < std::chrono::seconds(30))
+        Sleep(10);
+    EXPECT_FALSE(child.isRunning());
+    child.close();
+}
+
+TEST(EncoderPipe, AMissingProgramFailsToInitialize) {
+    long handles = 0;
+    // The first round warms up what the system makes once for a program
+    // search; the second must leave the handle count as it found it.
+    for (int round = 0; round < 2; ++round) {
+        handles = openHandleCount();
+        for (const char* program : {"velmora-no-such-encoder", "\"/no/such/folder/encoder\"", "\"\""}) {
+            EncoderProcess encoder(program, "-a %artist%");
+            EXPECT_EQ(messageOf([&] { encoder.open(); }), "Failed to initialize encoder.") << program;
+            EXPECT_EQ(messageOf([&] { encoder.open("a", "t"); }), "Failed to initialize encoder.") << program;
+            EXPECT_FALSE(encoder.isRunning());
+            // A program that never started is a pipe failure, not a hang.
+            Poco::BasicFIFOBuffer<char> in(16), out(16);
+            in.write("abc", 3);
+            EXPECT_EQ(messageOf([&] { encoder.encode(in, out); }).rfind("encode error (", 0), 0u);
+        }
+    }
+    EXPECT_EQ(openHandleCount(), handles);
+}
+
+TEST(EncoderPipe, AStandardErrorFloodDoesNotHang) {
+    // The helper writes 1 MB to standard error before it reads any input;
+    // the pump drains standard error whenever a write takes nothing.
+    const std::string data = patternBytes(1024 * 1024);
+    std::string out;
+    withinWatchdog("standard-error flood", [&] {
+        EncoderProcess encoder(helper("stderrflood"), "1024");
+        encoder.open();
+        out = runThrough(encoder, data, 256 * 1024,
+                         [&](const std::string& got) { return got.size() >= data.size(); }, 0, 60000);
+    });
+    EXPECT_TRUE(out == data);
+}
+
+TEST(EncoderPipe, CloseEndsAProgramThatDoesNotEnd) {
+    ChildProcess child;
+    child.setCloseTimeout(300);
+    ASSERT_TRUE(child.start(fromUtf8(helper("lingerer"))));
+    const unsigned long pid = child.processId();
+    ASSERT_TRUE(processAlive(pid));
+    const auto start = std::chrono::steady_clock::now();
+    child.close();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_FALSE(child.isRunning());
+    EXPECT_FALSE(processAlive(pid));
+}
+
+TEST(EncoderPipe, WritesAfterTheProgramReadsNoMore) {
+    // The program ended, but our copy of its input end stays open: writes
+    // fill the pipe instead of failing, and a full pipe writes nothing.
+    ChildProcess child;
+    ASSERT_TRUE(child.start(fromUtf8(helper("exitnow"))));
+    child.setNonBlocking();
+    const std::string piece(ChildProcess::kMaxWrite, 'x');
+    std::size_t total = 0;
+    DWORD taken = 0;
+    do {
+        taken = child.write(piece.data(), static_cast<DWORD>(piece.size()));
+        total += taken;
+    } while (taken > 0 && total < 1024 * 1024);
+    EXPECT_EQ(taken, 0u);
+    EXPECT_GE(total, ChildProcess::kPipeSize / 2);
+    child.close();
+    // Closed: every pipe operation fails with a Win32 code.
+    EXPECT_THROW(child.write("x", 1), DWORD);
+    EXPECT_THROW(child.peekOutput(), DWORD);
+    EXPECT_THROW(child.peekError(), DWORD);
+}
+
+TEST(EncoderPipe, ArgumentsReachTheProgramAsSplit) {
+    const char* const params[] = {
+        "a b c",
+        R"("two words" "" tail)",
+        R"(a\\\b d"e f"g h)",
+        R"(a\"b \\"c d\\" e\\)",
+        R"(a\\\\"b c" d e)",
+        "--title \"caf\xc3\xa9 \xe6\x97\xa5\"",
+    };
+    for (const char* text : params) {
+        EncoderProcess encoder(helper("printargs"), text);
+        encoder.open();
+        std::vector<std::string> args;
+        runThrough(encoder, "", 1, [&](const std::string& got) { return parseArgs(got, args); }, 0, 20000);
+        EXPECT_EQ(args, platform::splitArguments(std::string(text))) << "parameters: " << text;
+    }
+}
+
+TEST(EncoderPipe, AHostileTitleArrivesAsOneArgument) {
+    TempDir temp;
+    const std::string dir = temp.path();
+    const std::string owned = dir + "owned";
+    const std::string titles[] = {
+        "x\" -o \"" + owned,
+        "x\" -o " + owned + " \"",
+        "ends in backslash\\",
+        "line\r\nbreak",
+        "caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \"quoted\"",
+    };
+    for (const std::string& title : titles) {
+        EncoderProcess encoder(helper("printargs"), R"(--artist "%artist%" --title "%title%" -o -)");
+        encoder.open("Art \"ist\"\\", title);
+        std::vector<std::string> args;
+        runThrough(encoder, "", 1, [&](const std::string& got) { return parseArgs(got, args); }, 0, 20000);
+        std::string expected_title = title;
+        expected_title.erase(std::remove_if(expected_title.begin(), expected_title.end(),
+                                            [](char c) { return c == '\r' || c == '\n'; }),
+                             expected_title.end());
+        EXPECT_EQ(args, (std::vector<std::string>{"--artist", "Art \"ist\"\\", "--title", expected_title, "-o", "-"}));
+    }
+    EXPECT_FALSE(pathExists(owned));
+}
+
+TEST(EncoderPipe, RestartsLeakNothing) {
+    // Warm up once so lazily made runtime objects are not counted.
+    {
+        EncoderProcess encoder(helper("passthrough"), "%title%");
+        encoder.open("a", "t");
+        encoder.close();
+    }
+    const long handles = openHandleCount();
+    const long children = childCount();
+    // Less than the input pipe holds: no cycle waits for its program.
+    const std::string data = patternBytes(ChildProcess::kMaxWrite);
+    withinWatchdog("open/close cycles", [&] {
+        for (int i = 0; i < 500; ++i) {
+            EncoderProcess encoder(helper("passthrough"), "%title%");
+            encoder.open("artist", "title " + std::to_string(i));
+            Poco::BasicFIFOBuffer<char> in(data.size()), out(data.size());
+            in.write(data.data(), data.size());
+            encoder.encode(in, out);
+            if (i % 2 == 0)
+                encoder.close(); // the others close in the destructor
+        }
+    }, 600);
+    EXPECT_EQ(openHandleCount(), handles);
+    EXPECT_EQ(childCount(), children);
+}
+
+} // namespace

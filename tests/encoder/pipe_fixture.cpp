@@ -1,0 +1,239 @@
+#include "pipe_fixture.h"
+
+#include "plugin/utils.h"
+
+#include <Poco/Exception.h>
+#include <Poco/File.h>
+#include <Poco/Path.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#if defined(_WIN32)
+#include <windows.h>
+#include <tlhelp32.h>
+#else
+#include <cerrno>
+#include <dirent.h>
+#include <signal.h>
+#include <unistd.h>
+#endif
+
+namespace pipetest {
+
+std::string binDir() {
+#if defined(_WIN32)
+    wchar_t path[4096];
+    DWORD size = GetModuleFileNameW(nullptr, path, 4096);
+    std::string dir = toUtf8(std::wstring(path, size));
+    return dir.substr(0, dir.find_last_of("\\/") + 1);
+#else
+    char path[4096];
+    ssize_t size = readlink("/proc/self/exe", path, sizeof(path));
+    std::string dir(path, size > 0 ? static_cast<std::size_t>(size) : 0);
+    return dir.substr(0, dir.find_last_of('/') + 1);
+#endif
+}
+
+std::string helper(const std::string& name) {
+#if defined(_WIN32)
+    return "\"" + binDir() + name + ".exe\"";
+#else
+    return "\"" + binDir() + name + "\"";
+#endif
+}
+
+TempDir::TempDir() {
+    static std::mt19937 random(static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    for (;;) {
+        Poco::Path dir(Poco::Path::temp());
+        dir.pushDirectory("velmora-pipe-" + std::to_string(random()));
+        if (Poco::File(dir).createDirectory()) {
+            path_ = dir.toString();
+            return;
+        }
+    }
+}
+
+TempDir::~TempDir() {
+    try {
+        Poco::File(path_).remove(true);
+    } catch (const Poco::Exception&) {
+        // A file still open elsewhere: leave the folder.
+    }
+}
+
+bool pathExists(const std::string& path) { return Poco::File(path).exists(); }
+
+std::string sinePcm(double seconds, int rate, int channels) {
+    const std::size_t frames = static_cast<std::size_t>(seconds * rate);
+    std::string pcm(frames * channels * 2, '\0');
+    const double step = 2.0 * 3.14159265358979 * 440.0 / rate;
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < frames; ++i) {
+        const auto sample = static_cast<std::int16_t>(std::lround(12000.0 * std::sin(step * i)));
+        for (int c = 0; c < channels; ++c) {
+            pcm[at++] = static_cast<char>(sample & 0xff);
+            pcm[at++] = static_cast<char>((sample >> 8) & 0xff);
+        }
+    }
+    return pcm;
+}
+
+std::string patternBytes(std::size_t size) {
+    std::string bytes(size, '\0');
+    // Each 4-byte group holds its own index: nothing can move unseen.
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>(((i / 4) >> (8 * (i % 4))) & 0xff);
+    return bytes;
+}
+
+std::string runThrough(EncoderProcess& encoder, const std::string& data, std::size_t piece,
+                       const std::function<bool(const std::string&)>& enough, unsigned quiet_ms,
+                       unsigned timeout_ms) {
+    Poco::BasicFIFOBuffer<char> input(kFifoSize);
+    Poco::BasicFIFOBuffer<char> output(kFifoSize);
+    std::string collected;
+    std::vector<char> chunk;
+    auto collect = [&] {
+        chunk.resize(output.used());
+        chunk.resize(output.read(chunk.data(), chunk.size()));
+        collected.append(chunk.data(), chunk.size());
+    };
+    for (std::size_t at = 0; at < data.size(); at += piece) {
+        input.write(data.data() + at, std::min(piece, data.size() - at));
+        encoder.encode(input, output);
+        collect();
+    }
+    using clock = std::chrono::steady_clock;
+    const auto start = clock::now();
+    auto last_growth = start;
+    for (;;) {
+        if (enough && enough(collected))
+            break;
+        const std::size_t before = collected.size();
+        encoder.encode(input, output);
+        collect();
+        const auto now = clock::now();
+        if (collected.size() != before)
+            last_growth = now;
+        if (!enough && now - last_growth >= std::chrono::milliseconds(quiet_ms))
+            break;
+        if (now - start >= std::chrono::milliseconds(timeout_ms))
+            break;
+        Sleep(5);
+    }
+    return collected;
+}
+
+bool parseArgs(const std::string& output, std::vector<std::string>& args) {
+    args.clear();
+    std::size_t eol = output.find('\n');
+    if (eol == std::string::npos)
+        return false;
+    const std::size_t count = std::strtoul(output.substr(0, eol).c_str(), nullptr, 10);
+    std::size_t at = eol + 1;
+    while (args.size() < count) {
+        eol = output.find('\n', at);
+        if (eol == std::string::npos)
+            return false;
+        args.push_back(output.substr(at, eol - at));
+        at = eol + 1;
+    }
+    return true;
+}
+
+#if defined(_WIN32)
+long openHandleCount() {
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0)
+        return static_cast<long>(count);
+    // Wine answers 0: count the valid handles among the low handle values
+    // instead (handles are multiples of 4, the lowest free one is taken).
+    long valid = 0;
+    for (ULONG_PTR value = 4; value < 0x4000; value += 4) {
+        DWORD flags;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
+            ++valid;
+    }
+    return valid;
+}
+
+long childCount() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof(entry);
+    long count = 0;
+    const DWORD self = GetCurrentProcessId();
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (entry.th32ParentProcessID == self)
+            ++count;
+    CloseHandle(snapshot);
+    return count;
+}
+
+bool processAlive(unsigned long pid) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+    if (process == nullptr)
+        return false;
+    const bool alive = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return alive;
+}
+#else
+long openHandleCount() {
+    long count = 0;
+    DIR* dir = opendir("/proc/self/fd");
+    if (dir == nullptr)
+        return -1;
+    while (dirent* entry = readdir(dir))
+        if (entry->d_name[0] != '.')
+            ++count;
+    closedir(dir);
+    return count - 1; // the folder's own descriptor
+}
+
+long childCount() {
+    const std::string self = std::to_string(getpid());
+    long count = 0;
+    DIR* dir = opendir("/proc");
+    if (dir == nullptr)
+        return -1;
+    while (dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] < '0' || entry->d_name[0] > '9')
+            continue;
+        std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+        std::string line;
+        if (!std::getline(stat, line))
+            continue;
+        // pid (comm) state ppid ...: comm may hold blanks and parentheses.
+        std::istringstream rest(line.substr(line.rfind(')') + 1));
+        std::string state, ppid;
+        rest >> state >> ppid;
+        if (ppid == self)
+            ++count;
+    }
+    closedir(dir);
+    return count;
+}
+
+bool processAlive(unsigned long pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line))
+        return false;
+    std::istringstream rest(line.substr(line.rfind(')') + 1));
+    std::string state;
+    rest >> state;
+    return state != "Z" && state != "X";
+}
+#endif
+
+} // namespace pipetest

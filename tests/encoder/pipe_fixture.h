@@ -1,0 +1,64 @@
+#pragma once
+// Shared pieces of the encoder-pipe tests: where our helper programs are,
+// generated PCM, and a pump that runs data through an encoder to the end.
+#include "engine/encoder_process.h"
+
+#include <Poco/FIFOBuffer.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace pipetest {
+
+// Folder of the running test program (helpers are built beside it), with
+// the system's separator at the end.
+std::string binDir();
+// A helper program's path, quoted, ready to be the program of a command line.
+std::string helper(const std::string& name);
+// A fresh, empty folder for files a test writes, removed with its content
+// at the end; path() ends with a separator.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+bool pathExists(const std::string& path);
+
+// 16-bit little-endian PCM of a 440 Hz sine, interleaved.
+std::string sinePcm(double seconds, int rate, int channels);
+// Bytes whose position can be read back from them, so any loss, repeat or
+// swap shows.
+std::string patternBytes(std::size_t size);
+
+// Sizes of the engine's FIFOs in these tests: large enough that nothing is
+// dropped.
+constexpr std::size_t kFifoSize = 8 * 1024 * 1024;
+
+// Feeds `data` to the encoder in pieces of `piece` bytes, one encode call
+// each, then keeps calling encode with empty input until `enough` says the
+// output is complete, or until the output has been quiet for `quiet_ms`
+// (when `enough` is empty), or `timeout_ms` has passed. Returns the output.
+std::string runThrough(EncoderProcess& encoder, const std::string& data, std::size_t piece,
+                       const std::function<bool(const std::string&)>& enough, unsigned quiet_ms,
+                       unsigned timeout_ms);
+
+// The lines a printargs helper wrote, without its count line; empty when
+// the output is not complete.
+bool parseArgs(const std::string& output, std::vector<std::string>& args);
+
+// Open descriptors / handles of this process, and children (running or not
+// yet reaped) of this process.
+long openHandleCount();
+long childCount();
+
+// True while a process of that id exists (and is not a zombie).
+bool processAlive(unsigned long pid);
+
+} // namespace pipetest
