@@ -52,6 +52,9 @@ TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1 second_deadlock_stack=1}" \
   run_suite linux-tsan "$BUILD/linux-tsan" -DCMAKE_BUILD_TYPE=Debug -DVELMORA_TSAN=ON
 run_suite windows "$BUILD/win32" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw32.cmake"
 
+# End what Wine left running in our prefix (console hosts, services).
+WINEPREFIX="${VELMORA_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/velmora/wineprefix}" wineserver -k >/dev/null 2>&1 || true
+
 echo "===== summary"
 printf '%s\n' "${summary[@]}"
 echo "$passed passed, $failed failed"
