@@ -99,10 +99,22 @@ port_open() { # PORT: true when something accepts on 127.0.0.1:PORT
 free_port() { # a port on which nothing listens now
   local p i
   for i in $(seq 1 200); do
-    p=$(( 20000 + RANDOM % 40000 ))
+    # below the ephemeral range (32768 and up): no outgoing connection takes it
+    p=$(( 20000 + RANDOM % 12768 ))
     if ! port_open "$p" && ! ss -Htan "sport = :$p" 2>/dev/null | grep -q .; then
       echo "$p"; return 0
     fi
+  done
+  return 1
+}
+
+ready() { # KIND PORT: icecast answers a request (so it is ours and up)
+  [ "$1" = icecast ] || return 0
+  local i
+  for i in $(seq 1 100); do
+    curl -sf -m 2 -u "$ICECAST_ADMIN_USER:$ICECAST_ADMIN_PASSWORD" "http://127.0.0.1:$2/admin/stats" 2>/dev/null \
+      | grep -q '<icestats>' && return 0
+    sleep 0.1
   done
   return 1
 }
@@ -152,7 +164,7 @@ case "${1:-}" in
       bash "$0" "${args[@]}" >"$work/$var.out" 2>&1 &
       local pid=$!
       pids+=("$pid")
-      if wait_port "$port" "$pid"; then
+      if wait_port "$port" "$pid" && kill -0 "$pid" 2>/dev/null && ready "${args[0]}" "$port"; then
         export "$var=$port"
       else
         echo "test-peers: ${args[0]} did not start:" >&2

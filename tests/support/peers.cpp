@@ -14,8 +14,10 @@
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <random>
 #include <thread>
 
+#include "http_client.h"
 #include "server/SSProxy.h"
 
 namespace peers {
@@ -43,10 +45,26 @@ bool required()
 int freePort()
 {
     SSProxy::initializeNetwork();
+    // Below the kernel's ephemeral range (32768 and up), so that no outgoing
+    // connection of a test can take the port between this check and the
+    // peer's own bind; random, so that tests running side by side rarely pick
+    // the same one.
+    static std::mutex lock;
+    static std::minstd_rand random(static_cast<unsigned>(
+        std::chrono::steady_clock::now().time_since_epoch().count() ^ Poco::Process::id()));
+    std::lock_guard<std::mutex> guard(lock);
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        int port = 20000 + static_cast<int>(random() % 12768);
+        try {
+            Poco::Net::ServerSocket socket;
+            socket.bind(Poco::Net::SocketAddress("127.0.0.1", static_cast<Poco::UInt16>(port)), false);
+            socket.close();
+            return port;
+        } catch (Poco::Exception&) {
+        }
+    }
     Poco::Net::ServerSocket socket(Poco::Net::SocketAddress("127.0.0.1", 0));
-    int result = socket.address().port();
-    socket.close();
-    return result;
+    return socket.address().port();
 }
 
 namespace {
@@ -71,6 +89,16 @@ bool accepts(int port)
         probe.close();
         return true;
     } catch (Poco::Exception&) {
+        return false;
+    }
+}
+
+bool answersHttp(int port)
+{
+    try {
+        return httpGet(port, "/admin/stats", kIcecastAdminUser, kIcecastAdminPassword).find("<icestats>") !=
+               std::string::npos;
+    } catch (std::exception&) {
         return false;
     }
 }
@@ -116,7 +144,10 @@ public:
         }
         handle_.reset(new Poco::ProcessHandle(Poco::Process::launch("bash", args)));
         for (int i = 0; i < 200; ++i) {
-            if (accepts(port_))
+            // Our peer, and not someone else who took the port meanwhile:
+            // it must still run once the port answers, and icecast must
+            // answer a request.
+            if (accepts(port_) && Poco::Process::isRunning(*handle_) && (kind != Kind::Icecast || answersHttp(port_)))
                 return;
             if (!Poco::Process::isRunning(*handle_))
                 break;
