@@ -179,6 +179,21 @@ long childCount() {
     return count;
 }
 
+long threadCount() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof(entry);
+    long count = 0;
+    const DWORD self = GetCurrentProcessId();
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == self)
+            ++count;
+    CloseHandle(snapshot);
+    return count;
+}
+
 bool processAlive(unsigned long pid) {
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
     if (process == nullptr)
@@ -220,6 +235,18 @@ long childCount() {
         if (ppid == self)
             ++count;
     }
+    closedir(dir);
+    return count;
+}
+
+long threadCount() {
+    long count = 0;
+    DIR* dir = opendir("/proc/self/task");
+    if (dir == nullptr)
+        return -1;
+    while (dirent* entry = readdir(dir))
+        if (entry->d_name[0] != '.')
+            ++count;
     closedir(dir);
     return count;
 }
