@@ -15,17 +15,18 @@
 
 namespace {
 
-// A first reading that refuses what the document parser would take whole:
-// a document type (whose entities could grow a small text into gigabytes)
+// A first reading that finds what the document parser would take whole: a
+// document type (whose entities could grow a small text into gigabytes)
 // and nesting deep enough to exhaust the stack when the tree is freed.
-// Exceptions thrown here leave the parser at once.
+// Nothing is thrown from the handlers: an exception through the XML
+// parser's own frames leaves the parser's memory behind.
 class DocumentGuard : public Poco::XML::DefaultHandler, public Poco::XML::LexicalHandler {
 public:
     void startElement(const Poco::XML::XMLString&, const Poco::XML::XMLString&, const Poco::XML::XMLString&,
                       const Poco::XML::Attributes&) override
     {
         if (++depth_ > kMaxListenerXmlDepth)
-            throw Poco::ApplicationException("listener list nested too deeply");
+            too_deep = true;
     }
     void endElement(const Poco::XML::XMLString&, const Poco::XML::XMLString&, const Poco::XML::XMLString&) override
     {
@@ -33,7 +34,7 @@ public:
     }
     void startDTD(const Poco::XML::XMLString&, const Poco::XML::XMLString&, const Poco::XML::XMLString&) override
     {
-        throw Poco::ApplicationException("listener list with a document type refused");
+        document_type = true;
     }
     void endDTD() override {}
     void startEntity(const Poco::XML::XMLString&) override {}
@@ -41,6 +42,9 @@ public:
     void startCDATA() override {}
     void endCDATA() override {}
     void comment(const Poco::XML::XMLChar[], int, int) override {}
+
+    bool document_type = false;
+    bool too_deep = false;
 
 private:
     int depth_ = 0;
@@ -55,7 +59,21 @@ void checkDocument(const std::string& text)
     parser.setContentHandler(&guard);
     parser.setProperty(Poco::XML::XMLReader::PROPERTY_LEXICAL_HANDLER,
                        static_cast<Poco::XML::LexicalHandler*>(&guard));
-    parser.parseString(text);
+    // Entities may not grow the text much before the parser gives up.
+    parser.setProperty(Poco::XML::SAXParser::PROPERTY_BLA_MAXIMUM_AMPLIFICATION, "2");
+    parser.setProperty(Poco::XML::SAXParser::PROPERTY_BLA_ACTIVATION_THRESHOLD, "65536");
+    static const char* const kDocumentType = "listener list with a document type refused";
+    try {
+        parser.parseString(text);
+    } catch (const Poco::Exception&) {
+        if (guard.document_type)
+            throw Poco::ApplicationException(kDocumentType);
+        throw;
+    }
+    if (guard.document_type)
+        throw Poco::ApplicationException(kDocumentType);
+    if (guard.too_deep)
+        throw Poco::ApplicationException("listener list nested too deeply");
 }
 
 // The text to parse: a SHOUTcast statistics document is cut down to its
