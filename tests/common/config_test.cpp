@@ -29,17 +29,16 @@ void writeFile(const std::string& path, const std::string& text) {
 
 bool exists(const std::string& path) { return Poco::File(path).exists(); }
 
-// A profile folder of its own for each test, with a non-ASCII name, handed
-// to the component as "file://" and the folder's path.
+// A profile folder of its own for each test, with a non-ASCII name: the
+// player makes it and hands it to the component as "file://" + folder.
 class ConfigTest : public ::testing::Test {
 protected:
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         folder = ::testing::TempDir() + "velmora profil \xC3\xBC \xE6\x97\xA5\xE6\x9C\xAC " + info->name();
         if (exists(folder)) Poco::File(folder).remove(true);
-        Poco::File(folder).createDirectories();
+        host.set_profile_folder(folder);
         file = folder + "/velmora.xml";
-        host.api().set_profile_path("file://" + folder);
         client = kestrune_get_interface(&host.api(), nullptr);
         client->mark_services_ready(true);
     }
