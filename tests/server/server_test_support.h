@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "listener_documents.h"
 #include "plugin/settings.h"
 #include "server/deadline.h"
+#include "ui/listener_xml.h"
 
 namespace servertest {
 
@@ -75,6 +78,27 @@ inline EncoderSettings encoder(int format, int sampling_rate, int channels, int 
     e.channel = channels;
     e.bitrate = bitrate;
     return e;
+}
+
+// The listeners of a listener document as the Clients view reads them, one
+// "ip | user agent | connected" line each; and the same of listener entries.
+inline std::vector<std::string> clientRows(const std::string& xml)
+{
+    Poco::AutoPtr<Poco::Util::XMLConfiguration> document;
+    std::vector<ClientInfo> records;
+    parseListenerXml(xml, document, records);
+    std::vector<std::string> rows;
+    for (const ClientInfo& r : records)
+        rows.push_back(r.ip + " | " + r.user_agent + " | " + r.connected);
+    return rows;
+}
+
+inline std::vector<std::string> clientRows(const std::vector<ListenerEntry>& listeners)
+{
+    std::vector<std::string> rows;
+    for (const ListenerEntry& l : listeners)
+        rows.push_back(l.host + " | " + l.user_agent + " | " + l.connect_time);
+    return rows;
 }
 
 // The message of the Poco exception that `f` throws.

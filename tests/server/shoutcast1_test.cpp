@@ -69,6 +69,7 @@ TEST_P(Shoutcast1Session, LogsInStreamsTitlesAndListsListeners)
     EXPECT_EQ(sc.titles(), std::vector<std::string>{"A & B = C #1 +x Caf\xE9"});
     std::string listeners = server->listClients("", "");
     EXPECT_EQ(listeners, shoutcast1Statistics(sampleListeners(), "A & B = C #1 +x Caf\xE9"));
+    EXPECT_EQ(servertest::clientRows(listeners), servertest::clientRows(sampleListeners()));
     const std::string pass = "GET /admin.cgi?pass=p%26ss%20%231%2Bx%3D%25&mode=";
     const std::string agent = " HTTP/1.0\r\nUser-Agent: velmora/1.4.1 (Mozilla compatible)\r\n\r\n";
     EXPECT_EQ(sc.requests(), (std::vector<std::string>{
