@@ -56,5 +56,5 @@ if [ ${#missing[@]} -gt 0 ] || [ $need_install -eq 1 ]; then
     || DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q "${missing[@]}"
 fi
 
-# Cross-built Windows dependencies (Poco, GoogleTest, soxr).
+# Cross-built Windows dependencies (Poco, GoogleTest, soxr, lame.exe).
 "$here/build-win-deps.sh"
