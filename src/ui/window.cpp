@@ -101,21 +101,18 @@ BOOL CWindow::CenterWindow(HWND center) {
     return ::SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-BOOL CWindow::ModifyStyle(DWORD remove, DWORD add) {
-    DWORD style = GetStyle();
+namespace {
+BOOL modifyStyleBits(HWND hWnd, int which, DWORD remove, DWORD add) {
+    DWORD style = static_cast<DWORD>(::GetWindowLongPtrW(hWnd, which));
     DWORD changed = (style & ~remove) | add;
     if (changed == style) return FALSE;
-    ::SetWindowLongPtrW(m_hWnd, GWL_STYLE, static_cast<LONG_PTR>(changed));
+    ::SetWindowLongPtrW(hWnd, which, static_cast<LONG_PTR>(changed));
     return TRUE;
 }
+}  // namespace
 
-BOOL CWindow::ModifyStyleEx(DWORD remove, DWORD add) {
-    DWORD style = GetExStyle();
-    DWORD changed = (style & ~remove) | add;
-    if (changed == style) return FALSE;
-    ::SetWindowLongPtrW(m_hWnd, GWL_EXSTYLE, static_cast<LONG_PTR>(changed));
-    return TRUE;
-}
+BOOL CWindow::ModifyStyle(DWORD remove, DWORD add) { return modifyStyleBits(m_hWnd, GWL_STYLE, remove, add); }
+BOOL CWindow::ModifyStyleEx(DWORD remove, DWORD add) { return modifyStyleBits(m_hWnd, GWL_EXSTYLE, remove, add); }
 
 // ---------------------------------------------------------------- classes
 ATOM CWndClassInfo::Register(WNDPROC startProc) {

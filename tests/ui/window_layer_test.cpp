@@ -7,9 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "player.h"
 #include "res/resource.h"
-#include "service_lookup.h"
+#include "sdk_fixture.h"
 #include "ui/controls.h"
 #include "ui/ddx.h"
 #include "ui/property_sheet.h"
@@ -22,19 +21,7 @@ using ui_harness::Window;
 namespace {
 
 // The layer reports what a handler throws on the player's console.
-class WindowLayer : public ::testing::Test {
-protected:
-    void SetUp() override {
-        client = kestrune_get_interface(&host.api(), nullptr);
-        client->mark_services_ready(true);
-    }
-    void TearDown() override {
-        client->mark_services_ready(false);
-        kestrune_get_interface(nullptr, nullptr);
-    }
-    kestrune_host::player host;
-    component_client* client = nullptr;
-};
+using WindowLayer = with_player;
 
 constexpr UINT kThrow = WM_APP;
 constexpr UINT kChained = WM_APP + 1;
