@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "fake_server.h"
-#include "server/ServerIcecast2.h"
+#include "server/server_icecast2.h"
 #include "server_test_support.h"
 
 namespace {

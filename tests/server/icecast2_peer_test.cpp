@@ -14,7 +14,7 @@
 
 #include "http_client.h"
 #include "peers.h"
-#include "server/ServerIcecast2.h"
+#include "server/server_icecast2.h"
 #include "server_test_support.h"
 
 namespace {

@@ -10,7 +10,7 @@
 
 #include "fake_server.h"
 #include "peers.h"
-#include "server/ServerIcecast2.h"
+#include "server/server_icecast2.h"
 #include "server_test_support.h"
 
 namespace {

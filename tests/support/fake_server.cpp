@@ -5,7 +5,7 @@
 
 #include <chrono>
 
-#include "server/SSProxy.h"
+#include "server/ss_proxy.h"
 
 namespace {
 const Poco::Timespan kReadLimit(5, 0);

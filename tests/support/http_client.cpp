@@ -11,7 +11,7 @@
 #include <chrono>
 #include <sstream>
 
-#include "server/SSProxy.h"
+#include "server/ss_proxy.h"
 
 HttpListener::HttpListener(int port, const std::string& mount, const std::string& user_agent)
 {

@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "http_client.h"
-#include "server/SSProxy.h"
+#include "server/ss_proxy.h"
 
 namespace peers {
 

@@ -3,9 +3,9 @@
 // back to a SOURCE request on a new connection when the server gives no
 // answer or names itself "Kagamin2"; titles and the listener list go
 // through the server's admin requests, each over a connection of its own.
-#include "CharsetConverter.h"
-#include "SSProxy.h"
-#include "Server.h"
+#include "charset_converter.h"
+#include "server.h"
+#include "ss_proxy.h"
 
 class ServerIcecast2 : public Server {
 public:

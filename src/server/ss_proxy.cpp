@@ -1,4 +1,4 @@
-#include "SSProxy.h"
+#include "ss_proxy.h"
 
 #include <Poco/Exception.h>
 #include <Poco/Net/Net.h>

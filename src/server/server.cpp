@@ -1,4 +1,4 @@
-#include "Server.h"
+#include "server.h"
 
 #include <Poco/Base64Encoder.h>
 #include <Poco/Exception.h>
@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <sstream>
 
-#include "SSProxy.h"
-#include "ServerIcecast2.h"
+#include "server_icecast2.h"
+#include "ss_proxy.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "fake_server.h"
 #include "peers.h"
-#include "server/SSProxy.h"
+#include "server/ss_proxy.h"
 
 namespace {
 

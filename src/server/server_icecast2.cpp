@@ -1,4 +1,4 @@
-#include "ServerIcecast2.h"
+#include "server_icecast2.h"
 
 #include <Poco/Exception.h>
 #include <Poco/Format.h>
