@@ -534,7 +534,7 @@ void player::set_profile_folder(const std::string& folder) {
 std::string player::default_profile_folder() {
     Poco::Path folder(Poco::Path::configHome());
     folder.makeDirectory();
-    folder.pushDirectory("kestrune");
+    folder.setFileName("kestrune");
     return folder.toString();
 }
 

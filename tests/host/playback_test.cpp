@@ -6,13 +6,13 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "host_string.h"
 #include "player.h"
+#include "wav_file.h"
 
 using namespace kestrune_host;
 using namespace std::chrono_literals;
@@ -64,30 +64,6 @@ class throwing_play_callback final : public quiet_play_callback {
 public:
     void on_playback_new_track(service_ptr_t<track_handle>) override { throw std::runtime_error("bad component"); }
 };
-
-void write_wav16(const std::string& path, std::uint32_t rate, std::uint16_t channels, const std::vector<std::int16_t>& samples) {
-    std::ofstream f(path, std::ios::binary);
-    auto u32 = [&](std::uint32_t v) { f.put(char(v)).put(char(v >> 8)).put(char(v >> 16)).put(char(v >> 24)); };
-    auto u16 = [&](std::uint16_t v) { f.put(char(v)).put(char(v >> 8)); };
-    const std::uint32_t data = static_cast<std::uint32_t>(samples.size() * 2);
-    f.write("RIFF", 4);
-    u32(36 + data + 12);
-    f.write("WAVE", 4);
-    f.write("LIST", 4); // a chunk the reader must pass over
-    u32(4);
-    f.write("INFO", 4);
-    f.write("fmt ", 4);
-    u32(16);
-    u16(1);
-    u16(channels);
-    u32(rate);
-    u32(rate * channels * 2);
-    u16(std::uint16_t(channels * 2));
-    u16(16);
-    f.write("data", 4);
-    u32(data);
-    for (auto s : samples) u16(static_cast<std::uint16_t>(s));
-}
 
 } // namespace
 
@@ -247,7 +223,7 @@ TEST(WavFiles, PlayedWithTheirFormatAndSamples) {
     const std::string path = testing::TempDir() + "kestrune_test.wav";
     std::vector<std::int16_t> samples;
     for (int i = 0; i < 3000; ++i) samples.push_back(static_cast<std::int16_t>((i % 2 ? -1 : 1) * 16384));
-    write_wav16(path, 32000, 2, samples);
+    writeWav16(path, 32000, 2, samples);
 
     player host;
     counting_capture got;
