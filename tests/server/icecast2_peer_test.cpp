@@ -1,5 +1,6 @@
-// The Icecast2 connection against a real icecast2 on 127.0.0.1, directly
-// and through real SOCKS5 proxies.
+// The Icecast2 connection, and the SHOUTcast v1 connection on icecast's
+// SHOUTcast mount, against a real icecast2 on 127.0.0.1, directly and
+// through real SOCKS5 proxies.
 #include <gtest/gtest.h>
 
 #include <Poco/AutoPtr.h>
@@ -16,6 +17,7 @@
 #include "http_client.h"
 #include "peers.h"
 #include "server/server_icecast2.h"
+#include "server/server_shoutcast1.h"
 #include "ui/listener_xml.h"
 #include "server_test_support.h"
 
@@ -260,3 +262,55 @@ TEST(Icecast2PeerListeners, ListsEveryListener)
     EXPECT_EQ(agents.count("Unknown"), 1u) << xml;
     server->disconnect();
 }
+
+class Shoutcast1OnIcecast : public ::testing::TestWithParam<peers::Kind> {};
+
+// icecast takes v1 sources on its port + 1 for its SHOUTcast mount and
+// v1 titles through its admin.cgi; its listener list is no v1 XML.
+TEST_P(Shoutcast1OnIcecast, AudioAndTitleArrive)
+{
+    VELMORA_PEER_PORT(icecast, peers::Kind::Icecast);
+    ServerSettings s = servertest::shoutcast(SERVER_SHOUTCAST1, icecast, peers::kIcecastSourcePassword);
+    s.yp.charset = "ISO-8859-1";  // icecast reads v1 titles as Latin-1
+    if (GetParam() != peers::Kind::Icecast) {
+        VELMORA_PEER_PORT(proxy, GetParam());
+        s.use_proxy = 1;
+        s.proxy_port = proxy;
+    }
+    const std::string mount = peers::kIcecastShoutcastMount;
+    ServerSettings wrong = s;
+    wrong.password = "not-the-password";
+    auto refused = Server::create(wrong);
+    refused->connect();
+    EXPECT_EQ(messageOf([&] { refused->login(mp3()); }), "No Response from Server");
+    refused->disconnect();
+
+    auto server = Server::create(s);
+    server->connect();
+    server->login(mp3());
+    EXPECT_EQ(stat(icecast, mount, "server_name", "Velmora Test"), "Velmora Test");
+    EXPECT_EQ(stat(icecast, mount, "genre", "Jazz"), "Jazz");
+    HttpListener listener(icecast, mount, "test-listener/1.0");
+    std::string chunk = pattern(4096);
+    ASSERT_TRUE(feedUntilHeard(*server, listener, chunk));
+    std::string heard = listener.audio().substr(0, 2 * chunk.size());
+    EXPECT_NE((chunk + chunk + chunk).find(heard), std::string::npos);
+
+    const std::string title = "Caf\xC3\xA9 & more";
+    server->updateMetadata(title);
+    std::string seen;
+    Poco::FIFOBuffer fifo(chunk.size());
+    for (int i = 0; i < 50 && seen != title; ++i) {
+        fifo.write(chunk.data(), chunk.size());
+        server->sendData(fifo);
+        seen = stat(icecast, mount, "title", title, 1);
+    }
+    EXPECT_EQ(seen, title);
+    server->disconnect();
+}
+
+INSTANTIATE_TEST_SUITE_P(Roads, Shoutcast1OnIcecast, ::testing::Values(peers::Kind::Icecast, peers::Kind::Microsocks),
+                         [](const ::testing::TestParamInfo<peers::Kind>& info) {
+                             return info.param == peers::Kind::Microsocks ? std::string("microsocks")
+                                                                          : std::string("direct");
+                         });
