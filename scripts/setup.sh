@@ -13,7 +13,7 @@ PACKAGES=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-tools
   wine wine32:i386 xvfb xauth x11-apps imagemagick
   icecast2 microsocks dante-server
-  lame vorbis-tools flac opus-tools ffmpeg
+  lame vorbis-tools flac opus-tools ffmpeg ezstream
   curl python3 procps
 )
 
