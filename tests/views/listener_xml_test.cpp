@@ -99,15 +99,6 @@ TEST(ListenerXml, DocumentsWithoutListenersGiveNone)
     EXPECT_EQ(parse("<icestats><source/><LISTENERS>" + shoutcastListener("a", "b", "1") +
                     "</LISTENERS></icestats>"),
               none);
-
-    // A new list replaces the records whole.
-    Document document;
-    std::vector<ClientInfo> records;
-    parseListenerXml(icecastList(icecastListener("a", "b", "1") + icecastListener("c", "d", "2")), document,
-                     records);
-    ASSERT_EQ(records.size(), 2u);
-    parseListenerXml(icecastList(""), document, records);
-    EXPECT_TRUE(records.empty());
 }
 
 // Texts a broken or hostile server may send: each is refused with an error
