@@ -6,10 +6,7 @@
 
 LRESULT CListViewClients::init(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL&) {
     if (DefWindowProc(uMsg, wParam, lParam) == -1) return -1;
-    setUpReportView(m_hWnd);
-    InsertColumn(0, L"IP", LVCFMT_LEFT, 100);
-    InsertColumn(1, L"User Agent", LVCFMT_LEFT, 250);
-    InsertColumn(2, L"Time", LVCFMT_LEFT, 100);
+    setUpReportView(m_hWnd, {{L"IP", 100}, {L"User Agent", 250}, {L"Time", 100}});
     return 0;
 }
 

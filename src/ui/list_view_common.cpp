@@ -4,12 +4,14 @@
 #include "res/resource.h"
 #include "ui/controls.h"
 
-void setUpReportView(HWND view) {
+void setUpReportView(HWND view, std::initializer_list<ViewColumn> columns) {
     WTL::CListViewCtrl list(view);
     list.ModifyStyle(0, LVS_REPORT | LVS_SINGLESEL);
     const DWORD extended = LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT;
     list.SetExtendedListViewStyle(extended, extended);
     list.SetFont(list.GetParent().GetFont(), TRUE);
+    int index = 0;
+    for (const ViewColumn& column : columns) list.InsertColumn(index++, column.title, LVCFMT_LEFT, column.width);
 }
 
 bool trackContextMenu(HWND view, LPARAM position, int index, HWND owner) {

@@ -3,10 +3,17 @@
 // report lists and their context menus.
 #include <windows.h>
 
+#include <initializer_list>
+
+struct ViewColumn {
+    const wchar_t* title;
+    int width;
+};
+
 // Adds the report style with single selection, grid lines and full-row
-// selection to a list view created as a view, and gives it its parent's
-// font.
-void setUpReportView(HWND view);
+// selection to a list view created as a view, gives it its parent's font
+// and inserts its columns, left-aligned, in order.
+void setUpReportView(HWND view, std::initializer_list<ViewColumn> columns);
 
 // Shows popup `index` of the menu resource for a WM_CONTEXTMENU that
 // `view` received with `position` (screen coordinates; both -1 for the

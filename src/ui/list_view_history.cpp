@@ -6,10 +6,7 @@
 
 LRESULT CListViewHistory::init(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL&) {
     if (DefWindowProc(uMsg, wParam, lParam) == -1) return -1;
-    setUpReportView(m_hWnd);
-    InsertColumn(0, L"#", LVCFMT_LEFT, 28);
-    InsertColumn(1, L"Artist", LVCFMT_LEFT, 200);
-    InsertColumn(2, L"Title", LVCFMT_LEFT, 220);
+    setUpReportView(m_hWnd, {{L"#", 28}, {L"Artist", 200}, {L"Title", 220}});
     return 0;
 }
 

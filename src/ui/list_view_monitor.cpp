@@ -30,9 +30,7 @@ std::wstring twoDigits(std::uint64_t n) {
 
 LRESULT CListViewMonitor::init(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL&) {
     if (DefWindowProc(uMsg, wParam, lParam) == -1) return -1;
-    setUpReportView(m_hWnd);
-    InsertColumn(0, L"Item", LVCFMT_LEFT, 100);
-    InsertColumn(1, L"Value", LVCFMT_LEFT, 360);
+    setUpReportView(m_hWnd, {{L"Item", 100}, {L"Value", 360}});
     int row = 0;
     for (const wchar_t* item : kItems) {
         LVITEMW entry = {};
