@@ -42,7 +42,6 @@ public:
         return line;
     }
     void SetSel(int start, int end) { this->SendMessage(EM_SETSEL, static_cast<WPARAM>(start), end); }
-    void LimitText(int length) { this->SendMessage(EM_LIMITTEXT, static_cast<WPARAM>(length)); }
 };
 typedef CEditT<ATL::CWindow> CEdit;
 
@@ -66,7 +65,6 @@ public:
         text.resize(copied == CB_ERR ? 0 : static_cast<std::size_t>(copied));
         return text;
     }
-    void ResetContent() { this->SendMessage(CB_RESETCONTENT); }
 };
 typedef CComboBoxT<ATL::CWindow> CComboBox;
 

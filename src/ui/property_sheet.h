@@ -24,12 +24,7 @@ class CPropertySheetWindow : public ATL::CWindow {
 public:
     CPropertySheetWindow(HWND hWnd = nullptr) : ATL::CWindow(hWnd) {}
     BOOL SetActivePage(int index) { return static_cast<BOOL>(SendMessage(PSM_SETCURSEL, static_cast<WPARAM>(index))); }
-    int GetActiveIndex() const {
-        LRESULT page = SendMessage(PSM_GETCURRENTPAGEHWND);
-        return static_cast<int>(SendMessage(PSM_HWNDTOINDEX, static_cast<WPARAM>(page)));
-    }
     HWND GetActivePage() const { return reinterpret_cast<HWND>(SendMessage(PSM_GETCURRENTPAGEHWND)); }
-    HWND GetTabControl() const { return reinterpret_cast<HWND>(SendMessage(PSM_GETTABCONTROL)); }
 };
 
 class CPropertyPageWindow : public ATL::CWindow {

@@ -309,8 +309,6 @@ class CWindowImplBaseT : public TBase, public CWindowImplRoot {
 public:
     CWindowImplBaseT() : CWindowImplRoot(this->m_hWnd) {}
 
-    virtual WNDPROC GetWindowProc() { return WindowProc; }
-
     // Routes the existing window's messages through this object's map
     // first; the window's own procedure does the default processing.
     BOOL SubclassWindow(HWND hWnd) { return Subclass(hWnd); }

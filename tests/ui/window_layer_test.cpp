@@ -3,7 +3,6 @@
 // error hooks, and property sheets.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,7 +14,6 @@
 #include "ui_harness.h"
 
 using ui_harness::HostWindow;
-using ui_harness::Step;
 using ui_harness::Window;
 
 namespace {
@@ -286,13 +284,12 @@ TEST_F(WindowLayer, PropertySheetsApplyShownPagesInOrderAndStayOpenOnRefusal) {
     {
         LogSheet sheet;
         sheet.first.refusals = 1;
-        std::vector<std::wstring> tabs;
         ui_harness::Autopilot pilot({
             {L"Layer Sheet", [&](Window& w) { w.click(IDOK); }},  // the first page refuses
             {L"Layer Sheet",
              [&](Window& w) {
                  // Still open; show the second page, then OK again.
-                 ::SendMessageW(w.hwnd, PSM_SETCURSEL, 1, 0);
+                 WTL::CPropertySheetWindow(w.hwnd).SetActivePage(1);
                  w.click(IDOK);
              }},
         });
