@@ -1,6 +1,7 @@
 // Generated test signals and WAV files.
 #include "audio_source.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -15,10 +16,13 @@ constexpr double pi = 3.14159265358979323846;
 
 class signal_source final : public audio_source {
 public:
-    signal_source(waveform shape, double frequency, float amplitude, std::uint32_t rate, std::uint32_t channels,
-                  double seconds)
-        : m_shape(shape), m_step(frequency / rate), m_amplitude(amplitude), m_rate(rate), m_channels(channels) {
+    signal_source(waveform shape, const std::vector<double>& frequencies, float amplitude, std::uint32_t rate,
+                  std::uint32_t channels, double seconds)
+        : m_shape(shape), m_amplitude(amplitude), m_rate(rate), m_channels(channels) {
         if (rate == 0 || channels == 0) throw std::invalid_argument("signal needs a rate and channels");
+        if (frequencies.empty()) throw std::invalid_argument("signal needs a frequency");
+        for (std::uint32_t c = 0; c < channels; ++c)
+            m_voices.push_back(voice{frequencies[std::min<std::size_t>(c, frequencies.size() - 1)] / rate});
         // Whole frames; a product a hair above an integer is that integer.
         const double frames = std::ceil(seconds * rate - 1e-6);
         m_left = frames < 1.0 ? 1 : static_cast<std::uint64_t>(frames);
@@ -28,33 +32,38 @@ public:
     std::size_t read(float* out, std::size_t frames) override {
         if (frames > m_left) frames = static_cast<std::size_t>(m_left);
         for (std::size_t i = 0; i < frames; ++i) {
-            const float v = next();
-            for (std::uint32_t c = 0; c < m_channels; ++c) *out++ = v;
+            const float noise = m_shape == waveform::noise ? next_noise() : 0.0f;
+            for (auto& v : m_voices) *out++ = (m_shape == waveform::noise ? noise : v.next(m_shape)) * m_amplitude;
         }
         m_left -= frames;
         return frames;
     }
 
 private:
-    float next() {
-        float v = 0.0f;
-        switch (m_shape) {
-        case waveform::sine: v = static_cast<float>(std::sin(2.0 * pi * m_phase)); break;
-        case waveform::square: v = m_phase < 0.5 ? 1.0f : -1.0f; break;
-        case waveform::silence: v = 0.0f; break;
-        case waveform::noise:
-            m_noise = m_noise * 1664525u + 1013904223u;
-            v = static_cast<float>(static_cast<std::int32_t>(m_noise)) / 2147483648.0f;
-            break;
+    struct voice {
+        double step;
+        double phase = 0.0;
+        float next(waveform shape) {
+            float v = 0.0f;
+            switch (shape) {
+            case waveform::sine: v = static_cast<float>(std::sin(2.0 * pi * phase)); break;
+            case waveform::square: v = phase < 0.5 ? 1.0f : -1.0f; break;
+            case waveform::silence:
+            case waveform::noise: break;
+            }
+            phase += step;
+            phase -= std::floor(phase);
+            return v;
         }
-        m_phase += m_step;
-        m_phase -= std::floor(m_phase);
-        return v * m_amplitude;
+    };
+
+    float next_noise() {
+        m_noise = m_noise * 1664525u + 1013904223u;
+        return static_cast<float>(static_cast<std::int32_t>(m_noise)) / 2147483648.0f;
     }
 
     waveform m_shape;
-    double m_step;
-    double m_phase = 0.0;
+    std::vector<voice> m_voices;
     float m_amplitude;
     std::uint32_t m_rate;
     std::uint32_t m_channels;
@@ -160,9 +169,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<audio_source> make_signal(waveform shape, double frequency, float amplitude, std::uint32_t rate,
-                                          std::uint32_t channels, double seconds) {
-    return std::unique_ptr<audio_source>(new signal_source(shape, frequency, amplitude, rate, channels, seconds));
+std::unique_ptr<audio_source> make_signal(waveform shape, const std::vector<double>& frequencies, float amplitude,
+                                          std::uint32_t rate, std::uint32_t channels, double seconds) {
+    return std::unique_ptr<audio_source>(new signal_source(shape, frequencies, amplitude, rate, channels, seconds));
 }
 
 std::unique_ptr<audio_source> open_wav(const std::string& path) { return std::unique_ptr<audio_source>(new wav_source(path)); }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kestrune_host {
 
@@ -19,9 +20,10 @@ public:
 enum class waveform { sine, square, silence, noise };
 
 // A test signal of `seconds` (at least one frame) at `amplitude` (full
-// scale 1.0) on every channel.
-std::unique_ptr<audio_source> make_signal(waveform shape, double frequency, float amplitude, std::uint32_t rate,
-                                          std::uint32_t channels, double seconds);
+// scale 1.0): channel n at frequencies[n], the last frequency also on the
+// channels beyond the list.
+std::unique_ptr<audio_source> make_signal(waveform shape, const std::vector<double>& frequencies, float amplitude,
+                                          std::uint32_t rate, std::uint32_t channels, double seconds);
 
 // A RIFF/WAVE file with 8/16/24/32-bit integer or 32/64-bit float PCM.
 // Throws std::runtime_error with the reason when it cannot be read.

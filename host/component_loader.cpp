@@ -1,6 +1,7 @@
 // Loads a component module into the player.
 #include "component_loader.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -59,7 +60,9 @@ std::string file_part(const std::string& path) {
 
 } // namespace
 
-component_module::component_module(player& host, const std::string& path) : m_host(host) {
+component_module::component_module(player& host, const std::string& path)
+    : m_host(host), m_play_callbacks_before(host.play_callbacks().callbacks()),
+      m_capture_callbacks_before(host.capture().callbacks()) {
     kestrune_get_interface_t entry = nullptr;
 #if defined(_WIN32)
     HMODULE m = LoadLibraryW(widen(path).c_str());
@@ -116,12 +119,46 @@ void component_module::unload() noexcept {
     m_services.clear();
     m_client = nullptr;
     if (!m_module) return;
+    check_callbacks();
 #if defined(_WIN32)
     FreeLibrary(static_cast<HMODULE>(m_module));
 #else
     dlclose(m_module);
 #endif
     m_module = nullptr;
+}
+
+namespace {
+
+// The entries of `now` that `before` does not hold.
+template <class T>
+std::vector<T*> added_since(const std::vector<T*>& before, const std::vector<T*>& now) {
+    std::vector<T*> added;
+    for (T* p : now)
+        if (std::find(before.begin(), before.end(), p) == before.end()) added.push_back(p);
+    return added;
+}
+
+std::string count_of(std::size_t n, const char* what) {
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
+} // namespace
+
+void component_module::check_callbacks() noexcept {
+    try {
+        const auto play = added_since(m_play_callbacks_before, m_host.play_callbacks().callbacks());
+        const auto capture = added_since(m_capture_callbacks_before, m_host.capture().callbacks());
+        if (play.empty() && capture.empty()) return;
+        std::string left;
+        if (!play.empty()) left = count_of(play.size(), "play callback");
+        if (!capture.empty()) left += (left.empty() ? "" : " and ") + count_of(capture.size(), "capture callback");
+        m_host.report("kestrune: " + m_file_name + " is unloaded with " + left + " still registered; removed");
+        for (auto* cb : play) m_host.play_callbacks().unregister_callback(cb);
+        for (auto* cb : capture) m_host.capture().remove_callback(cb);
+    } catch (...) {
+        m_host.report("kestrune: cannot check the callbacks of " + m_file_name);
+    }
 }
 
 std::string program_folder() {

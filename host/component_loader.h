@@ -16,7 +16,9 @@ public:
     // std::runtime_error with the reason; nothing stays loaded then.
     component_module(player& host, const std::string& path);
     // Marks the services no longer ready, drops the module's services from
-    // the player and unloads it.
+    // the player and unloads it. A play or capture callback registered
+    // since the load and still there is reported on the console and
+    // removed first, so that the player never calls into unloaded code.
     ~component_module();
     component_module(const component_module&) = delete;
     component_module& operator=(const component_module&) = delete;
@@ -29,6 +31,7 @@ public:
 
 private:
     void unload() noexcept;
+    void check_callbacks() noexcept;
 
     player& m_host;
     void* m_module = nullptr;
@@ -37,6 +40,9 @@ private:
     std::string m_file_name;
     std::vector<GUID> m_classes;
     std::vector<std::pair<GUID, service_ptr>> m_services;
+    // The callbacks registered before the module came.
+    std::vector<play_callback*> m_play_callbacks_before;
+    std::vector<playback_stream_capture_callback*> m_capture_callbacks_before;
 };
 
 // The folder of the running program, with a trailing separator.

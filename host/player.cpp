@@ -1,9 +1,14 @@
 // The stand-in player.
 #include "player.h"
 
+#include <Poco/Exception.h>
+#include <Poco/File.h>
+#include <Poco/Path.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 
 #include "dsp_services.h"
 #include "host_string.h"
@@ -44,24 +49,37 @@ const char* host_track_info::meta_get(const char* name) const {
     return nullptr;
 }
 
-track_spec signal_track(const std::string& artist, const std::string& title, double seconds, double frequency,
-                        std::uint32_t rate, std::uint32_t channels, waveform shape, float amplitude) {
+track_spec signal_track(const std::string& artist, const std::string& title, double seconds,
+                        const std::vector<double>& frequencies, std::uint32_t rate, std::uint32_t channels,
+                        waveform shape, float amplitude) {
     track_spec t;
-    t.location = "signal://" + std::to_string(static_cast<long long>(frequency)) + "Hz";
+    t.location = "signal://";
+    for (std::size_t i = 0; i < frequencies.size(); ++i)
+        t.location += (i ? "," : "") + std::to_string(static_cast<long long>(frequencies[i]));
+    t.location += "Hz";
     if (!artist.empty()) t.meta.emplace_back("artist", artist);
     if (!title.empty()) t.meta.emplace_back("title", title);
-    t.open = [=] { return make_signal(shape, frequency, amplitude, rate, channels, seconds); };
+    t.open = [=] { return make_signal(shape, frequencies, amplitude, rate, channels, seconds); };
     return t;
 }
 
-track_spec file_track(const std::string& path) {
+track_spec signal_track(const std::string& artist, const std::string& title, double seconds, double frequency,
+                        std::uint32_t rate, std::uint32_t channels, waveform shape, float amplitude) {
+    return signal_track(artist, title, seconds, std::vector<double>{frequency}, rate, channels, shape, amplitude);
+}
+
+track_spec file_track(const std::string& path, const std::string& artist, const std::string& title) {
     track_spec t;
     t.location = path;
-    std::string name = path;
-    const std::size_t slash = name.find_last_of("/\\");
-    if (slash != std::string::npos) name.erase(0, slash + 1);
-    const std::size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos && dot != 0) name.erase(dot);
+    std::string name = title;
+    if (name.empty()) {
+        name = path;
+        const std::size_t slash = name.find_last_of("/\\");
+        if (slash != std::string::npos) name.erase(0, slash + 1);
+        const std::size_t dot = name.find_last_of('.');
+        if (dot != std::string::npos && dot != 0) name.erase(dot);
+    }
+    if (!artist.empty()) t.meta.emplace_back("artist", artist);
     t.meta.emplace_back("title", name);
     t.open = [path] { return open_wav(path); };
     return t;
@@ -207,6 +225,13 @@ std::size_t host_play_callback_manager::registered() const {
     return m_callbacks.size();
 }
 
+std::vector<play_callback*> host_play_callback_manager::callbacks() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<play_callback*> out;
+    for (const auto& e : m_callbacks) out.push_back(e.first);
+    return out;
+}
+
 // ---------------------------------------------------------------- capture
 void host_capture::add_callback(playback_stream_capture_callback* callback) {
     if (!callback) return;
@@ -237,6 +262,11 @@ void host_capture::deliver(const audio_chunk& chunk) {
 std::size_t host_capture::registered() const {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     return m_callbacks.size();
+}
+
+std::vector<playback_stream_capture_callback*> host_capture::callbacks() const {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return m_callbacks;
 }
 
 // ---------------------------------------------------------------- visualisation
@@ -307,6 +337,37 @@ void host_vis_manager::create_stream(service_ptr_t<vis_stream>& out, std::uint32
 }
 
 // ---------------------------------------------------------------- player
+namespace {
+
+const wchar_t* const kTaskWindowClass = L"kestrune tasks";
+const wchar_t* const kMainWindowClass = L"kestrune";
+// "The task list has work": posted to the task window.
+const UINT kTaskMessage = WM_APP + 1;
+
+HINSTANCE program_instance() {
+#if defined(_WIN32)
+    return GetModuleHandleW(nullptr);
+#else
+    return nullptr;
+#endif
+}
+
+// Registers a window class once per process; a second registration of the
+// same class is no failure.
+void register_class(const wchar_t* name, WNDPROC procedure) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = procedure;
+    wc.hInstance = program_instance();
+    wc.lpszClassName = name;
+#if defined(_WIN32)
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+#endif
+    RegisterClassW(&wc);
+}
+
+} // namespace
+
 player::player(bool echo_console) : m_api(m_registry) {
     m_console = make_service<host_console>();
     m_console->set_echo(echo_console);
@@ -319,29 +380,60 @@ player::player(bool echo_console) : m_api(m_registry) {
     m_registry.add(playback_stream_capture::class_guid, m_capture);
     m_registry.add(vis_stream_manager::class_guid, make_service<host_vis_manager>(m_vis));
     register_standard_dsps(m_registry);
+
+    register_class(kTaskWindowClass, &player::task_window_procedure);
+    m_task_window = CreateWindowExW(0, kTaskWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, program_instance(),
+                                    nullptr);
+    if (!m_task_window) throw std::runtime_error("kestrune: cannot make the task window");
+    SetWindowLongPtrW(m_task_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
 player::~player() {
     stop();
     pump();
+    if (m_main_window) DestroyWindow(m_main_window);
+    // Tasks still queued have nobody left to run them.
+    SetWindowLongPtrW(m_task_window, GWLP_USERDATA, 0);
+    DestroyWindow(m_task_window);
     m_registry.clear_all();
 }
 
-void player::post(std::function<void()> task) {
-    {
-        std::lock_guard<std::mutex> lock(m_tasks_mutex);
-        m_tasks.push_back(std::move(task));
-    }
-    m_tasks_cv.notify_all();
+LRESULT CALLBACK player::task_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message != kTaskMessage) return DefWindowProcW(window, message, wparam, lparam);
+    if (auto* self = reinterpret_cast<player*>(GetWindowLongPtrW(window, GWLP_USERDATA))) self->run_tasks();
+    return 0;
 }
 
-std::size_t player::pump() {
-    std::size_t ran = 0;
+LRESULT CALLBACK player::main_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    auto* self = reinterpret_cast<player*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (message == WM_DESTROY && self) {
+        // Closed by the user, or by run() at its end: the program ends.
+        // run() sees that after the message it dispatches.
+        self->m_main_window = nullptr;
+        self->m_api.set_main_window(host_window());
+        self->m_quit = true;
+        return 0;
+    }
+    return DefWindowProcW(window, message, wparam, lparam);
+}
+
+void player::post(std::function<void()> task) {
+    bool first;
+    {
+        std::lock_guard<std::mutex> lock(m_tasks_mutex);
+        first = m_tasks.empty();
+        m_tasks.push_back(std::move(task));
+    }
+    // One message stands for every task queued behind it.
+    if (first) PostMessageW(m_task_window, kTaskMessage, 0, 0);
+}
+
+void player::run_tasks() {
     for (;;) {
         std::function<void()> task;
         {
             std::lock_guard<std::mutex> lock(m_tasks_mutex);
-            if (m_tasks.empty()) return ran;
+            if (m_tasks.empty()) return;
             task = std::move(m_tasks.front());
             m_tasks.pop_front();
         }
@@ -350,8 +442,25 @@ std::size_t player::pump() {
         } catch (...) {
             report("kestrune: main-thread task threw: " + describe(std::current_exception()));
         }
-        ++ran;
     }
+}
+
+std::size_t player::pump() {
+    std::size_t ran = 0;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            break;
+        }
+        if (msg.hwnd == m_task_window && msg.message == kTaskMessage) {
+            std::lock_guard<std::mutex> lock(m_tasks_mutex);
+            ran += m_tasks.size();
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return ran;
 }
 
 bool player::pump_until(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
@@ -359,14 +468,77 @@ bool player::pump_until(const std::function<bool()>& done, std::chrono::millisec
     for (;;) {
         pump();
         if (done()) return true;
-        std::unique_lock<std::mutex> lock(m_tasks_mutex);
-        if (std::chrono::steady_clock::now() >= deadline) return done();
-        m_tasks_cv.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(10)),
-                              [this] { return !m_tasks.empty(); });
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return done();
+        // A short wait also catches what changes without a message.
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<long long>(left, 10)), QS_ALLINPUT);
     }
 }
 
-void player::play(std::vector<track_spec> tracks, bool realtime) {
+int player::run() {
+    MSG msg;
+    int code = 0;
+    while (!m_quit) {
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got == 0) {
+            code = static_cast<int>(msg.wParam);
+            break;
+        }
+        if (got == -1) break;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    if (m_quit) code = m_quit_code;
+    // Back at the top of the loop: the windows close here, never inside a
+    // pump of a component that may own one of them.
+    if (m_main_window) DestroyWindow(m_main_window);
+    return code;
+}
+
+void player::quit(int code) {
+    m_quit_code = code;
+    m_quit = true;
+    // Wakes the loop; a pump that swallows it still returns to run(),
+    // which sees the request.
+    post([] {});
+}
+
+bool player::create_main_window() {
+#if defined(_WIN32)
+    if (m_main_window) return true;
+    register_class(kMainWindowClass, &player::main_window_procedure);
+    m_main_window = CreateWindowExW(0, kMainWindowClass, L"kestrune", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                                    360, 120, nullptr, nullptr, program_instance(), nullptr);
+    if (!m_main_window) return false;
+    SetWindowLongPtrW(m_main_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    ShowWindow(m_main_window, SW_SHOWNOACTIVATE);
+    m_api.set_main_window(m_main_window);
+    return true;
+#else
+    (void)kMainWindowClass;
+    return false;
+#endif
+}
+
+void player::set_profile_folder(const std::string& folder) {
+    try {
+        Poco::File(folder).createDirectories();
+    } catch (const Poco::Exception& e) {
+        throw std::runtime_error("cannot make the profile folder " + folder + ": " + e.displayText());
+    }
+    m_profile_folder = folder;
+    m_api.set_profile_path("file://" + folder);
+}
+
+std::string player::default_profile_folder() {
+    Poco::Path folder(Poco::Path::configHome());
+    folder.makeDirectory();
+    folder.setFileName("kestrune");
+    return folder.toString();
+}
+
+void player::play(std::vector<track_spec> tracks, play_speed speed, double seconds) {
     stop();
     {
         std::lock_guard<std::mutex> lock(m_state_mutex);
@@ -374,7 +546,17 @@ void player::play(std::vector<track_spec> tracks, bool realtime) {
         m_paused = false;
         m_finished = false;
     }
-    m_thread = std::thread(&player::playback_thread, this, std::move(tracks), realtime);
+    m_thread = std::thread(&player::playback_thread, this, std::move(tracks), speed, seconds);
+}
+
+void player::set_fast_pace(std::function<void()> pace) {
+    std::lock_guard<std::mutex> lock(m_state_mutex);
+    m_pace = std::move(pace);
+}
+
+void player::set_end_handler(std::function<void()> handler) {
+    std::lock_guard<std::mutex> lock(m_state_mutex);
+    m_end_handler = std::move(handler);
 }
 
 void player::stop() {
@@ -417,12 +599,12 @@ service_ptr_t<host_track> player::playing_track() const {
 }
 
 void player::set_dynamic_info(meta_list meta) {
-    auto info = std::make_shared<host_track_info>(meta);
-    {
-        std::lock_guard<std::mutex> lock(m_state_mutex);
-        m_dynamic = host_track_info(std::move(meta));
-    }
+    auto info = std::make_shared<host_track_info>(std::move(meta));
     post([this, info] {
+        {
+            std::lock_guard<std::mutex> lock(m_state_mutex);
+            m_dynamic = *info;
+        }
         m_play_callbacks->notify(play_callback::flag_dynamic_info_track,
                                  [&](play_callback& cb) { cb.on_playback_dynamic_info_track(*info); });
     });
@@ -455,12 +637,48 @@ bool player::track_field(const std::string& key, std::string& value, bool dynami
 
 void player::report(const std::string& text) { m_console->print(text.c_str(), zof::infinite_size); }
 
-void player::playback_thread(std::vector<track_spec> tracks, bool realtime) {
+// On the main thread: from here on the track is the playing one, for the
+// callbacks told of it and for everybody who formats a title meanwhile.
+void player::announce_track(const service_ptr_t<host_track>& track, std::uint64_t serial) {
+    {
+        std::lock_guard<std::mutex> lock(m_state_mutex);
+        m_track = track;
+        m_dynamic = host_track_info();
+        m_playing = true;
+    }
+    m_play_callbacks->notify(play_callback::flag_new_track, [&](play_callback& cb) {
+        cb.on_playback_new_track(service_ptr_t<track_handle>(track));
+    });
+    {
+        std::lock_guard<std::mutex> lock(m_state_mutex);
+        m_announced = std::max(m_announced, serial);
+    }
+    m_state_cv.notify_all();
+}
+
+void player::announce_stop(play_callback::stop_reason reason, bool ended_by_itself) {
+    std::function<void()> end;
+    {
+        std::lock_guard<std::mutex> lock(m_state_mutex);
+        m_playing = false;
+        m_track.release();
+        m_dynamic = host_track_info();
+        if (ended_by_itself) end = m_end_handler;
+    }
+    m_play_callbacks->notify(play_callback::flag_stop, [reason](play_callback& cb) { cb.on_playback_stop(reason); });
+    if (end) end();
+}
+
+void player::playback_thread(std::vector<track_spec> tracks, play_speed speed, double seconds) {
     host_chunk chunk;
     std::vector<float> buffer;
     bool stopped_by_user = false;
+    const bool realtime = speed == play_speed::realtime;
+    double played = 0.0;
+    bool limit_reached = false;
     try {
         for (auto& spec : tracks) {
+            if (limit_reached || (seconds > 0.0 && played >= seconds - 1e-9)) break;
             std::unique_ptr<audio_source> source;
             try {
                 source = spec.open();
@@ -469,23 +687,25 @@ void player::playback_thread(std::vector<track_spec> tracks, bool realtime) {
                 continue;
             }
             service_ptr_t<host_track> track = make_service<host_track>(spec.location, spec.meta);
+            std::uint64_t serial;
             {
                 std::lock_guard<std::mutex> lock(m_state_mutex);
-                m_track = track;
-                m_dynamic = host_track_info();
-                m_playing = true;
+                serial = ++m_started;
             }
-            post([this, track] {
-                m_play_callbacks->notify(play_callback::flag_new_track, [&](play_callback& cb) {
-                    cb.on_playback_new_track(service_ptr_t<track_handle>(track));
-                });
-            });
+            post([this, track, serial] { announce_track(track, serial); });
+            if (!realtime) {
+                // The track's audio follows its notification, so that what
+                // the callbacks do about the new track comes at its start.
+                std::unique_lock<std::mutex> lock(m_state_mutex);
+                m_state_cv.wait(lock, [&] { return m_announced >= serial || m_stop_request; });
+            }
             const std::uint32_t rate = source->sample_rate();
             const std::uint32_t channels = source->channels();
             const std::size_t block = std::max<std::uint32_t>(1, rate / 50); // 20 ms
             buffer.resize(block * channels);
             auto due = std::chrono::steady_clock::now();
             for (;;) {
+                std::function<void()> pace;
                 {
                     std::unique_lock<std::mutex> lock(m_state_mutex);
                     if (m_paused) {
@@ -496,12 +716,23 @@ void player::playback_thread(std::vector<track_spec> tracks, bool realtime) {
                         stopped_by_user = true;
                         break;
                     }
+                    if (!realtime) pace = m_pace;
                 }
-                const std::size_t n = source->read(buffer.data(), block);
+                std::size_t want = block;
+                if (seconds > 0.0) {
+                    const double left = (seconds - played) * rate;
+                    if (left < 1.0) {
+                        limit_reached = true;
+                        break;
+                    }
+                    if (left < double(want)) want = static_cast<std::size_t>(left);
+                }
+                const std::size_t n = source->read(buffer.data(), want);
                 if (n == 0) break;
                 chunk.assign_samples(buffer.data(), static_cast<zof::t_size>(n), channels, rate,
                                      audio_chunk::default_channel_config(channels));
                 m_capture->deliver(chunk);
+                played += double(n) / rate;
                 double now;
                 {
                     std::lock_guard<std::mutex> lock(m_state_mutex);
@@ -515,6 +746,8 @@ void player::playback_thread(std::vector<track_spec> tracks, bool realtime) {
                         std::chrono::duration<double>(double(n) / rate));
                     std::unique_lock<std::mutex> lock(m_state_mutex);
                     m_state_cv.wait_until(lock, due, [this] { return m_stop_request; });
+                } else if (pace) {
+                    pace();
                 }
             }
             if (stopped_by_user) break;
@@ -524,15 +757,11 @@ void player::playback_thread(std::vector<track_spec> tracks, bool realtime) {
     }
     {
         std::lock_guard<std::mutex> lock(m_state_mutex);
-        m_playing = false;
         m_finished = true;
-        m_track.release();
     }
     m_vis.set_active(false);
     const auto reason = stopped_by_user ? play_callback::stop_user : play_callback::stop_eof;
-    post([this, reason] {
-        m_play_callbacks->notify(play_callback::flag_stop, [reason](play_callback& cb) { cb.on_playback_stop(reason); });
-    });
+    post([this, reason, stopped_by_user] { announce_stop(reason, !stopped_by_user); });
 }
 
 } // namespace kestrune_host

@@ -1,8 +1,9 @@
 #pragma once
 // The stand-in player: its core API object and service registry, the
-// services it offers components, a main-thread task queue and a playback
-// engine whose capture thread plays tracks in real time (or as fast as it
-// can, for tests).
+// services it offers components, its main thread's work going through that
+// thread's message queue, its profile folder, and a playback engine whose
+// capture thread plays a list of tracks in real time or as fast as the
+// receivers take the audio.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -20,6 +21,7 @@
 #include "host_chunk.h"
 #include "kestrune.h"
 #include "registry.h"
+#include "win32/messages.h"
 
 namespace kestrune_host {
 
@@ -56,12 +58,24 @@ struct track_spec {
     std::function<std::unique_ptr<audio_source>()> open;
 };
 
-// A generated signal with artist and title.
+// A generated signal with artist and title (either may be empty): one
+// frequency for every channel, or one per channel (the last one repeats).
+track_spec signal_track(const std::string& artist, const std::string& title, double seconds,
+                        const std::vector<double>& frequencies, std::uint32_t rate = 44100, std::uint32_t channels = 2,
+                        waveform shape = waveform::sine, float amplitude = 0.5f);
 track_spec signal_track(const std::string& artist, const std::string& title, double seconds, double frequency = 440.0,
                         std::uint32_t rate = 44100, std::uint32_t channels = 2, waveform shape = waveform::sine,
                         float amplitude = 0.5f);
-// A WAV file; its title is the file name without folder and extension.
-track_spec file_track(const std::string& path);
+// A WAV file with the artist and title given; with no title, the file name
+// without folder and extension.
+track_spec file_track(const std::string& path, const std::string& artist = std::string(),
+                      const std::string& title = std::string());
+
+enum class play_speed {
+    realtime, // at the speed of playback
+    fast,     // as fast as the receivers take it; a new track's audio waits
+              // until its notification has been delivered
+};
 
 // ---------------------------------------------------------------- services
 // The player's console: keeps every line; optionally prints them.
@@ -90,6 +104,22 @@ private:
     player& m_player;
 };
 
+// A play callback that lets every notification pass; override the ones
+// wanted.
+class quiet_play_callback : public play_callback {
+public:
+    void on_playback_starting(std::uint32_t, bool) override {}
+    void on_playback_new_track(service_ptr_t<track_handle>) override {}
+    void on_playback_stop(stop_reason) override {}
+    void on_playback_seek(double) override {}
+    void on_playback_pause(bool) override {}
+    void on_playback_edited(service_ptr_t<track_handle>) override {}
+    void on_playback_dynamic_info(const track_info&) override {}
+    void on_playback_dynamic_info_track(const track_info&) override {}
+    void on_playback_time(double) override {}
+    void on_volume_change(float) override {}
+};
+
 class host_play_callback_manager : public play_callback_manager {
 public:
     explicit host_play_callback_manager(player& owner) : m_player(owner) {}
@@ -100,6 +130,7 @@ public:
     // calling thread. A callback that throws is reported on the console.
     void notify(std::uint32_t flag, const std::function<void(play_callback&)>& call);
     std::size_t registered() const;
+    std::vector<play_callback*> callbacks() const;
 private:
     bool wants(play_callback* callback, std::uint32_t flag) const;
     player& m_player;
@@ -116,6 +147,7 @@ public:
     // way, so no chunk reaches a callback after its removal returned.
     void deliver(const audio_chunk& chunk);
     std::size_t registered() const;
+    std::vector<playback_stream_capture_callback*> callbacks() const;
 private:
     player& m_player;
     mutable std::recursive_mutex m_mutex;
@@ -165,7 +197,8 @@ private:
 class player {
 public:
     // Registers the player's services; `echo_console` prints console lines
-    // to standard output as they come.
+    // to standard output as they come. The calling thread becomes the
+    // player's main thread.
     explicit player(bool echo_console = false);
     ~player();
     player(const player&) = delete;
@@ -177,24 +210,63 @@ public:
     host_play_callback_manager& play_callbacks() { return *m_play_callbacks; }
     host_capture& capture() { return *m_capture; }
 
-    // Tasks for the main thread (play notifications among them).
+    // ---- the main thread
+    // Work for the main thread (the play notifications among it), from any
+    // thread. It reaches the main thread as a message to the player's own
+    // message-only window, so it runs in whatever retrieves and dispatches
+    // that thread's messages: run(), pump(), or a component's own pump.
     void post(std::function<void()> task);
-    // Runs the pending tasks on the calling thread; answers how many ran.
+    // On the main thread: dispatches the messages already queued, without
+    // waiting; answers how many tasks ran. A quit request met here is put
+    // back for the loop it belongs to.
     std::size_t pump();
     // Pumps until `done` answers true or the time is up.
     bool pump_until(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+    // The main thread's message loop: retrieves and dispatches messages
+    // until quit() was called or WM_QUIT comes, then destroys the main
+    // window (and with it the windows it owns). Answers the quit code.
+    int run();
+    // From any thread: run() ends after the message it is dispatching,
+    // even when a component's pump swallows the quit message.
+    void quit(int code = 0);
 
-    // Plays the tracks in order on the capture thread; with `realtime` at
-    // the speed of playback, otherwise as fast as the callbacks take it.
-    void play(std::vector<track_spec> tracks, bool realtime = true);
+    // The window that owns the component's windows: on Windows a visible
+    // top-level window titled "kestrune" (none without a display); on Linux
+    // there is none. Call on the main thread before loading the component.
+    bool create_main_window();
+    HWND main_window() const { return m_main_window; }
+
+    // ---- the profile folder
+    // Makes the folder when needed and hands it to components as
+    // "file://" + folder. Throws std::runtime_error when it cannot be made.
+    void set_profile_folder(const std::string& folder);
+    const std::string& profile_folder() const { return m_profile_folder; }
+    // The folder "kestrune" in the user's configuration folder (under the
+    // home folder; %APPDATA% on Windows).
+    static std::string default_profile_folder();
+
+    // ---- playback
+    // Plays the tracks in order on the capture thread; `seconds` > 0 ends
+    // the list after that much audio.
+    void play(std::vector<track_spec> tracks, play_speed speed = play_speed::realtime, double seconds = 0.0);
+    // In the fast mode, called on the capture thread after each chunk; it
+    // returns when the receivers can take more. None by default.
+    void set_fast_pace(std::function<void()> pace);
+    // Runs on the main thread after the stop notification of a list that
+    // ended by itself (its end or its time limit), not after stop().
+    void set_end_handler(std::function<void()> handler);
     // Stops and joins the capture thread; the stop notification follows.
     void stop();
     void pause(bool paused);
+    // Playing, paused and the playing track as the main thread has been
+    // told of them (the notifications delivered so far).
     bool is_playing() const;
     bool is_paused() const;
-    bool finished() const;
     service_ptr_t<host_track> playing_track() const;
-    // The playing source's new track information (a radio's title).
+    // The capture thread has ended.
+    bool finished() const;
+    // The playing source's new track information (a radio's title); the
+    // fields change for the main thread with the notification.
     void set_dynamic_info(meta_list meta);
     // Seconds of audio played since the player started.
     double playback_time() const;
@@ -208,7 +280,12 @@ public:
     void report(const std::string& text);
 
 private:
-    void playback_thread(std::vector<track_spec> tracks, bool realtime);
+    static LRESULT CALLBACK task_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+    static LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+    void run_tasks();
+    void announce_track(const service_ptr_t<host_track>& track, std::uint64_t serial);
+    void announce_stop(play_callback::stop_reason reason, bool ended_by_itself);
+    void playback_thread(std::vector<track_spec> tracks, play_speed speed, double seconds);
 
     service_registry m_registry;
     host_api m_api;
@@ -217,20 +294,33 @@ private:
     service_ptr_t<host_capture> m_capture;
     vis_buffer m_vis;
 
+    // Main thread.
+    HWND m_task_window = nullptr;
+    HWND m_main_window = nullptr;
+    std::atomic<bool> m_quit{false};
+    std::atomic<int> m_quit_code{0};
+    std::string m_profile_folder;
+
     std::mutex m_tasks_mutex;
-    std::condition_variable m_tasks_cv;
     std::deque<std::function<void()>> m_tasks;
 
     mutable std::mutex m_state_mutex;
     std::condition_variable m_state_cv;
     std::thread m_thread;
+    std::function<void()> m_pace;
+    std::function<void()> m_end_handler;
+    // The capture thread's side.
     bool m_stop_request = false;
     bool m_paused = false;
-    bool m_playing = false;
     bool m_finished = false;
+    double m_time = 0.0;
+    // What the main thread was told: the announced track, its dynamic
+    // information and how many tracks were announced.
+    bool m_playing = false;
     service_ptr_t<host_track> m_track;
     host_track_info m_dynamic;
-    double m_time = 0.0;
+    std::uint64_t m_announced = 0;
+    std::uint64_t m_started = 0;
     std::atomic<std::uint64_t> m_frames_delivered{0};
 };
 

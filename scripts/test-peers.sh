@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# Test peers on loopback: icecast2, microsocks (open and with a password)
-# and danted, each on a free port of 127.0.0.1.
+# Test peers on loopback: icecast2, microsocks (open and with a password),
+# danted and a decoding peer (ffprobe and ffmpeg behind HTTP, see
+# probe-peer.py), each on a free port of 127.0.0.1 (icecast2 takes SHOUTcast
+# v1 sources for its mount /shoutcast on the port after its own).
 #
 #   test-peers.sh icecast DIR PORT       config in DIR, then becomes icecast2
 #   test-peers.sh microsocks PORT [U P]  becomes microsocks (U/P: demand auth)
 #   test-peers.sh danted DIR PORT        config in DIR, then becomes danted
+#   test-peers.sh probe PORT             becomes the decoding peer
 #   test-peers.sh run PROGRAM [ARGS...]  starts every peer, runs PROGRAM with
 #                                        their ports in VELMORA_PEER_* and
 #                                        stops the peers by PID afterwards;
 #                                        a *.exe PROGRAM runs under Wine
 #
-# Native tests start single peers through the first three forms; the Windows
+# Native tests start single peers through the first forms; the Windows
 # tests, which run under Wine and cannot start Linux programs, get theirs
 # through "run".
 set -u
@@ -58,7 +61,7 @@ write_icecast_config() { # DIR PORT
     <admin-password>$ICECAST_ADMIN_PASSWORD</admin-password>
   </authentication>
   <hostname>127.0.0.1</hostname>
-  <listen-socket><port>$port</port><bind-address>127.0.0.1</bind-address></listen-socket>
+  <listen-socket><port>$port</port><bind-address>127.0.0.1</bind-address><shoutcast-mount>/shoutcast</shoutcast-mount></listen-socket>
   $mounts
   <fileserve>1</fileserve>
   <paths>
@@ -96,12 +99,16 @@ port_open() { # PORT: true when something accepts on 127.0.0.1:PORT
   (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
 }
 
-free_port() { # a port on which nothing listens now
+port_free() { # PORT: nothing listens on it or uses it now
+  ! port_open "$1" && ! ss -Htan "sport = :$1" 2>/dev/null | grep -q .
+}
+
+free_port() { # a port on which nothing listens now, nor on the next one
   local p i
   for i in $(seq 1 200); do
     # below the ephemeral range (32768 and up): no outgoing connection takes it
-    p=$(( 20000 + RANDOM % 12768 ))
-    if ! port_open "$p" && ! ss -Htan "sport = :$p" 2>/dev/null | grep -q .; then
+    p=$(( 20000 + RANDOM % 12767 ))
+    if port_free "$p" && port_free $((p + 1)); then
       echo "$p"; return 0
     fi
   done
@@ -143,6 +150,9 @@ case "${1:-}" in
     write_danted_config "$2" "$3"
     exec danted -f "$2/danted.conf" -p "$2/danted.pid" >"$2/danted.out" 2>&1
     ;;
+  probe)
+    exec python3 "$here/probe-peer.py" "$2"
+    ;;
   run)
     shift
     work="$(mktemp -d /tmp/velmora-peers.XXXXXX)"
@@ -175,6 +185,7 @@ case "${1:-}" in
     command -v microsocks >/dev/null && start_peer VELMORA_PEER_MICROSOCKS_PORT microsocks @PORT@
     command -v microsocks >/dev/null && start_peer VELMORA_PEER_MICROSOCKS_AUTH_PORT microsocks @PORT@ "$SOCKS_USER" "$SOCKS_PASSWORD"
     command -v danted >/dev/null && start_peer VELMORA_PEER_DANTED_PORT danted "$work/danted" @PORT@
+    command -v ffprobe >/dev/null && start_peer VELMORA_PEER_PROBE_PORT probe @PORT@
     export VELMORA_PEERS_FROM_WRAPPER=1
     case "$1" in
       *.exe) "$here/wine-run.sh" "$@" ;;
@@ -183,7 +194,7 @@ case "${1:-}" in
     exit $?
     ;;
   *)
-    sed -n '2,16p' "$0" >&2
+    sed -n '2,19p' "$0" >&2
     exit 2
     ;;
 esac

@@ -13,7 +13,7 @@ using namespace dsp_test;
 class TitleFormat : public player_fixture {
 protected:
     void play_track(const std::string& artist, const std::string& title) {
-        host.play({kestrune_host::signal_track(artist, title, 60.0)}, true);
+        host.play({kestrune_host::signal_track(artist, title, 60.0)});
         ASSERT_TRUE(host.pump_until([this] { return host.is_playing(); }, std::chrono::milliseconds(5000)));
     }
     ~TitleFormat() override { host.stop(); }

@@ -108,6 +108,35 @@ TEST(ComponentLoading, ServicesAnswerThroughThePlayerAndLeaveWithTheModule) {
     EXPECT_EQ(host.registry().count(component_installation_validator::class_guid), 0u);
 }
 
+TEST(ComponentLoading, CallbacksLeftRegisteredAtUnloadAreReportedAndRemoved) {
+    quiet_play_callback players_own, left_behind;
+    class quiet_capture final : public playback_stream_capture_callback {
+    public:
+        void chunk_captured(const audio_chunk&) override {}
+    } capture_a, capture_b;
+
+    player host;
+    host.play_callbacks().register_callback(&players_own, 0x96, false);
+    {
+        // A clean unload says nothing.
+        component_module module(host, component_path());
+    }
+    EXPECT_TRUE(host.console_log().lines().empty());
+    {
+        component_module module(host, component_path());
+        // As if the module had registered these and forgotten them.
+        host.play_callbacks().register_callback(&left_behind, 0x96, false);
+        host.capture().add_callback(&capture_a);
+        host.capture().add_callback(&capture_b);
+    }
+    EXPECT_TRUE(host.console_log().contains(std::string("kestrune: ") + component_file_name() +
+                                            " is unloaded with 1 play callback and 2 capture callbacks still "
+                                            "registered; removed"));
+    EXPECT_EQ(host.play_callbacks().callbacks(), std::vector<play_callback*>{&players_own});
+    EXPECT_EQ(host.capture().registered(), 0u);
+    host.play_callbacks().unregister_callback(&players_own);
+}
+
 TEST(ComponentLoading, LoadsAgainAfterUnload) {
     player host;
     for (int round = 0; round < 3; ++round) {

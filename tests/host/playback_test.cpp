@@ -6,13 +6,13 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "host_string.h"
 #include "player.h"
+#include "wav_file.h"
 
 using namespace kestrune_host;
 using namespace std::chrono_literals;
@@ -43,7 +43,9 @@ class recording_play_callback final : public play_callback {
 public:
     void on_playback_starting(std::uint32_t, bool) override { events.push_back("starting"); }
     void on_playback_new_track(service_ptr_t<track_handle> track) override {
-        events.push_back(std::string("new ") + track->info().meta_get("title") + " @" + track->location_path());
+        const char* artist = track->info().meta_get("artist");
+        events.push_back(std::string("new ") + (artist ? artist + std::string(" - ") : "") +
+                         track->info().meta_get("title") + " @" + track->location_path());
     }
     void on_playback_stop(stop_reason reason) override { events.push_back("stop " + std::to_string(reason)); }
     void on_playback_seek(double) override { events.push_back("seek"); }
@@ -58,43 +60,10 @@ public:
     std::vector<std::string> events;
 };
 
-class throwing_play_callback final : public play_callback {
+class throwing_play_callback final : public quiet_play_callback {
 public:
-    void on_playback_starting(std::uint32_t, bool) override {}
     void on_playback_new_track(service_ptr_t<track_handle>) override { throw std::runtime_error("bad component"); }
-    void on_playback_stop(stop_reason) override {}
-    void on_playback_seek(double) override {}
-    void on_playback_pause(bool) override {}
-    void on_playback_edited(service_ptr_t<track_handle>) override {}
-    void on_playback_dynamic_info(const track_info&) override {}
-    void on_playback_dynamic_info_track(const track_info&) override {}
-    void on_playback_time(double) override {}
-    void on_volume_change(float) override {}
 };
-
-void write_wav16(const std::string& path, std::uint32_t rate, std::uint16_t channels, const std::vector<std::int16_t>& samples) {
-    std::ofstream f(path, std::ios::binary);
-    auto u32 = [&](std::uint32_t v) { f.put(char(v)).put(char(v >> 8)).put(char(v >> 16)).put(char(v >> 24)); };
-    auto u16 = [&](std::uint16_t v) { f.put(char(v)).put(char(v >> 8)); };
-    const std::uint32_t data = static_cast<std::uint32_t>(samples.size() * 2);
-    f.write("RIFF", 4);
-    u32(36 + data + 12);
-    f.write("WAVE", 4);
-    f.write("LIST", 4); // a chunk the reader must pass over
-    u32(4);
-    f.write("INFO", 4);
-    f.write("fmt ", 4);
-    u32(16);
-    u16(1);
-    u16(channels);
-    u32(rate);
-    u32(rate * channels * 2);
-    u16(std::uint16_t(channels * 2));
-    u16(16);
-    f.write("data", 4);
-    u32(data);
-    for (auto s : samples) u16(static_cast<std::uint16_t>(s));
-}
 
 } // namespace
 
@@ -103,7 +72,7 @@ TEST(Capture, EveryFramePlayedReachesEachCallbackUntilItIsRemoved) {
     counting_capture a, b;
     host.capture().add_callback(&a);
     host.capture().add_callback(&b);
-    host.play({signal_track("A", "One", 0.5, 1000.0, 48000, 2), signal_track("B", "Two", 0.25, 1000.0, 22050, 1)}, false);
+    host.play({signal_track("A", "One", 0.5, 1000.0, 48000, 2), signal_track("B", "Two", 0.25, 1000.0, 22050, 1)}, play_speed::fast);
     ASSERT_TRUE(host.pump_until([&] { return host.finished(); }, 10s));
     host.stop();
     EXPECT_EQ(a.frames, 24000u + 5513u);
@@ -126,8 +95,9 @@ TEST(Capture, NoChunkArrivesAfterRemovalReturned) {
     player host;
     counting_capture a;
     host.capture().add_callback(&a);
-    host.play({signal_track("A", "Long", 600.0, 440.0, 44100, 2)}, false);
-    while (host.frames_delivered() < 44100) std::this_thread::sleep_for(1ms);
+    host.play({signal_track("A", "Long", 600.0, 440.0, 44100, 2)}, play_speed::fast);
+    // The track's audio starts once its notification went out.
+    ASSERT_TRUE(host.pump_until([&] { return host.frames_delivered() >= 44100; }, 10s));
     host.capture().remove_callback(&a);
     a.removed = true;
     const std::uint64_t later = host.frames_delivered() + 44100;
@@ -146,7 +116,7 @@ TEST(Capture, AThrowingCallbackIsReportedAndPlaybackGoesOn) {
     counting_capture good;
     host.capture().add_callback(&bad);
     host.capture().add_callback(&good);
-    host.play({signal_track("A", "One", 0.1, 440.0, 44100, 2)}, false);
+    host.play({signal_track("A", "One", 0.1, 440.0, 44100, 2)}, play_speed::fast);
     ASSERT_TRUE(host.pump_until([&] { return host.finished(); }, 10s));
     host.stop();
     host.capture().remove_callback(&bad);
@@ -162,11 +132,11 @@ TEST(PlayCallbacks, TheFlagsChooseTheNotifications) {
     host.play_callbacks().register_callback(&chosen, 0x96, false);
     host.play_callbacks().register_callback(&stop_only, play_callback::flag_stop, false);
     host.play_callbacks().register_callback(&none, 0, false);
-    host.play({signal_track("A", "One", 0.05), signal_track("B", "Two", 0.05)}, false);
+    host.play({signal_track("A", "One", 0.05), signal_track("B", "Two", 0.05)}, play_speed::fast);
     ASSERT_TRUE(host.pump_until([&] { return host.finished(); }, 10s));
     host.stop();
     host.pump();
-    const std::vector<std::string> expected{"new One @signal://440Hz", "new Two @signal://440Hz", "stop 1"};
+    const std::vector<std::string> expected{"new A - One @signal://440Hz", "new B - Two @signal://440Hz", "stop 1"};
     EXPECT_EQ(chosen.events, expected);
     EXPECT_EQ(all.events, expected);
     EXPECT_EQ(stop_only.events, std::vector<std::string>{"stop 1"});
@@ -177,28 +147,28 @@ TEST(PlayCallbacks, TheFlagsChooseTheNotifications) {
 
 TEST(PlayCallbacks, ForwardedStateDynamicInfoPauseAndUnregistration) {
     player host;
-    host.play({signal_track("Radio", "First", 600.0)}, true);
+    host.play({signal_track("Radio", "First", 600.0)});
     ASSERT_TRUE(host.pump_until([&] { return host.is_playing(); }, 10s));
     host.pump();
 
     recording_play_callback cb, quiet;
     host.play_callbacks().register_callback(&cb, 0x96, true);
     host.play_callbacks().register_callback(&quiet, 0x96, false);
-    EXPECT_EQ(cb.events, std::vector<std::string>{"new First @signal://440Hz"});
+    EXPECT_EQ(cb.events, std::vector<std::string>{"new Radio - First @signal://440Hz"});
     EXPECT_TRUE(quiet.events.empty());
 
     host.set_dynamic_info({{"title", "Second"}});
     host.pause(true);
     host.pause(false);
     host.pump();
-    EXPECT_EQ(cb.events, (std::vector<std::string>{"new First @signal://440Hz", "info Second", "pause", "resume"}));
+    EXPECT_EQ(cb.events, (std::vector<std::string>{"new Radio - First @signal://440Hz", "info Second", "pause", "resume"}));
 
     host.play_callbacks().unregister_callback(&cb);
     // A late registration hears of the pause at once.
     host.pause(true);
     recording_play_callback late;
     host.play_callbacks().register_callback(&late, 0x96, true);
-    EXPECT_EQ(late.events, (std::vector<std::string>{"new First @signal://440Hz", "pause"}));
+    EXPECT_EQ(late.events, (std::vector<std::string>{"new Radio - First @signal://440Hz", "pause"}));
     host.play_callbacks().unregister_callback(&late);
     host.stop();
     host.pump();
@@ -213,11 +183,11 @@ TEST(PlayCallbacks, AThrowingCallbackIsReported) {
     recording_play_callback good;
     host.play_callbacks().register_callback(&bad, 0x96, false);
     host.play_callbacks().register_callback(&good, 0x96, false);
-    host.play({signal_track("A", "One", 0.05)}, false);
+    host.play({signal_track("A", "One", 0.05)}, play_speed::fast);
     ASSERT_TRUE(host.pump_until([&] { return host.finished(); }, 10s));
     host.stop();
     host.pump();
-    EXPECT_EQ(good.events.front(), "new One @signal://440Hz");
+    EXPECT_EQ(good.events.front(), "new A - One @signal://440Hz");
     EXPECT_TRUE(host.console_log().contains("kestrune: play callback threw: bad component"));
     host.play_callbacks().unregister_callback(&bad);
     host.play_callbacks().unregister_callback(&good);
@@ -236,7 +206,7 @@ TEST(Visualisation, TheMostRecentAudioAtThePlayingTime) {
     host_chunk chunk;
     EXPECT_FALSE(stream->get_chunk(chunk, 0.0, 0.125));
 
-    host.play({signal_track("A", "Square", 600.0, 100.0, 44100, 2, waveform::square, 1.0f)}, true);
+    host.play({signal_track("A", "Square", 600.0, 100.0, 44100, 2, waveform::square, 1.0f)});
     ASSERT_TRUE(host.pump_until([&] { return stream->get_time(t) && t > 0.3; }, 10s));
     ASSERT_TRUE(stream->get_chunk(chunk, t, 0.125));
     EXPECT_EQ(chunk.sample_rate(), 44100u);
@@ -253,14 +223,15 @@ TEST(WavFiles, PlayedWithTheirFormatAndSamples) {
     const std::string path = testing::TempDir() + "kestrune_test.wav";
     std::vector<std::int16_t> samples;
     for (int i = 0; i < 3000; ++i) samples.push_back(static_cast<std::int16_t>((i % 2 ? -1 : 1) * 16384));
-    write_wav16(path, 32000, 2, samples);
+    writeWav16(path, 32000, 2, samples);
 
     player host;
     counting_capture got;
     host.capture().add_callback(&got);
     recording_play_callback cb;
     host.play_callbacks().register_callback(&cb, play_callback::flag_new_track, false);
-    host.play({file_track(path), file_track(path + ".missing")}, false);
+    host.play({file_track(path), file_track(path + ".missing"), file_track(path, "Wav Artist", "Wav \xC3\xA9 Title")},
+              play_speed::fast);
     ASSERT_TRUE(host.pump_until([&] { return host.finished(); }, 10s));
     host.stop();
     host.pump();
@@ -268,13 +239,15 @@ TEST(WavFiles, PlayedWithTheirFormatAndSamples) {
     host.play_callbacks().unregister_callback(&cb);
     std::remove(path.c_str());
 
-    EXPECT_EQ(got.frames, 1500u);
+    EXPECT_EQ(got.frames, 3000u);
     EXPECT_EQ(got.rate, 32000u);
     EXPECT_EQ(got.channels, 2u);
     ASSERT_GE(got.first.size(), 2u);
     EXPECT_FLOAT_EQ(got.first[0], 0.5f);
     EXPECT_FLOAT_EQ(got.first[1], -0.5f);
-    ASSERT_EQ(cb.events.size(), 1u);
-    EXPECT_EQ(cb.events[0].rfind("new kestrune_test @", 0), 0u);
+    // Its title is the file's name unless the list gives artist and title.
+    ASSERT_EQ(cb.events.size(), 2u);
+    EXPECT_EQ(cb.events[0], "new kestrune_test @" + path);
+    EXPECT_EQ(cb.events[1], "new Wav Artist - Wav \xC3\xA9 Title @" + path);
     EXPECT_TRUE(host.console_log().contains("kestrune: cannot play " + path + ".missing"));
 }

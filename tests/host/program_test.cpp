@@ -1,12 +1,31 @@
-// The kestrune program's default job, run as a child process: load the
-// component, show it, unload it, and end with status 0 (under the
-// sanitizers a leak would change that status).
+// The kestrune program, run as a child process: it loads the component,
+// shows it, plays its list into it at the speed asked, ends when the list
+// ends or a signal comes, unloads the component and ends with status 0
+// (under the sanitizers a leak would change that status).
 #include <gtest/gtest.h>
 
+#include <Poco/File.h>
+
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "component_loader.h"
+#include "wav_file.h"
+
+#if !defined(_WIN32)
+extern char** environ;
+#endif
 
 namespace {
 
@@ -15,13 +34,38 @@ struct run_result {
     int status = -1;
 };
 
-// Runs a program of the bin folder.
-run_result run_program(const std::string& program, const std::string& arguments) {
+std::string quoted(const std::string& argument) {
 #if defined(_WIN32)
-    const std::string command = "\"" + kestrune_host::program_folder() + program + ".exe\" " + arguments + " 2>&1";
-    FILE* pipe = _popen(command.c_str(), "r");
+    return "\"" + argument + "\"";
 #else
-    const std::string command = "'" + kestrune_host::program_folder() + program + "' " + arguments + " 2>&1";
+    return "'" + argument + "'";
+#endif
+}
+
+std::string without_cr(const std::string& text) {
+    std::string clean;
+    for (char c : text)
+        if (c != '\r') clean += c;
+    return clean;
+}
+
+// Runs a program of the bin folder; arguments are UTF-8 and quoted here.
+run_result run_child(const std::string& program, const std::vector<std::string>& arguments) {
+    std::string command = quoted(kestrune_host::program_folder() + program
+#if defined(_WIN32)
+                                 + ".exe"
+#endif
+    );
+    for (const auto& a : arguments) command += " " + quoted(a);
+    command += " 2>&1";
+#if defined(_WIN32)
+    // The shell takes off the outermost quotes; the wide form lets any
+    // folder name pass.
+    command = "\"" + command + "\"";
+    std::wstring wide(std::size_t(MultiByteToWideChar(CP_UTF8, 0, command.c_str(), -1, nullptr, 0)), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, command.c_str(), -1, &wide[0], int(wide.size()));
+    FILE* pipe = _wpopen(wide.c_str(), L"rb");
+#else
     FILE* pipe = popen(command.c_str(), "r");
 #endif
     run_result r;
@@ -35,24 +79,31 @@ run_result run_program(const std::string& program, const std::string& arguments)
     const int raw = pclose(pipe);
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 #endif
-    // One line ending on both systems.
-    std::string clean;
-    for (char c : r.output)
-        if (c != '\r') clean += c;
-    r.output = clean;
+    r.output = without_cr(r.output);
     return r;
 }
 
-run_result run(const std::string& arguments) { return run_program("kestrune", arguments); }
+run_result run(const std::vector<std::string>& arguments) { return run_child("kestrune", arguments); }
 
 bool has_line(const std::string& output, const std::string& line) {
     return ("\n" + output).find("\n" + line + "\n") != std::string::npos;
 }
 
+bool ends_with_unloaded(const std::string& output) {
+    return output.size() >= 9 && output.substr(output.size() - 9) == "unloaded\n";
+}
+
+// A profile folder of the test's own, with a non-ASCII name.
+std::string profile_folder(const char* name) {
+    const std::string folder = ::testing::TempDir() + "kestrune profil \xC3\xA9\xE6\x97\xA5 " + name;
+    if (Poco::File(folder).exists()) Poco::File(folder).remove(true);
+    return folder;
+}
+
 } // namespace
 
 TEST(KestruneProgram, ShowsTheComponentAndUnloadsIt) {
-    const run_result r = run("");
+    const run_result r = run({"--profile", profile_folder("show")});
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_TRUE(has_line(r.output, "name: Velmora")) << r.output;
     EXPECT_TRUE(has_line(r.output, "version: 1.4.1")) << r.output;
@@ -72,20 +123,105 @@ TEST(KestruneProgram, ShowsTheComponentAndUnloadsIt) {
                          "{0639283E-3004-4E5C-B1B3-6DFF08A79284} {10BB3EBD-DDF7-4975-A3CC-23084829453E}"))
         << r.output;
     // The last line: the module is gone and the program ended normally.
-    ASSERT_GE(r.output.size(), 9u);
-    EXPECT_EQ(r.output.substr(r.output.size() - 9), "unloaded\n") << r.output;
+    EXPECT_TRUE(ends_with_unloaded(r.output)) << r.output;
+}
+
+TEST(KestruneProgram, PlaysItsListWithTheTagsItGivesIntoItsProfileFolder) {
+    const std::string wav = ::testing::TempDir() + "kestrune_program_test.wav";
+    writeWav16(wav, 8000, 1, std::vector<std::int16_t>(4000, 1000));
+    const std::string folder = profile_folder("list");
+    const run_result r = run({"--fast", "--profile", folder,
+                              "--signal", "0.25", "--artist", "Ann", "--title", "Song \xC3\xBC", "--freq", "440,660",
+                              "--rate", "22050", "--channels", "2",
+                              "--wav", wav, "--artist", "Wav Artist", "--title", "Wav Title",
+                              "--wav", wav});
+    std::remove(wav.c_str());
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(has_line(r.output, "profile: " + folder)) << r.output;
+    EXPECT_TRUE(Poco::File(folder).isDirectory());
+    const std::size_t first = r.output.find("\ntrack: Ann - Song \xC3\xBC\n");
+    const std::size_t second = r.output.find("\ntrack: Wav Artist - Wav Title\n");
+    const std::size_t third = r.output.find("\ntrack: kestrune_program_test\n");
+    const std::size_t end = r.output.find("\nend of list\n");
+    EXPECT_TRUE(first < second && second < third && third < end && end != std::string::npos) << r.output;
+    EXPECT_TRUE(ends_with_unloaded(r.output)) << r.output;
+    Poco::File(folder).remove(true);
+}
+
+TEST(KestruneProgram, PlaysInRealTimeUntilTheSecondsAreUp) {
+    const std::string folder = profile_folder("seconds");
+    const auto start = std::chrono::steady_clock::now();
+    const run_result r = run({"--profile", folder, "--signal", "600", "--title", "Long", "--seconds", "0.5"});
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(has_line(r.output, "track: Long")) << r.output;
+    EXPECT_TRUE(has_line(r.output, "end of list")) << r.output;
+    EXPECT_GE(took, 0.45) << "half a second of audio played in real time";
+    Poco::File(folder).remove(true);
+}
+
+TEST(KestruneProgram, AWrongArgumentIsNamed) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--title", "X"}, {"--signal", "0"}, {"--wav", "a.wav", "--freq", "440"}, {"--signal", "1", "--rate"}}) {
+        const run_result r = run(args);
+        EXPECT_EQ(r.status, 2) << r.output;
+        EXPECT_EQ(r.output.rfind("kestrune: ", 0), 0u) << r.output;
+        EXPECT_NE(r.output.find("usage: kestrune"), std::string::npos) << r.output;
+    }
 }
 
 TEST(KestruneProgram, AMissingComponentEndsWithAnError) {
-    const run_result r = run("--component no-such-module");
+    const std::string folder = profile_folder("missing");
+    const run_result r = run({"--profile", folder, "--component", "no-such-module"});
     EXPECT_EQ(r.status, 1) << r.output;
     EXPECT_NE(r.output.find("kestrune: cannot load no-such-module"), std::string::npos) << r.output;
+    Poco::File(folder).remove(true);
 }
+
+#if !defined(_WIN32)
+TEST(KestruneProgram, ASignalEndsTheListAndTheProgramCleanly) {
+    const std::string folder = profile_folder("signal");
+    const std::string program = kestrune_host::program_folder() + "kestrune";
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    const char* argv[] = {program.c_str(), "--profile", folder.c_str(), "--signal", "600", "--title", "Long", nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, const_cast<char**>(argv), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    // Once the track plays, SIGTERM.
+    std::string output;
+    char buffer[4096];
+    bool signalled = false;
+    ssize_t n;
+    while ((n = read(out[0], buffer, sizeof buffer)) > 0) {
+        output.append(buffer, std::size_t(n));
+        if (!signalled && output.find("track: Long\n") != std::string::npos) {
+            kill(pid, SIGTERM);
+            signalled = true;
+        }
+    }
+    close(out[0]);
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    EXPECT_TRUE(signalled) << output;
+    ASSERT_TRUE(WIFEXITED(raw)) << output;
+    EXPECT_EQ(WEXITSTATUS(raw), 0) << output;
+    EXPECT_TRUE(has_line(output, "stopped by a signal")) << output;
+    EXPECT_TRUE(ends_with_unloaded(output)) << output;
+    Poco::File(folder).remove(true);
+}
+#endif
 
 #if defined(_WIN32)
 TEST(CrashHandlers, EachSignalBecomesTheNonContinuableExceptionWithItsNumber) {
     for (int sig : {2, 15, 21, 22}) {
-        const run_result r = run_program("crash_signal", std::to_string(sig));
+        const run_result r = run_child("crash_signal", {std::to_string(sig)});
         EXPECT_EQ(r.status, 3) << sig << ": " << r.output;
         EXPECT_EQ(r.output, "6F8E1DC8 1 1 " + std::to_string(sig) + "\n") << sig;
     }

@@ -91,7 +91,7 @@ TEST(PlaybackControl, NothingPlayingFormatsNothing) {
 
 TEST(PlaybackControl, FormatsThePlayingTrackWithHookAndFilter) {
     player host;
-    host.play({signal_track("Ann", "Song", 30.0)}, true);
+    host.play({signal_track("Ann", "Song", 30.0)});
     ASSERT_TRUE(host.pump_until([&] { return host.is_playing(); }, std::chrono::seconds(10)));
 
     auto compiler = host.registry().get<titleformat_compiler>();
@@ -111,6 +111,7 @@ TEST(PlaybackControl, FormatsThePlayingTrackWithHookAndFilter) {
 
     // A radio's new title outranks the track's tags, when asked for.
     host.set_dynamic_info({{"title", "On Air"}});
+    host.pump();
     ASSERT_TRUE(control->format_title(nullptr, out, script, nullptr, 3));
     EXPECT_EQ(out.str(), "Ann - On Air ");
     ASSERT_TRUE(control->format_title(nullptr, out, script, nullptr, 0));

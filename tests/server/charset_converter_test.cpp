@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "server/CharsetConverter.h"
+#include "server/charset_converter.h"
 
 namespace {
 

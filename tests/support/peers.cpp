@@ -18,13 +18,14 @@
 #include <thread>
 
 #include "http_client.h"
-#include "server/SSProxy.h"
+#include "server/ss_proxy.h"
 
 namespace peers {
 
 const char* const kIcecastSourcePassword = "hackme-source";
 const char* const kIcecastAdminUser = "admin";
 const char* const kIcecastAdminPassword = "hackme-admin";
+const char* const kIcecastShoutcastMount = "/shoutcast";
 const char* const kSocksUser = "velmora";
 const char* const kSocksPassword = "socks-secret";
 
@@ -53,12 +54,13 @@ int freePort()
     static std::minstd_rand random(static_cast<unsigned>(
         std::chrono::steady_clock::now().time_since_epoch().count() ^ Poco::Process::id()));
     std::lock_guard<std::mutex> guard(lock);
+    // The next port must be free too: icecast takes SHOUTcast sources there.
     for (int attempt = 0; attempt < 500; ++attempt) {
-        int port = 20000 + static_cast<int>(random() % 12768);
+        int port = 20000 + static_cast<int>(random() % 12767);
         try {
-            Poco::Net::ServerSocket socket;
+            Poco::Net::ServerSocket socket, next;
             socket.bind(Poco::Net::SocketAddress("127.0.0.1", static_cast<Poco::UInt16>(port)), false);
-            socket.close();
+            next.bind(Poco::Net::SocketAddress("127.0.0.1", static_cast<Poco::UInt16>(port + 1)), false);
             return port;
         } catch (Poco::Exception&) {
         }
@@ -76,6 +78,7 @@ const char* envName(Kind kind)
     case Kind::Microsocks: return "VELMORA_PEER_MICROSOCKS_PORT";
     case Kind::MicrosocksAuth: return "VELMORA_PEER_MICROSOCKS_AUTH_PORT";
     case Kind::Danted: return "VELMORA_PEER_DANTED_PORT";
+    case Kind::Probe: return "VELMORA_PEER_PROBE_PORT";
     }
     return "";
 }
@@ -131,8 +134,12 @@ public:
         }
         case Kind::Microsocks: args.insert(args.end(), {"microsocks", p}); break;
         case Kind::MicrosocksAuth: args.insert(args.end(), {"microsocks", p, kSocksUser, kSocksPassword}); break;
+        case Kind::Probe: args.insert(args.end(), {"probe", p}); break;
         }
-        const char* program = kind == Kind::Icecast ? "icecast2" : kind == Kind::Danted ? "danted" : "microsocks";
+        const char* program = kind == Kind::Icecast ? "icecast2"
+                              : kind == Kind::Danted ? "danted"
+                              : kind == Kind::Probe  ? "ffprobe"
+                                                     : "microsocks";
         const char* dirs[] = {"/usr/bin/", "/usr/sbin/", "/usr/local/bin/", "/usr/local/sbin/"};
         bool found = false;
         for (const char* d : dirs)

@@ -1,4 +1,4 @@
-#include "CharsetConverter.h"
+#include "charset_converter.h"
 
 #include <cerrno>
 #include <cstring>

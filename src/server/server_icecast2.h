@@ -3,9 +3,9 @@
 // back to a SOURCE request on a new connection when the server gives no
 // answer or names itself "Kagamin2"; titles and the listener list go
 // through the server's admin requests, each over a connection of its own.
-#include "CharsetConverter.h"
-#include "SSProxy.h"
-#include "Server.h"
+#include "charset_converter.h"
+#include "server.h"
+#include "ss_proxy.h"
 
 class ServerIcecast2 : public Server {
 public:
@@ -27,7 +27,7 @@ private:
     std::string sourceRequest(const std::string& request_line, const EncoderSettings& encoder,
                               const std::string& content_type);
     // Sends an admin GET request on a connection of its own and returns the
-    // reply, read whole up to `limit` bytes (or up to its head and body).
+    // reply, its body at most `limit` bytes; anything but "200 OK" is thrown.
     std::string adminRequest(const std::string& path_and_query, std::size_t limit);
 
     std::vector<char> send_buffer;

@@ -1,0 +1,298 @@
+// The settings store and the settings file.
+#include "engine/config.h"
+
+#include <Poco/Exception.h>
+#include <Poco/File.h>
+#include <Poco/FileStream.h>
+#include <Poco/Format.h>
+#include <Poco/String.h>
+
+#include <algorithm>
+#include <exception>
+#include <sstream>
+
+#include "console.h"
+#include "plugin/utils.h"
+#include "service_lookup.h"
+
+namespace {
+
+Config* g_config = nullptr;
+
+const char* const kEmptyDocument = "<velmora version=\"1.4.1\"></velmora>";
+
+// The group a negative index reads: never written, so every key of it
+// takes its default.
+const char* const kDummyPrefix = "dummy.";
+
+std::string reason(const Poco::Exception& e) {
+    return e.message().empty() ? e.displayText() : e.message();
+}
+
+// The file system's name for the path: UTF-8, and where the native
+// separator is not the backslash the component joins with, that one.
+std::string nativePath(const std::wstring& path) {
+    std::string name = toUtf8(path);
+#if !defined(_WIN32)
+    std::replace(name.begin(), name.end(), '\\', '/');
+#endif
+    return name;
+}
+
+std::string groupPrefix(const char* pattern, int index) {
+    return index < 0 ? std::string(kDummyPrefix) : Poco::format(std::string(pattern), index);
+}
+
+// Moves a file that did not load out of the way, to the first free name
+// "<file>.broken", "<file>.broken.1", ...; the name it got, or "" when it
+// could not be moved.
+std::string putAside(const std::string& file) {
+    for (int n = 0; n < 1000; ++n) {
+        const std::string target = file + ".broken" + (n == 0 ? std::string() : "." + std::to_string(n));
+        try {
+            if (Poco::File(target).exists()) continue;
+            Poco::File(file).renameTo(target, Poco::File::OPT_FAIL_ON_OVERWRITE);
+            return target;
+        } catch (const Poco::FileExistsException&) {
+            continue;
+        } catch (const Poco::Exception& e) {
+            console_printf("velmora: load config: %s", reason(e).c_str());
+            return std::string();
+        }
+    }
+    return std::string();
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- file
+Config::Config() {
+    std::string file;
+    try {
+        kestrune_api* api = core_api();
+        std::string folder = api && api->profile_path() ? api->profile_path() : "";
+        Poco::replaceInPlace(folder, std::string("file://"), std::string());
+        path = fromUtf8(folder + "\\velmora.xml");
+        file = nativePath(path);
+    } catch (const std::exception& e) {
+        // No usable name: nothing can be read, and nothing is written.
+        console_printf("velmora: load config: profile folder: %s", e.what());
+        writable = false;
+    }
+    try {
+        if (writable && Poco::File(file).exists()) {
+            Poco::FileInputStream in(file);
+            config = new Poco::Util::XMLConfiguration(in);
+            return;
+        }
+    } catch (const Poco::Exception& e) {
+        console_printf("velmora: load config: %s", reason(e).c_str());
+        // Never overwrite what could not be read: keep it beside.
+        const std::string kept = putAside(file);
+        if (kept.empty()) {
+            console_printf("velmora: the settings file %s is left as it is; settings of this session will not be saved",
+                           file.c_str());
+            writable = false;
+        } else {
+            console_printf("velmora: the settings file that did not load was kept as %s", kept.c_str());
+        }
+    }
+    std::istringstream empty(kEmptyDocument);
+    config = new Poco::Util::XMLConfiguration(empty);
+}
+
+Config::~Config() {
+    if (!writable) return;
+    std::string temp;
+    try {
+        // Written whole beside the old file and renamed over it, so the
+        // file is always either the old one or the new one.
+        const std::string file = nativePath(path);
+        temp = file + ".tmp";
+        {
+            Poco::FileOutputStream out(temp);
+            config->save(out);
+            out.close();
+            if (!out.good()) throw Poco::WriteFileException(temp);
+        }
+        Poco::File(temp).renameTo(file);
+    } catch (const Poco::Exception& e) {
+        console_printf("velmora: save config to file: %s", reason(e).c_str());
+    } catch (const std::exception& e) {
+        console_printf("velmora: save config to file: %s", e.what());
+    }
+    try {
+        // What a failed write left behind (never a folder of that name).
+        Poco::File left(temp);
+        if (!temp.empty() && left.exists() && left.isFile()) left.remove();
+    } catch (...) {
+        // The next save replaces it.
+    }
+}
+
+// ---------------------------------------------------------------- values
+int Config::readInt(const std::string& key, int fallback) {
+    try {
+        return config->getInt(key, fallback);
+    } catch (const Poco::Exception&) {
+        console_printf("velmora: load config: %s: \"%s\" is not a number; %d is used", key.c_str(),
+                       config->getRawString(key, "").c_str(), fallback);
+        return fallback;
+    }
+}
+
+bool Config::readBool(const std::string& key, bool fallback) {
+    try {
+        return config->getBool(key, fallback);
+    } catch (const Poco::Exception&) {
+        console_printf("velmora: load config: %s: \"%s\" is not a flag; %s is used", key.c_str(),
+                       config->getRawString(key, "").c_str(), fallback ? "true" : "false");
+        return fallback;
+    }
+}
+
+std::string Config::readString(const std::string& key, const std::string& fallback) {
+    // As stored: "${...}" in a password or a parameter is text, not a
+    // reference to another key.
+    return config->getRawString(key, fallback);
+}
+
+int Config::count(const char* probe) {
+    int n = 0;
+    while (config->hasProperty(Poco::format(std::string(probe), n))) ++n;
+    return n;
+}
+
+// ---------------------------------------------------------------- common
+void Config::loadCommon(CommonSettings& c) {
+    c.title_format = readString("common.title_format", "%artist% - %title%");
+    c.vol = readInt("common.vol", 100);
+    c.mute = readBool("common.mute", false);
+    c.auto_update_metadata = readBool("common.auto_update_metadata", true);
+    c.connect_on_startup = readBool("common.connect_on_startup", false);
+    c.auto_reconnect = readBool("common.auto_reconnect", false);
+    c.vumeter_switch = readBool("common.vumeter_switch", true);
+    c.window_top = readInt("common.window_top", 200);
+    c.window_left = readInt("common.window_left", 200);
+}
+
+void Config::saveCommon(const CommonSettings& c) {
+    config->setString("common.title_format", c.title_format);
+    config->setInt("common.vol", c.vol);
+    config->setInt("common.mute", c.mute ? 1 : 0);
+    config->setInt("common.auto_update_metadata", c.auto_update_metadata ? 1 : 0);
+    config->setInt("common.connect_on_startup", c.connect_on_startup ? 1 : 0);
+    config->setInt("common.auto_reconnect", c.auto_reconnect ? 1 : 0);
+    config->setInt("common.vumeter_switch", c.vumeter_switch ? 1 : 0);
+    config->setInt("common.window_top", c.window_top);
+    config->setInt("common.window_left", c.window_left);
+}
+
+void Config::removeCommon() { config->remove("common"); }
+
+// ---------------------------------------------------------------- streams
+void Config::loadStream(int index, EncoderSettings& encoder, ServerSettings& server) {
+    const std::string p = groupPrefix("stream[%d].", index);
+    server.type = readInt(p + "server.type", 0);
+    server.host = readString(p + "server.host", "127.0.0.1");
+    server.port = readInt(p + "server.port", 8000);
+    server.use_proxy = readBool(p + "server.use_proxy", false) ? 1 : 0;
+    server.proxy_host = readString(p + "server.proxy_host", "127.0.0.1");
+    server.proxy_port = readInt(p + "server.proxy_port", 9050);
+    server.username = readString(p + "server.username", "");
+    server.password = readString(p + "server.password", "wombat");
+    server.mount_point = readString(p + "server.mount_point", "/stream");
+    server.stream_id = readInt(p + "server.stream_id", 1);
+    server.yp.pub = readBool(p + "server.yp.pub", false);
+    server.yp.name = readString(p + "server.yp.name", "Stream Name");
+    server.yp.desc = readString(p + "server.yp.desc", "Stream Description");
+    server.yp.genre = readString(p + "server.yp.genre", "Genre");
+    server.yp.url = readString(p + "server.yp.url", "http://");
+    server.yp.charset = readString(p + "server.yp.charset", "UTF-8");
+    loadEncoder(p, encoder, "CBR 128kbps j-stereo");
+}
+
+void Config::saveStream(int index, const EncoderSettings& encoder, const ServerSettings& server) {
+    const std::string p = groupPrefix("stream[%d].", index);
+    config->setInt(p + "server.type", server.type);
+    config->setString(p + "server.host", server.host);
+    config->setInt(p + "server.port", server.port);
+    // The proxy keys too: a group rewrite would drop them otherwise.
+    config->setBool(p + "server.use_proxy", server.use_proxy != 0);
+    config->setString(p + "server.proxy_host", server.proxy_host);
+    config->setInt(p + "server.proxy_port", server.proxy_port);
+    config->setString(p + "server.username", server.username);
+    config->setString(p + "server.password", server.password);
+    config->setString(p + "server.mount_point", server.mount_point);
+    config->setInt(p + "server.stream_id", server.stream_id);
+    config->setBool(p + "server.yp.pub", server.yp.pub);
+    config->setString(p + "server.yp.name", server.yp.name);
+    config->setString(p + "server.yp.desc", server.yp.desc);
+    config->setString(p + "server.yp.genre", server.yp.genre);
+    config->setString(p + "server.yp.url", server.yp.url);
+    config->setString(p + "server.yp.charset", server.yp.charset);
+    saveEncoder(p, encoder);
+}
+
+void Config::removeStreams() {
+    while (config->hasProperty("stream")) config->remove("stream");
+}
+
+int Config::countStreams() { return count("stream[%d]"); }
+
+// ---------------------------------------------------------------- encoder presets
+void Config::loadEncoderSetting(int index, EncoderSettings& encoder) {
+    loadEncoder(groupPrefix("encoder_setting[%d].", index), encoder, "CBR j-stereo");
+}
+
+void Config::saveEncoderSetting(int index, const EncoderSettings& encoder) {
+    saveEncoder(groupPrefix("encoder_setting[%d].", index), encoder);
+}
+
+void Config::removeEncoderSettings() {
+    while (config->hasProperty("encoder_setting")) config->remove("encoder_setting");
+}
+
+int Config::countEncoderSettings() { return count("encoder_setting[%d]"); }
+
+void Config::loadEncoder(const std::string& p, EncoderSettings& e, const char* description) {
+    e.encoder_file = readString(p + "encoder.encoder_file", "lame.exe");
+    e.encoder_params = readString(p + "encoder.encoder_params", "-r --flush --quiet -");
+    e.format = readInt(p + "encoder.format", 0);
+    e.program_file = readString(p + "encoder.program_file", "");
+    e.program_params = readString(p + "encoder.program_params", "");
+    e.wave_format = readInt(p + "encoder.wave_format", 0);
+    e.wave_header = readBool(p + "encoder.wave_header", false);
+    e.sampling_rate = readInt(p + "encoder.sampling_rate", 44100);
+    e.channel = readInt(p + "encoder.channel", 2);
+    e.encoder_name = readString(p + "encoder.encoder_name", "LAME");
+    e.bitrate = readInt(p + "encoder.bitrate", 128);
+    e.description = readString(p + "encoder.description", description);
+}
+
+void Config::saveEncoder(const std::string& p, const EncoderSettings& e) {
+    config->setString(p + "encoder.encoder_file", e.encoder_file);
+    config->setString(p + "encoder.encoder_params", e.encoder_params);
+    config->setInt(p + "encoder.format", e.format);
+    config->setString(p + "encoder.program_file", e.program_file);
+    config->setString(p + "encoder.program_params", e.program_params);
+    config->setInt(p + "encoder.wave_format", e.wave_format);
+    config->setBool(p + "encoder.wave_header", e.wave_header);
+    config->setInt(p + "encoder.sampling_rate", e.sampling_rate);
+    config->setInt(p + "encoder.channel", e.channel);
+    config->setString(p + "encoder.encoder_name", e.encoder_name);
+    config->setInt(p + "encoder.bitrate", e.bitrate);
+    config->setString(p + "encoder.description", e.description);
+}
+
+// ---------------------------------------------------------------- the one store
+Config* getConfig() {
+    if (!g_config) g_config = new Config();
+    return g_config;
+}
+
+void deleteConfig() {
+    Config* store = g_config;
+    g_config = nullptr;
+    delete store;
+}

@@ -1,0 +1,70 @@
+#pragma once
+// The settings store: "velmora.xml" in the player's profile folder, read
+// when the store is made and written when it is deleted.
+//
+// Keys are dotted paths below the root element `velmora`; three groups
+// exist: "common." (the window's settings), "stream[%d]." (one per stream,
+// with a "server." and an "encoder." part) and "encoder_setting[%d]." (one
+// per saved encoder preset). Groups are never updated in place: the caller
+// removes a kind of group and writes it again from index 0.
+//
+// Used on the player's main thread only; there is no lock.
+#include <Poco/AutoPtr.h>
+#include <Poco/Util/XMLConfiguration.h>
+
+#include <string>
+
+#include "plugin/settings.h"
+
+class Config {
+public:
+    // Finds the file in the profile folder and loads it; with no file the
+    // store starts from an empty document. A file that does not load is
+    // put aside under another name, with a console line, and the store
+    // starts from the empty document.
+    Config();
+    // Saves the document (to a temporary file, renamed over the old one).
+    ~Config();
+    Config(const Config&) = delete;
+    Config& operator=(const Config&) = delete;
+
+    void loadCommon(CommonSettings& common);
+    void saveCommon(const CommonSettings& common);
+    void removeCommon();
+
+    // A negative index reads a group that never exists: every default.
+    void loadStream(int index, EncoderSettings& encoder, ServerSettings& server);
+    void saveStream(int index, const EncoderSettings& encoder, const ServerSettings& server);
+    void removeStreams();
+    int countStreams();
+
+    void loadEncoderSetting(int index, EncoderSettings& encoder);
+    void saveEncoderSetting(int index, const EncoderSettings& encoder);
+    void removeEncoderSettings();
+    int countEncoderSettings();
+
+    // The file's full path as the component joined it.
+    const std::wstring& filePath() const { return path; }
+
+private:
+    void loadEncoder(const std::string& prefix, EncoderSettings& encoder, const char* description);
+    void saveEncoder(const std::string& prefix, const EncoderSettings& encoder);
+    // Typed reads with the key's default; a value that does not parse
+    // gives the default and a console line.
+    int readInt(const std::string& key, int fallback);
+    bool readBool(const std::string& key, bool fallback);
+    std::string readString(const std::string& key, const std::string& fallback);
+    int count(const char* probe);
+
+    Poco::AutoPtr<Poco::Util::XMLConfiguration> config;
+    std::wstring path;
+    // False when a broken file could not be put aside: it is then kept as
+    // it is, and this run's settings are not saved over it.
+    bool writable = true;
+};
+
+// The one store, made on first use.
+Config* getConfig();
+// Deletes the store (which saves the file); the next getConfig reads the
+// file again.
+void deleteConfig();

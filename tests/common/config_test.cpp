@@ -1,0 +1,354 @@
+// The settings store: "velmora.xml" in the player's profile folder, read by
+// the first getConfig and written by deleteConfig. Runs on Linux and under
+// Wine with the component's code linked in and a stand-in player around it.
+#include <gtest/gtest.h>
+
+#include <Poco/File.h>
+#include <Poco/FileStream.h>
+#include <Poco/StreamCopier.h>
+
+#include <string>
+
+#include "engine/config.h"
+#include "player.h"
+#include "service_lookup.h"
+
+namespace {
+
+std::string readFile(const std::string& path) {
+    Poco::FileInputStream in(path);
+    std::string text;
+    Poco::StreamCopier::copyToString(in, text);
+    return text;
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    Poco::FileOutputStream out(path);
+    out << text;
+}
+
+bool exists(const std::string& path) { return Poco::File(path).exists(); }
+
+// A profile folder of its own for each test, with a non-ASCII name: the
+// player makes it and hands it to the component as "file://" + folder.
+class ConfigTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        folder = ::testing::TempDir() + "velmora profil \xC3\xBC \xE6\x97\xA5\xE6\x9C\xAC " + info->name();
+        if (exists(folder)) Poco::File(folder).remove(true);
+        host.set_profile_folder(folder);
+        file = folder + "/velmora.xml";
+        client = kestrune_get_interface(&host.api(), nullptr);
+        client->mark_services_ready(true);
+    }
+    void TearDown() override {
+        deleteConfig();
+        client->mark_services_ready(false);
+        kestrune_get_interface(nullptr, nullptr);
+        Poco::File(folder).remove(true);
+    }
+
+    // What the main window does at its end: rewrite its groups, then save.
+    void closeWindow(const CommonSettings& common, const EncoderSettings& encoder, const ServerSettings& server) {
+        Config* c = getConfig();
+        c->removeCommon();
+        c->removeStreams();
+        c->saveCommon(common);
+        c->saveStream(0, encoder, server);
+        deleteConfig();
+    }
+
+    bool console(const std::string& text) { return host.console_log().contains(text); }
+
+    kestrune_host::player host;
+    component_client* client = nullptr;
+    std::string folder;
+    std::string file;
+};
+
+void expectSame(const ServerSettings& a, const ServerSettings& b) {
+    EXPECT_EQ(a.type, b.type);
+    EXPECT_EQ(a.host, b.host);
+    EXPECT_EQ(a.port, b.port);
+    EXPECT_EQ(a.use_proxy, b.use_proxy);
+    EXPECT_EQ(a.proxy_host, b.proxy_host);
+    EXPECT_EQ(a.proxy_port, b.proxy_port);
+    EXPECT_EQ(a.username, b.username);
+    EXPECT_EQ(a.password, b.password);
+    EXPECT_EQ(a.mount_point, b.mount_point);
+    EXPECT_EQ(a.stream_id, b.stream_id);
+    EXPECT_EQ(a.yp.pub, b.yp.pub);
+    EXPECT_EQ(a.yp.name, b.yp.name);
+    EXPECT_EQ(a.yp.desc, b.yp.desc);
+    EXPECT_EQ(a.yp.genre, b.yp.genre);
+    EXPECT_EQ(a.yp.url, b.yp.url);
+    EXPECT_EQ(a.yp.charset, b.yp.charset);
+}
+
+void expectSame(const EncoderSettings& a, const EncoderSettings& b) {
+    EXPECT_EQ(a.encoder_file, b.encoder_file);
+    EXPECT_EQ(a.encoder_params, b.encoder_params);
+    EXPECT_EQ(a.format, b.format);
+    EXPECT_EQ(a.program_file, b.program_file);
+    EXPECT_EQ(a.program_params, b.program_params);
+    EXPECT_EQ(a.wave_format, b.wave_format);
+    EXPECT_EQ(a.wave_header, b.wave_header);
+    EXPECT_EQ(a.sampling_rate, b.sampling_rate);
+    EXPECT_EQ(a.channel, b.channel);
+    EXPECT_EQ(a.encoder_name, b.encoder_name);
+    EXPECT_EQ(a.bitrate, b.bitrate);
+    EXPECT_EQ(a.description, b.description);
+}
+
+void expectSame(const CommonSettings& a, const CommonSettings& b) {
+    EXPECT_EQ(a.title_format, b.title_format);
+    EXPECT_EQ(a.vol, b.vol);
+    EXPECT_EQ(a.mute, b.mute);
+    EXPECT_EQ(a.auto_update_metadata, b.auto_update_metadata);
+    EXPECT_EQ(a.connect_on_startup, b.connect_on_startup);
+    EXPECT_EQ(a.auto_reconnect, b.auto_reconnect);
+    EXPECT_EQ(a.vumeter_switch, b.vumeter_switch);
+    EXPECT_EQ(a.window_top, b.window_top);
+    EXPECT_EQ(a.window_left, b.window_left);
+}
+
+// The file a first close writes for one stream with every default.
+const char* const kDefaultFile =
+    "<velmora version=\"1.4.1\">\n"
+    "\t<common>\n"
+    "\t\t<title_format>%artist% - %title%</title_format>\n"
+    "\t\t<vol>100</vol>\n"
+    "\t\t<mute>0</mute>\n"
+    "\t\t<auto_update_metadata>1</auto_update_metadata>\n"
+    "\t\t<connect_on_startup>0</connect_on_startup>\n"
+    "\t\t<auto_reconnect>0</auto_reconnect>\n"
+    "\t\t<vumeter_switch>1</vumeter_switch>\n"
+    "\t\t<window_top>200</window_top>\n"
+    "\t\t<window_left>200</window_left>\n"
+    "\t</common>\n"
+    "\t<stream>\n"
+    "\t\t<server>\n"
+    "\t\t\t<type>0</type>\n"
+    "\t\t\t<host>127.0.0.1</host>\n"
+    "\t\t\t<port>8000</port>\n"
+    "\t\t\t<use_proxy>false</use_proxy>\n"
+    "\t\t\t<proxy_host>127.0.0.1</proxy_host>\n"
+    "\t\t\t<proxy_port>9050</proxy_port>\n"
+    "\t\t\t<username/>\n"
+    "\t\t\t<password>wombat</password>\n"
+    "\t\t\t<mount_point>/stream</mount_point>\n"
+    "\t\t\t<stream_id>1</stream_id>\n"
+    "\t\t\t<yp>\n"
+    "\t\t\t\t<pub>false</pub>\n"
+    "\t\t\t\t<name>Stream Name</name>\n"
+    "\t\t\t\t<desc>Stream Description</desc>\n"
+    "\t\t\t\t<genre>Genre</genre>\n"
+    "\t\t\t\t<url>http://</url>\n"
+    "\t\t\t\t<charset>UTF-8</charset>\n"
+    "\t\t\t</yp>\n"
+    "\t\t</server>\n"
+    "\t\t<encoder>\n"
+    "\t\t\t<encoder_file>lame.exe</encoder_file>\n"
+    "\t\t\t<encoder_params>-r --flush --quiet -</encoder_params>\n"
+    "\t\t\t<format>0</format>\n"
+    "\t\t\t<program_file/>\n"
+    "\t\t\t<program_params/>\n"
+    "\t\t\t<wave_format>0</wave_format>\n"
+    "\t\t\t<wave_header>false</wave_header>\n"
+    "\t\t\t<sampling_rate>44100</sampling_rate>\n"
+    "\t\t\t<channel>2</channel>\n"
+    "\t\t\t<encoder_name>LAME</encoder_name>\n"
+    "\t\t\t<bitrate>128</bitrate>\n"
+    "\t\t\t<description>CBR 128kbps j-stereo</description>\n"
+    "\t\t</encoder>\n"
+    "\t</stream>\n"
+    "</velmora>\n";
+
+} // namespace
+
+TEST_F(ConfigTest, NoFileGivesOneDefaultStreamAndClosingWritesAFileThatLoadsBackEqual) {
+    Config* c = getConfig();
+    EXPECT_EQ(c->countStreams(), 0);
+    EXPECT_EQ(c->countEncoderSettings(), 0);
+    CommonSettings common;
+    EncoderSettings encoder, preset;
+    ServerSettings server;
+    c->loadCommon(common);
+    c->loadStream(0, encoder, server);
+    c->loadEncoderSetting(0, preset);
+    EXPECT_EQ(preset.description, "CBR j-stereo");
+    EXPECT_EQ(preset.encoder_name, "LAME");
+    EXPECT_FALSE(exists(file)) << "nothing is written before the store is deleted";
+
+    closeWindow(common, encoder, server);
+    EXPECT_EQ(readFile(file), kDefaultFile);
+    EXPECT_FALSE(exists(file + ".tmp"));
+    EXPECT_TRUE(host.console_log().lines().empty());
+
+    // Every field changed, with text the XML must carry whole, goes out and
+    // comes back as it was; the presets keep their own group.
+    common = {"\xE2\x99\xAA %title% <by> %artist% & co", 35, true, false, true, true, false, -20, 1900};
+    encoder = {"C:\\enc\\oggenc2.exe", "-Q -r -a \"%artist%\" -t '%title%' -", 4, "sox", "-t raw - ${x}", 2, true,
+               48000, 1, "Vorbis \xC3\xA9", 96, "q2 mono"};
+    server.type = 2;
+    server.host = "radio.example";
+    server.port = 8443;
+    server.use_proxy = 1;
+    server.proxy_host = "socks.local";
+    server.proxy_port = 1080;
+    server.username = "dj";
+    server.password = "p\xC3\xA4ss${common.vol}\"<'>";
+    server.mount_point = "/live.ogg";
+    server.stream_id = 7;
+    server.yp = {true, "Caf\xC3\xA9 Radio", "line one\nline two", "Jazz", "https://radio.example/", "ISO-8859-1"};
+    c = getConfig();
+    c->removeEncoderSettings();
+    c->saveEncoderSetting(0, preset);
+    c->saveEncoderSetting(1, encoder);
+    closeWindow(common, encoder, server);
+    const std::string text = readFile(file);
+    EXPECT_LT(text.find("<encoder_setting>"), text.find("<common>"));
+    EXPECT_LT(text.find("<common>"), text.find("<stream>"));
+
+    c = getConfig();
+    ASSERT_EQ(c->countStreams(), 1);
+    ASSERT_EQ(c->countEncoderSettings(), 2);
+    CommonSettings common2;
+    EncoderSettings encoder2, preset0, preset1;
+    ServerSettings server2;
+    c->loadCommon(common2);
+    c->loadStream(0, encoder2, server2);
+    c->loadEncoderSetting(0, preset0);
+    c->loadEncoderSetting(1, preset1);
+    expectSame(common2, common);
+    expectSame(encoder2, encoder);
+    expectSame(server2, server);
+    expectSame(preset0, preset);
+    expectSame(preset1, encoder);
+    EXPECT_TRUE(host.console_log().lines().empty());
+}
+
+TEST_F(ConfigTest, GroupsAreCountedByPositionAndBothFlagFormsLoad) {
+    writeFile(file,
+              "<velmora version=\"1.4.1\">\n"
+              "<common><mute>true</mute><auto_update_metadata>false</auto_update_metadata><vumeter_switch>0</vumeter_switch>"
+              "<connect_on_startup>1</connect_on_startup></common>\n"
+              "<stream><server><yp><pub>1</pub><name>First</name></yp><use_proxy>true</use_proxy>"
+              "<proxy_host>10.0.0.9</proxy_host><proxy_port>1081</proxy_port></server>"
+              "<encoder><wave_header>1</wave_header></encoder></stream>\n"
+              "<stream/>\n"
+              "<stream><server><yp><pub>true</pub><name>Third</name></yp></server>"
+              "<encoder><wave_header>true</wave_header></encoder></stream>\n"
+              "</velmora>\n");
+    Config* c = getConfig();
+    CommonSettings common;
+    c->loadCommon(common);
+    EXPECT_TRUE(common.mute);
+    EXPECT_FALSE(common.auto_update_metadata);
+    EXPECT_FALSE(common.vumeter_switch);
+    EXPECT_TRUE(common.connect_on_startup);
+    EXPECT_EQ(common.vol, 100);
+
+    ASSERT_EQ(c->countStreams(), 3);
+    EncoderSettings e[3];
+    ServerSettings s[3];
+    for (int i = 0; i < 3; ++i) c->loadStream(i, e[i], s[i]);
+    EXPECT_EQ(s[0].yp.name, "First");
+    EXPECT_TRUE(s[0].yp.pub && s[2].yp.pub);
+    EXPECT_TRUE(e[0].wave_header && e[2].wave_header);
+    EXPECT_EQ(s[0].use_proxy, 1);
+    EXPECT_EQ(s[0].proxy_host, "10.0.0.9");
+    EXPECT_EQ(s[0].proxy_port, 1081);
+    EXPECT_EQ(s[1].yp.name, "Stream Name");
+    EXPECT_EQ(s[1].password, "wombat");
+    EXPECT_EQ(s[2].yp.name, "Third");
+    EXPECT_EQ(s[2].use_proxy, 0);
+
+    // Index -1 reads every default although stream groups exist.
+    EncoderSettings fresh;
+    ServerSettings freshServer;
+    c->loadStream(-1, fresh, freshServer);
+    EXPECT_EQ(freshServer.yp.name, "Stream Name");
+    EXPECT_FALSE(freshServer.yp.pub);
+    EXPECT_EQ(fresh.description, "CBR 128kbps j-stereo");
+
+    // The hand-written proxy keys survive the group rewrite.
+    c->removeCommon();
+    c->removeStreams();
+    EXPECT_EQ(c->countStreams(), 0);
+    c->saveCommon(common);
+    for (int i = 0; i < 3; ++i) c->saveStream(i, e[i], s[i]);
+    deleteConfig();
+    c = getConfig();
+    ASSERT_EQ(c->countStreams(), 3);
+    EncoderSettings again;
+    ServerSettings againServer;
+    c->loadStream(0, again, againServer);
+    expectSame(againServer, s[0]);
+    EXPECT_TRUE(host.console_log().lines().empty());
+}
+
+TEST_F(ConfigTest, ABrokenFileIsKeptBesideAndBadValuesTakeTheirDefaults) {
+    const std::string broken = "<velmora version=\"1.4.1\"><common><vol>35</vol></common><stream>";
+    writeFile(file, broken);
+    Config* c = getConfig();
+    EXPECT_TRUE(console("velmora: load config: ")) << "the parser's reason is printed";
+    // The name as the component joined it (a backslash before the file).
+    EXPECT_TRUE(console("velmora: the settings file that did not load was kept as " + folder));
+    EXPECT_TRUE(console("velmora.xml.broken"));
+    EXPECT_EQ(readFile(file + ".broken"), broken);
+    EXPECT_FALSE(exists(file));
+    EXPECT_EQ(c->countStreams(), 0);
+    CommonSettings common;
+    c->loadCommon(common);
+    EXPECT_EQ(common.vol, 100);
+    deleteConfig();
+    // The store went on from the empty document and saved; a second broken
+    // file does not replace the first one kept.
+    EXPECT_NE(readFile(file).find("<velmora version=\"1.4.1\"/>"), std::string::npos) << readFile(file);
+    writeFile(file, "not XML at all");
+    getConfig();
+    deleteConfig();
+    EXPECT_EQ(readFile(file + ".broken"), broken);
+    EXPECT_EQ(readFile(file + ".broken.1"), "not XML at all");
+
+    host.console_log().clear();
+    writeFile(file,
+              "<velmora><common><vol>loud</vol><mute>perhaps</mute><window_top>-12</window_top></common>"
+              "<stream><server><port>99999999999</port><host>h</host></server></stream></velmora>");
+    c = getConfig();
+    c->loadCommon(common);
+    EXPECT_EQ(common.vol, 100);
+    EXPECT_FALSE(common.mute);
+    EXPECT_EQ(common.window_top, -12);
+    EncoderSettings encoder;
+    ServerSettings server;
+    c->loadStream(0, encoder, server);
+    EXPECT_EQ(server.port, 8000);
+    EXPECT_EQ(server.host, "h");
+    EXPECT_TRUE(console("velmora: load config: common.vol: \"loud\" is not a number; 100 is used"));
+    EXPECT_TRUE(console("velmora: load config: common.mute: \"perhaps\" is not a flag; false is used"));
+    EXPECT_TRUE(console("velmora: load config: stream[0].server.port: \"99999999999\" is not a number; 8000 is used"));
+    EXPECT_EQ(host.console_log().lines().size(), 3u);
+}
+
+TEST_F(ConfigTest, AFailedSaveLeavesTheOldFileWhole) {
+    const std::string old = "<velmora version=\"1.4.1\"><common><vol>7</vol></common></velmora>";
+    writeFile(file, old);
+    CommonSettings common;
+    getConfig()->loadCommon(common);
+    common.vol = 8;
+    getConfig()->saveCommon(common);
+    // The temporary file cannot be made.
+    Poco::File(file + ".tmp").createDirectory();
+    deleteConfig();
+    EXPECT_TRUE(console("velmora: save config to file: "));
+    EXPECT_EQ(readFile(file), old);
+
+    Poco::File(file + ".tmp").remove();
+    getConfig()->saveCommon(common);
+    deleteConfig();
+    getConfig()->loadCommon(common);
+    EXPECT_EQ(common.vol, 8);
+}
