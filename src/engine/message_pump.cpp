@@ -1,28 +1,24 @@
 #include "engine/message_pump.h"
 
 #include "service_lookup.h"
-
-#if defined(_WIN32)
-#include <windows.h>
-#endif
+#include "win32/messages.h"
 
 void serveMessagesOrSleep(DWORD milliseconds) {
     if (!core_is_main_thread()) {
         Sleep(1);
         return;
     }
-#if defined(_WIN32)
-    // Input already in the queue counts too, not only new input.
-    if (MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds, QS_ALLINPUT, MWMO_INPUTAVAILABLE) != WAIT_OBJECT_0)
-        return;
     MSG message;
-    if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) && message.message != WM_QUIT) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
+    if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds, QS_ALLINPUT) != WAIT_OBJECT_0)
+            return;
+        if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            return;
     }
-#else
-    // No window messages on this build yet.
-    (void)milliseconds;
-    Sleep(1);
-#endif
+    // A quit message taken here is dropped: the waiting code cannot end
+    // the player's message loop on its behalf.
+    if (message.message == WM_QUIT)
+        return;
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
 }

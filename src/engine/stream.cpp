@@ -15,7 +15,7 @@
 #include "engine/message_pump.h"
 #include "engine/output_gain.h"
 #include "plugin/utils.h"
-#include "server/Server.h"
+#include "server/server.h"
 #include "service_lookup.h"
 #include "titleformat_util.h"
 #include "zof/bit_array.h"

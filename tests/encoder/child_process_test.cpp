@@ -5,8 +5,7 @@
 #include "engine/child_process.h"
 #include "plugin/utils.h"
 #include "engine/encoder_process.h"
-#include "kestrune.h"
-#include "player.h"
+#include "sdk_fixture.h"
 #include "win32/process.h"
 
 #include <Poco/Exception.h>
@@ -286,21 +285,14 @@ TEST(EncoderPipe, AProgramThatStopsReadingIsGivenUp) {
     encoder.close();
 }
 
-class DroppedOutput : public ::testing::Test {
+class DroppedOutput : public with_player {
 protected:
-    DroppedOutput() {
-        client_ = kestrune_get_interface(&host_.api(), nullptr);
-        client_->mark_services_ready(true);
-    }
-    ~DroppedOutput() override { client_->mark_services_ready(false); }
     std::size_t lines(const std::string& text) {
         std::size_t n = 0;
-        for (const std::string& line : host_.console_log().lines())
+        for (const std::string& line : host.console_log().lines())
             n += line.find(text) != std::string::npos ? 1 : 0;
         return n;
     }
-    kestrune_host::player host_;
-    component_client* client_ = nullptr;
 };
 
 TEST_F(DroppedOutput, IsCountedAndReportedOncePerEpisode) {

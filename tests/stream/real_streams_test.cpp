@@ -36,33 +36,8 @@ const char* const kOggenc44 =
     R"(-Q -r -B 16 -C 2 -R 44100 --raw-endianness 0 --managed -b 128 -m 128 -M 128 -a "%artist%" -t "%title%" -o - -)";
 
 // Left 440 Hz, right 880 Hz.
-class TwoTones : public kestrune_host::audio_source {
-public:
-    TwoTones(double seconds, float amplitude) : frames_(static_cast<std::size_t>(seconds * 44100)), amplitude_(amplitude) {}
-    std::uint32_t sample_rate() const override { return 44100; }
-    std::uint32_t channels() const override { return 2; }
-    std::size_t read(float* out, std::size_t frames) override {
-        std::size_t n = 0;
-        for (; n < frames && at_ < frames_; ++n, ++at_) {
-            const double t = static_cast<double>(at_) / 44100;
-            out[2 * n] = amplitude_ * static_cast<float>(std::sin(2 * 3.14159265358979 * 440 * t));
-            out[2 * n + 1] = amplitude_ * static_cast<float>(std::sin(2 * 3.14159265358979 * 880 * t));
-        }
-        return n;
-    }
-
-private:
-    std::size_t frames_;
-    std::size_t at_ = 0;
-    float amplitude_;
-};
-
 kestrune_host::track_spec twoTones(const std::string& artist, const std::string& title, double seconds) {
-    kestrune_host::track_spec t;
-    t.location = "signal://two-tones";
-    t.meta = {{"artist", artist}, {"title", title}};
-    t.open = [seconds] { return std::unique_ptr<kestrune_host::audio_source>(new TwoTones(seconds, 0.5f)); };
-    return t;
+    return kestrune_host::signal_track(artist, title, seconds, std::vector<double>{440.0, 880.0});
 }
 
 std::string save(const std::string& bytes, const std::string& file) {
@@ -248,7 +223,7 @@ TEST_F(RealStreams, TitlesReachTheServerAndAnOggTitleBeginsANewChainWithoutAGap)
                icecastSettings(port, "/titles.ogg", "Titles Ogg"));
     host.play({kestrune_host::signal_track("First Artist", "First Title", 8, 440.0, 44100, 2,
                                            kestrune_host::waveform::noise, 0.5f)});
-    ASSERT_TRUE(eventually([&] { return host.is_playing(); }));
+    ASSERT_TRUE(host.pump_until([&] { return host.is_playing(); }, 10s));
     mp3.start(capture.get());
     ogg.start(capture.get());
     ASSERT_EQ(ogg_events.codes(), std::vector<int>{0}) << ogg.status().error_text;

@@ -7,36 +7,34 @@
 #include <sstream>
 
 #include "http_client.h"
-#include "kestrune.h"
 #include "peers.h"
 
 namespace streamtest {
 
-PlayerTest::PlayerTest() {
-    client_ = kestrune_get_interface(&host.api(), nullptr);
-    client_->mark_services_ready(true);
+void PlayerTest::SetUp() {
+    with_player::SetUp();
     psc_callback::create(capture);
 }
 
-PlayerTest::~PlayerTest() {
+void PlayerTest::TearDown() {
     host.stop();
     capture.reset();
-    client_->mark_services_ready(false);
+    with_player::TearDown();
 }
 
-std::size_t PlayerTest::consoleCount(const std::string& text) const {
+std::size_t PlayerTest::consoleCount(const std::string& text) {
     std::size_t n = 0;
-    for (const std::string& line : const_cast<kestrune_host::player&>(host).console_log().lines())
+    for (const std::string& line : host.console_log().lines())
         if (line.find(text) != std::string::npos)
             ++n;
     return n;
 }
 
 void PlayerTest::playTone(double seconds, double frequency, std::uint32_t rate, std::uint32_t channels,
-                          float amplitude, bool realtime) {
+                          float amplitude, kestrune_host::play_speed speed) {
     host.play({kestrune_host::signal_track("Tone Artist", "Tone", seconds, frequency, rate, channels,
                                            kestrune_host::waveform::sine, amplitude)},
-              realtime);
+              speed);
 }
 
 void Observer::onStreamEvent(Stream* stream, int code) {

@@ -17,28 +17,25 @@
 #include "engine/psc_callback.h"
 #include "engine/stream.h"
 #include "player.h"
+#include "sdk_fixture.h"
 
 namespace streamtest {
 
 using namespace std::chrono_literals;
 
 // The component sees `host` as its player; `capture` is registered with it.
-class PlayerTest : public ::testing::Test {
+class PlayerTest : public with_player {
 protected:
-    PlayerTest();
-    ~PlayerTest() override;
+    void SetUp() override;
+    void TearDown() override;
 
     // Console lines that contain `text`.
-    std::size_t consoleCount(const std::string& text) const;
-    // Plays one generated track (tone on every channel) in real time.
+    std::size_t consoleCount(const std::string& text);
+    // Plays one generated track (tone on every channel).
     void playTone(double seconds, double frequency = 440.0, std::uint32_t rate = 44100, std::uint32_t channels = 2,
-                  float amplitude = 0.5f, bool realtime = true);
+                  float amplitude = 0.5f, kestrune_host::play_speed speed = kestrune_host::play_speed::realtime);
 
-    kestrune_host::player host;
     std::unique_ptr<psc_callback> capture;
-
-private:
-    component_client* client_ = nullptr;
 };
 
 // Records every event with a copy of the stream's status, and reacts to
