@@ -58,6 +58,9 @@ bool parseArgs(const std::string& output, std::vector<std::string>& args);
 long openHandleCount();
 long childCount();
 long threadCount();
+// Process ids of this process's children running `program` (its file name
+// without folder; on Windows with ".exe").
+std::vector<unsigned long> childrenRunning(const std::string& program);
 
 // True while a process of that id exists (and is not a zombie).
 bool processAlive(unsigned long pid);
