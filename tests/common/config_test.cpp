@@ -352,3 +352,13 @@ TEST_F(ConfigTest, AFailedSaveLeavesTheOldFileWhole) {
     getConfig()->loadCommon(common);
     EXPECT_EQ(common.vol, 8);
 }
+
+TEST_F(ConfigTest, WithoutAProfileFolderNothingIsReadOrWritten) {
+    host.api().set_profile_path("file://");
+    CommonSettings common;
+    getConfig()->loadCommon(common);
+    EXPECT_EQ(common.vol, 100);
+    deleteConfig();
+    EXPECT_TRUE(console("velmora: load config: profile folder: the player gives no profile folder"));
+    EXPECT_EQ(host.console_log().lines().size(), 1u);
+}

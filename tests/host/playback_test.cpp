@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -105,6 +106,32 @@ TEST(Capture, NoChunkArrivesAfterRemovalReturned) {
     host.stop();
     std::lock_guard<std::mutex> lock(a.mutex);
     EXPECT_FALSE(a.late);
+}
+
+TEST(Capture, TheFastModeGoesAtThePaceOfItsReceivers) {
+    player host;
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool open = false;
+    std::atomic<int> waits{0};
+    host.set_fast_pace([&] {
+        ++waits;
+        std::unique_lock<std::mutex> lock(mutex);
+        cv.wait(lock, [&] { return open; });
+    });
+    host.play({signal_track("A", "One", 1.0)}, play_speed::fast);
+    ASSERT_TRUE(host.pump_until([&] { return waits > 0; }, 10s));
+    const std::uint64_t held = host.frames_delivered();
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(host.frames_delivered(), held) << "nothing more while the receivers are not ready";
+    EXPECT_GT(held, 0u);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        open = true;
+    }
+    cv.notify_all();
+    ASSERT_TRUE(host.pump_until([&] { return host.finished(); }, 10s));
+    EXPECT_EQ(host.frames_delivered(), 44100u);
 }
 
 TEST(Capture, AThrowingCallbackIsReportedAndPlaybackGoesOn) {
