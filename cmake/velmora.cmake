@@ -9,10 +9,15 @@ velmora_glob(VELMORA_SRC_SOURCES
   ${CMAKE_SOURCE_DIR}/src/plugin/*.cpp
   ${CMAKE_SOURCE_DIR}/src/server/*.cpp
   ${CMAKE_SOURCE_DIR}/src/engine/*.cpp)
+# src/ui/ is the Windows window, but for the listener parsing: it has no
+# window, and both builds compile it.
+set(VELMORA_UI_PORTABLE_SOURCES ${CMAKE_SOURCE_DIR}/src/ui/listener_xml.cpp)
+list(APPEND VELMORA_SRC_SOURCES ${VELMORA_UI_PORTABLE_SOURCES})
 velmora_glob(VELMORA_PLATFORM_SOURCES ${CMAKE_SOURCE_DIR}/platform/common/*.cpp)
 set(VELMORA_DLL_EXTRA_SOURCES "")
 if(VELMORA_WINDOWS)
   velmora_glob(_ui ${CMAKE_SOURCE_DIR}/src/ui/*.cpp)
+  list(REMOVE_ITEM _ui ${VELMORA_UI_PORTABLE_SOURCES})
   velmora_glob(_plat ${CMAKE_SOURCE_DIR}/platform/win32/*.cpp)
   velmora_glob(VELMORA_DLL_EXTRA_SOURCES ${CMAKE_SOURCE_DIR}/res/*.rc)
   list(APPEND VELMORA_SRC_SOURCES ${_ui})

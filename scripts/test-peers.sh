@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Test peers on loopback: icecast2, microsocks (open and with a password)
-# and danted, each on a free port of 127.0.0.1.
+# and danted, each on a free port of 127.0.0.1 (icecast2 takes SHOUTcast v1
+# sources for its mount /shoutcast on the port after its own).
 #
 #   test-peers.sh icecast DIR PORT       config in DIR, then becomes icecast2
 #   test-peers.sh microsocks PORT [U P]  becomes microsocks (U/P: demand auth)
@@ -58,7 +59,7 @@ write_icecast_config() { # DIR PORT
     <admin-password>$ICECAST_ADMIN_PASSWORD</admin-password>
   </authentication>
   <hostname>127.0.0.1</hostname>
-  <listen-socket><port>$port</port><bind-address>127.0.0.1</bind-address></listen-socket>
+  <listen-socket><port>$port</port><bind-address>127.0.0.1</bind-address><shoutcast-mount>/shoutcast</shoutcast-mount></listen-socket>
   $mounts
   <fileserve>1</fileserve>
   <paths>
@@ -96,12 +97,16 @@ port_open() { # PORT: true when something accepts on 127.0.0.1:PORT
   (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
 }
 
-free_port() { # a port on which nothing listens now
+port_free() { # PORT: nothing listens on it or uses it now
+  ! port_open "$1" && ! ss -Htan "sport = :$1" 2>/dev/null | grep -q .
+}
+
+free_port() { # a port on which nothing listens now, nor on the next one
   local p i
   for i in $(seq 1 200); do
     # below the ephemeral range (32768 and up): no outgoing connection takes it
-    p=$(( 20000 + RANDOM % 12768 ))
-    if ! port_open "$p" && ! ss -Htan "sport = :$p" 2>/dev/null | grep -q .; then
+    p=$(( 20000 + RANDOM % 12767 ))
+    if port_free "$p" && port_free $((p + 1)); then
       echo "$p"; return 0
     fi
   done
@@ -183,7 +188,7 @@ case "${1:-}" in
     exit $?
     ;;
   *)
-    sed -n '2,16p' "$0" >&2
+    sed -n '2,17p' "$0" >&2
     exit 2
     ;;
 esac

@@ -5,11 +5,16 @@
 #include <Poco/Format.h>
 #include <Poco/Net/HTTPResponse.h>
 #include <Poco/Net/SocketAddress.h>
+#include <Poco/UTF8Encoding.h>
 
 #include <algorithm>
+#include <functional>
 #include <sstream>
 
+#include "deadline.h"
 #include "server_icecast2.h"
+#include "server_shoutcast1.h"
+#include "server_shoutcast2.h"
 #include "ss_proxy.h"
 
 namespace {
@@ -34,19 +39,47 @@ long contentLength(const std::string& head)
     }
 }
 
+Poco::ApplicationException tooLong(std::size_t limit)
+{
+    return Poco::ApplicationException(Poco::format("The server's reply is longer than %z bytes.", limit));
+}
+
+enum class Ending { Complete, Closed, TimeUp, TooLong };
+
+// Appends what arrives to `text` until `complete` says it is whole, the
+// peer closes, the time runs out or it holds more than `limit` bytes.
+Ending readOnto(SSProxy& socket, std::string& text, std::size_t limit, const Deadline& deadline,
+                const std::function<bool(const std::string&)>& complete)
+{
+    char buffer[4096];
+    while (!complete(text)) {
+        if (text.size() > limit)
+            return Ending::TooLong;
+        int n = socket.receiveBefore(buffer, static_cast<int>(std::min(sizeof buffer, limit + 1 - text.size())),
+                                     deadline);
+        if (n == 0)
+            return Ending::Closed;
+        if (n < 0)
+            return Ending::TimeUp;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return Ending::Complete;
+}
+
+bool headIsWhole(const std::string& text)
+{
+    return text.find("\r\n\r\n") != std::string::npos;
+}
+
 }  // namespace
 
 std::unique_ptr<Server> Server::create(const ServerSettings& settings)
 {
     switch (settings.type) {
-    case SERVER_ICECAST2:
-        return std::unique_ptr<Server>(new ServerIcecast2(&settings));
-    case SERVER_SHOUTCAST1:
-        throw Poco::ApplicationException("SHOUTcast v1 connections are not available yet.");
-    case SERVER_SHOUTCAST2:
-        throw Poco::ApplicationException("SHOUTcast v2 connections are not available yet.");
-    default:
-        return nullptr;
+    case SERVER_ICECAST2: return std::unique_ptr<Server>(new ServerIcecast2(&settings));
+    case SERVER_SHOUTCAST1: return std::unique_ptr<Server>(new ServerSHOUTcast1(&settings));
+    case SERVER_SHOUTCAST2: return std::unique_ptr<Server>(new ServerSHOUTcast2(&settings));
+    default: return nullptr;
     }
 }
 
@@ -84,13 +117,21 @@ std::string Server::contentType(int format)
 
 std::string Server::basicCredentials(const std::string& user, const std::string& password)
 {
+    return base64Credentials(user.empty() ? std::string("source") : user, password);
+}
+
+std::string Server::base64Credentials(const std::string& user, const std::string& password)
+{
     checkField("User name", user);
     checkField("Password", password);
+    // The server splits the pair at its first colon.
+    if (user.find(':') != std::string::npos)
+        throw Poco::ApplicationException("User name must not contain ':'.");
     std::ostringstream out;
     Poco::Base64Encoder encoder(out);
     // One line: a line break would end the request's header block.
     encoder.rdbuf()->setLineLength(0);
-    encoder << (user.empty() ? std::string("source") : user) << ':' << password;
+    encoder << user << ':' << password;
     encoder.close();
     return out.str();
 }
@@ -108,6 +149,59 @@ std::string Server::replyBody(const std::string& reply)
     return reply.substr(0, std::min(reply.find("\r\n"), pos));
 }
 
+std::string Server::wellFormedUtf8(const std::string& text, bool keep_layout)
+{
+    static const char replacement[] = "\xEF\xBF\xBD";
+    Poco::UTF8Encoding utf8;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    std::size_t size = text.size();
+    std::string out;
+    out.reserve(size);
+    for (std::size_t i = 0; i < size;) {
+        unsigned char lead = bytes[i];
+        if (lead < 0x80) {
+            bool layout = lead == '\t' || lead == '\r' || lead == '\n';
+            out += lead < 0x20 || lead == 0x7F ? (keep_layout && layout ? static_cast<char>(lead) : ' ')
+                                               : static_cast<char>(lead);
+            ++i;
+            continue;
+        }
+        int length = lead >= 0xC2 && lead <= 0xDF ? 2
+                     : lead >= 0xE0 && lead <= 0xEF ? 3
+                     : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                    : 0;
+        if (length == 0 || i + length > size || !Poco::UTF8Encoding::isLegal(bytes + i, length)) {
+            out += replacement;
+            ++i;
+            continue;
+        }
+        int code = utf8.convert(bytes + i);
+        if (code == 0xFFFE || code == 0xFFFF)
+            out += replacement;
+        else
+            out.append(text, i, static_cast<std::size_t>(length));
+        i += static_cast<std::size_t>(length);
+    }
+    return out;
+}
+
+std::string Server::readableText(const std::string& text)
+{
+    // Cut first, so that a megabyte of reply is not cleaned whole; each
+    // character has at most 4 bytes.
+    std::string clean = wellFormedUtf8(text.substr(0, 4 * max_error_text + 4), true);
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < clean.size(); ++i) {
+        if ((static_cast<unsigned char>(clean[i]) & 0xC0) == 0x80)
+            continue;
+        if (characters++ == max_error_text) {
+            clean.resize(i);
+            return clean + "...";
+        }
+    }
+    return text.size() > 4 * max_error_text + 4 ? clean + "..." : clean;
+}
+
 void Server::checkField(const char* what, const std::string& value)
 {
     if (value.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
@@ -121,12 +215,17 @@ void Server::checkMountPoint(const std::string& mount_point)
         throw Poco::ApplicationException("Mount point must not contain blanks.");
 }
 
-void Server::sendRequest(SSProxy& socket, const std::string& request)
+void Server::checkRequestSize(const std::string& request)
 {
     if (request.size() > max_request_size)
         throw Poco::ApplicationException(Poco::format(
             "Request of %z bytes is longer than a server takes (%z); shorten the directory fields or the title.",
             request.size(), max_request_size));
+}
+
+void Server::sendRequest(SSProxy& socket, const std::string& request)
+{
+    checkRequestSize(request);
     std::size_t sent = 0;
     while (sent < request.size()) {
         int n = socket.sendBytes(request.data() + sent, static_cast<int>(request.size() - sent));
@@ -136,47 +235,69 @@ void Server::sendRequest(SSProxy& socket, const std::string& request)
     }
 }
 
-std::string Server::receiveHead(SSProxy& socket)
+Poco::ApplicationException Server::cutOff(const std::string& partial)
 {
-    std::string reply;
-    char buffer[1024];
-    while (reply.find("\r\n\r\n") == std::string::npos && reply.size() < max_reply_head) {
-        int n;
-        try {
-            n = socket.receiveBytes(buffer, static_cast<int>(std::min(sizeof buffer, max_reply_head - reply.size())));
-        } catch (Poco::TimeoutException&) {
-            break;
-        }
-        if (n <= 0)
-            break;
-        reply.append(buffer, static_cast<std::size_t>(n));
-    }
-    return reply;
+    return Poco::ApplicationException("The server's reply was cut off: " + readableText(partial));
 }
 
-void Server::receiveBody(SSProxy& socket, std::string& reply, std::size_t limit)
+void Server::receiveHead(SSProxy& socket, std::string& reply, const Deadline& deadline)
 {
-    std::size_t head_end = reply.find("\r\n\r\n");
-    if (head_end == std::string::npos)
+    Ending ending = readOnto(socket, reply, max_reply_head, deadline, headIsWhole);
+    if (ending == Ending::TooLong)
+        throw tooLong(max_reply_head);
+    if (ending == Ending::Complete || reply.empty())
         return;
-    std::size_t body_start = head_end + 4;
-    long length = contentLength(reply.substr(0, head_end + 4));
-    std::size_t wanted = length >= 0 ? std::min(static_cast<std::size_t>(length), limit) : limit;
-    char buffer[4096];
-    while (reply.size() - body_start < wanted) {
-        int n;
-        try {
-            n = socket.receiveBytes(buffer, static_cast<int>(std::min(sizeof buffer, wanted - (reply.size() - body_start))));
-        } catch (Poco::TimeoutException&) {
-            break;
-        }
-        if (n <= 0)
-            break;
-        reply.append(buffer, static_cast<std::size_t>(n));
-    }
-    // What came with the head beyond the body is not the reply's.
-    if (reply.size() - body_start > wanted)
-        reply.resize(body_start + wanted);
+    // A text that is no HTTP reply ends where the server closed it.
+    if (ending == Ending::TimeUp || reply.compare(0, 5, "HTTP/") == 0)
+        throw cutOff(reply);
+}
+
+void Server::receiveBody(SSProxy& socket, std::string& reply, std::size_t limit, const Deadline& deadline)
+{
+    std::size_t body_start = reply.find("\r\n\r\n") + 4;
+    long length = contentLength(reply.substr(0, body_start));
+    if (length >= 0 && static_cast<std::size_t>(length) > limit)
+        throw tooLong(limit);
+    std::size_t end = length >= 0 ? body_start + static_cast<std::size_t>(length) : std::string::npos;
+    Ending ending = readOnto(socket, reply, body_start + limit, deadline,
+                             [end](const std::string& text) { return text.size() >= end; });
+    if (ending == Ending::TooLong)
+        throw tooLong(limit);
+    // Without a length the body ends where the server closes.
+    if (ending == Ending::TimeUp || (ending == Ending::Closed && length >= 0))
+        throw cutOff(reply);
+    // What came with the body beyond it is not the reply's.
+    if (reply.size() > end)
+        reply.resize(end);
+}
+
+std::string Server::receiveLine(SSProxy& socket, const Deadline& deadline)
+{
+    std::string line;
+    Ending ending = readOnto(socket, line, max_reply_head, deadline,
+                             [](const std::string& text) { return text.find('\n') != std::string::npos; });
+    if (ending == Ending::TooLong)
+        throw tooLong(max_reply_head);
+    if (ending == Ending::TimeUp && !line.empty())
+        throw cutOff(line);
+    return line;
+}
+
+std::string Server::sideRequest(const std::string& request, std::size_t limit) const
+{
+    SSProxy side;
+    struct Closer {
+        SSProxy& socket;
+        ~Closer() { socket.closeQuietly(); }
+    } closer{side};
+    connectSocket(side, settings->port);
+    Deadline deadline;
+    sendRequest(side, request);
+    std::string reply;
+    receiveHead(side, reply, deadline);
+    if (headIsWhole(reply))
+        receiveBody(side, reply, limit, deadline);
+    return reply;
 }
 
 int Server::sendFifo(SSProxy& socket, Poco::FIFOBuffer& fifo, std::vector<char>& buffer)

@@ -4,6 +4,7 @@
 // Poco::ApplicationException for protocol errors and refused settings, the
 // Poco::Net exceptions for socket errors, std::runtime_error for character
 // set errors.
+#include <Poco/Exception.h>
 #include <Poco/FIFOBuffer.h>
 
 #include <cstddef>
@@ -14,13 +15,14 @@
 
 #include "plugin/settings.h"
 
+class Deadline;
 class SSProxy;
 
 class Server {
 public:
-    // Type 0 makes an Icecast2 connection; an unknown type gives an empty
-    // pointer. The record must outlive the connection; it is read at each
-    // request.
+    // Type 0 makes an Icecast2 connection, 1 a SHOUTcast v1 and 2 a
+    // SHOUTcast v2 connection; an unknown type gives an empty pointer. The
+    // record must outlive the connection; it is read at each request.
     static std::unique_ptr<Server> create(const ServerSettings& settings);
 
     virtual ~Server();
@@ -45,12 +47,14 @@ public:
     static constexpr std::size_t max_reply_body = 65536;
     // Longest listener list accepted.
     static constexpr std::size_t max_listener_reply = 1024 * 1024;
+    // Characters of a server's reply kept in an error message.
+    static constexpr std::size_t max_error_text = 500;
 
     // The content type announced for an encoded format; throws
     // "Undefined format" for an unknown one.
     static std::string contentType(int format);
     // HTTP Basic credentials: Base64 of "user:password" ("source" when the
-    // user is empty), on one line.
+    // user is empty), on one line. A user name with ':' is refused.
     static std::string basicCredentials(const std::string& user, const std::string& password);
     // True when `status` (for example "200 OK") stands where a status line
     // puts its code.
@@ -58,6 +62,14 @@ public:
     // The reply's body (after the blank line); the status line when there
     // is no body.
     static std::string replyBody(const std::string& reply);
+    // A server's words fit for a message: well-formed UTF-8 whose control
+    // characters but tabs and line breaks became blanks, cut after
+    // max_error_text characters.
+    static std::string readableText(const std::string& text);
+    // Well-formed UTF-8 of a text: every invalid byte becomes U+FFFD, the
+    // non-characters U+FFFE and U+FFFF too, and every control character a
+    // blank (but tabs and line breaks where `keep_layout` is set).
+    static std::string wellFormedUtf8(const std::string& text, bool keep_layout);
 
 protected:
     explicit Server(const ServerSettings* settings);
@@ -66,21 +78,41 @@ protected:
     // the record's SOCKS5 proxy.
     void connectSocket(SSProxy& socket, int port) const;
 
+    // Base64 of "user:password" on one line; refuses a user name with ':'
+    // and line breaks or NUL in either.
+    static std::string base64Credentials(const std::string& user, const std::string& password);
+
     // Refuse values that would break a request: CR, LF or NUL (and, for the
     // mount point, blanks).
     static void checkField(const char* what, const std::string& value);
     static void checkMountPoint(const std::string& mount_point);
 
-    // Sends a request text whole; refuses one longer than max_request_size.
+    // Refuses a request text longer than max_request_size.
+    static void checkRequestSize(const std::string& request);
+    // Sends a request text whole, once its size is checked.
     static void sendRequest(SSProxy& socket, const std::string& request);
-    // Reads a reply up to its blank line (at most max_reply_head bytes). A
-    // server that sends nothing within the time-out gives an empty text.
-    static std::string receiveHead(SSProxy& socket);
-    // Reads the rest of a reply after its head: Content-Length bytes, or
-    // up to the end of the connection; at most `limit` bytes of body.
-    static void receiveBody(SSProxy& socket, std::string& reply, std::size_t limit);
+    // Reads onto `reply` (which may hold the start already) up to the blank
+    // line that ends an HTTP reply's head, before the deadline. Leaves it
+    // empty when nothing came; keeps a text that is not HTTP as the server
+    // closed it. Throws when the reply was cut off or is too long.
+    static void receiveHead(SSProxy& socket, std::string& reply, const Deadline& deadline);
+    // Reads the body after a complete head: Content-Length bytes, or up to
+    // the end of the connection, at most `limit` bytes; what came beyond the
+    // body is dropped. Throws when the body was cut off or is too long.
+    static void receiveBody(SSProxy& socket, std::string& reply, std::size_t limit, const Deadline& deadline);
+    // Reads up to the end of the first line (LF), at most max_reply_head
+    // bytes; the text as the server closed it otherwise. Throws when the
+    // time ran out on a part of a line.
+    static std::string receiveLine(SSProxy& socket, const Deadline& deadline);
+    // Sends `request` on a connection of its own to the record's port and
+    // returns the whole reply (empty when the server answered nothing),
+    // its body at most `limit` bytes, all within one exchange deadline.
+    std::string sideRequest(const std::string& request, std::size_t limit) const;
     // Moves the FIFO's bytes through `buffer` to the socket.
     static int sendFifo(SSProxy& socket, Poco::FIFOBuffer& fifo, std::vector<char>& buffer);
+
+    // The exception for a reply that ended or stalled before it was whole.
+    static Poco::ApplicationException cutOff(const std::string& partial);
 
     const ServerSettings* settings;
 };

@@ -3,6 +3,7 @@
 #include <Poco/Exception.h>
 #include <Poco/Format.h>
 
+#include "deadline.h"
 #include "plugin/utils.h"
 
 ServerIcecast2::ServerIcecast2(const ServerSettings* settings)
@@ -53,31 +54,51 @@ void ServerIcecast2::login(const EncoderSettings& encoder)
     checkMountPoint(settings->mount_point);
     std::string put = sourceRequest("PUT " + settings->mount_point + " HTTP/1.1", encoder, content_type) +
                       "Expect: 100-continue\r\n\r\n";
+    Deadline deadline;
     sendRequest(socket, put);
-    std::string reply = receiveHead(socket);
-    // A server that ignores Expect answers 200 at once; either way the
-    // audio follows on this connection.
-    if (statusIs(reply, "100 Continue") || statusIs(reply, "200 OK"))
+    std::string reply;
+    receiveHead(socket, reply, deadline);
+    bool accepted = false;
+    if (statusIs(reply, "100 Continue")) {
+        // A final status that came with the 100 decides; otherwise the
+        // audio follows on this connection.
+        std::string final_status = reply.substr(reply.find("\r\n\r\n") + 4);
+        accepted = final_status.empty();
+        if (!accepted) {
+            reply = final_status;
+            receiveHead(socket, reply, deadline);
+        }
+    }
+    // A server that ignores Expect answers 200 at once.
+    accepted = accepted || statusIs(reply, "200 OK");
+    // Kagamin2 takes only SOURCE, whatever it answered to the PUT.
+    bool kagamin = reply.find("Kagamin2") != std::string::npos;
+    if (!accepted && !kagamin && reply.find("\r\n\r\n") != std::string::npos) {
+        receiveBody(socket, reply, max_reply_body, deadline);
+        kagamin = reply.find("Kagamin2") != std::string::npos;
+    }
+    if (accepted && !kagamin)
         return;
-    if (!reply.empty())
-        receiveBody(socket, reply, max_reply_body);
-    if (!reply.empty() && reply.find("Kagamin2") == std::string::npos)
-        throw Poco::ApplicationException(replyBody(reply));
+    if (!reply.empty() && !kagamin)
+        throw Poco::ApplicationException(readableText(replyBody(reply)));
 
-    // No answer (or a server that takes only SOURCE): the same header lines
-    // as SOURCE on a new connection.
+    // No answer, or Kagamin2: the same header lines as SOURCE on a new
+    // connection.
     disconnect();
     connect();
     std::string source =
         sourceRequest("SOURCE " + settings->mount_point + " ICE/1.0", encoder, content_type) + "\r\n";
+    Deadline source_deadline;
     sendRequest(socket, source);
-    reply = receiveHead(socket);
+    reply.clear();
+    receiveHead(socket, reply, source_deadline);
     if (statusIs(reply, "200 OK"))
         return;
     if (reply.empty())
         throw Poco::ApplicationException("No Response from Server");
-    receiveBody(socket, reply, max_reply_body);
-    throw Poco::ApplicationException(replyBody(reply));
+    if (reply.find("\r\n\r\n") != std::string::npos)
+        receiveBody(socket, reply, max_reply_body, source_deadline);
+    throw Poco::ApplicationException(readableText(replyBody(reply)));
 }
 
 int ServerIcecast2::sendData(Poco::FIFOBuffer& fifo)
@@ -87,22 +108,13 @@ int ServerIcecast2::sendData(Poco::FIFOBuffer& fifo)
 
 std::string ServerIcecast2::adminRequest(const std::string& path_and_query, std::size_t limit)
 {
-    SSProxy side;
-    struct Closer {
-        SSProxy& socket;
-        ~Closer() { socket.closeQuietly(); }
-    } closer{side};
-    connectSocket(side, settings->port);
-    sendRequest(side, Poco::format("GET %s HTTP/1.0\r\nAuthorization: Basic %s\r\nUser-Agent: %s\r\n\r\n",
-                                   path_and_query, credentials, userAgent()));
-    std::string reply = receiveHead(side);
+    std::string reply = sideRequest(Poco::format("GET %s HTTP/1.0\r\nAuthorization: Basic %s\r\nUser-Agent: %s\r\n\r\n",
+                                                 path_and_query, credentials, userAgent()),
+                                    limit);
     if (reply.empty())
         throw Poco::ApplicationException("No Response from Server");
-    // One byte past the limit tells a reply that is too long.
-    receiveBody(side, reply, limit + 1);
-    std::size_t head_end = reply.find("\r\n\r\n");
-    if (head_end != std::string::npos && reply.size() - head_end - 4 > limit)
-        throw Poco::ApplicationException(Poco::format("The server's reply is longer than %z bytes.", limit));
+    if (!statusIs(reply, "200 OK"))
+        throw Poco::ApplicationException(readableText(reply));
     return reply;
 }
 
@@ -115,8 +127,6 @@ void ServerIcecast2::updateMetadata(const std::string& title)
     if (!settings->yp.charset.empty())
         query += "&charset=" + urlEncode(settings->yp.charset);
     std::string reply = adminRequest(query, max_reply_body);
-    if (!statusIs(reply, "200 OK"))
-        throw Poco::ApplicationException(reply);
     std::size_t start = reply.find("<message>");
     if (start == std::string::npos)
         return;
@@ -124,7 +134,7 @@ void ServerIcecast2::updateMetadata(const std::string& title)
     std::size_t end = reply.find("</message>", start);
     std::string message = reply.substr(start, end == std::string::npos ? std::string::npos : end - start);
     if (message.find("successful") == std::string::npos)
-        throw Poco::ApplicationException(message);
+        throw Poco::ApplicationException(readableText(message));
 }
 
 std::string ServerIcecast2::listClients(const std::string&, const std::string&)
@@ -132,8 +142,6 @@ std::string ServerIcecast2::listClients(const std::string&, const std::string&)
     checkMountPoint(settings->mount_point);
     std::string reply =
         adminRequest("/admin/listclients?mount=" + urlEncode(settings->mount_point), max_listener_reply);
-    if (!statusIs(reply, "200 OK"))
-        throw Poco::ApplicationException(reply);
     std::size_t xml = reply.find("<?xml");
     if (xml == std::string::npos)
         throw Poco::ApplicationException("The server's listener list is not XML.");

@@ -27,7 +27,7 @@ private:
     std::string sourceRequest(const std::string& request_line, const EncoderSettings& encoder,
                               const std::string& content_type);
     // Sends an admin GET request on a connection of its own and returns the
-    // reply, read whole up to `limit` bytes (or up to its head and body).
+    // reply, its body at most `limit` bytes; anything but "200 OK" is thrown.
     std::string adminRequest(const std::string& path_and_query, std::size_t limit);
 
     std::vector<char> send_buffer;

@@ -3,6 +3,7 @@
 #include <Poco/Exception.h>
 #include <Poco/Net/Net.h>
 
+#include <algorithm>
 #include <mutex>
 #include <vector>
 
@@ -31,25 +32,27 @@ void SSProxy::connect(const Poco::Net::SocketAddress& proxy, const std::string& 
     if (host.empty() || host.size() > 255)
         throw Poco::ApplicationException("The server's host name must have 1 to 255 characters to pass the proxy.");
     open(proxy);
-    if (!greet())
+    Deadline deadline;
+    if (!greet(deadline))
         throw Poco::ApplicationException("Socks5 Authorization was refused.");
     console_print("velmora: Socks5 Authorization passed.");
-    if (!requestConnect(host, port))
+    if (!requestConnect(host, port, deadline))
         throw Poco::ApplicationException("Connection to proxy was not established.");
     console_print("velmora: Connection to proxy was established.");
 }
 
-bool SSProxy::greet()
+bool SSProxy::greet(const Deadline& deadline)
 {
     // Version 5, one method: no authentication.
     const unsigned char hello[] = {0x05, 0x01, 0x00};
     if (sendBytes(hello, sizeof hello) <= 0)
         return false;
+    // Version 5 and the method chosen.
     unsigned char reply[2];
-    return receiveFully(reply, sizeof reply) == sizeof reply && reply[1] == 0x00;
+    return receiveFully(reply, sizeof reply, deadline) == sizeof reply && reply[0] == 0x05 && reply[1] == 0x00;
 }
 
-bool SSProxy::requestConnect(const std::string& host, std::uint16_t port)
+bool SSProxy::requestConnect(const std::string& host, std::uint16_t port, const Deadline& deadline)
 {
     if (host.empty() || host.size() > 255)
         return false;
@@ -63,7 +66,7 @@ bool SSProxy::requestConnect(const std::string& host, std::uint16_t port)
     // Version, reply code, reserved, address type; then the bound address,
     // which is read whole so that what follows is the server's.
     unsigned char head[4];
-    if (receiveFully(head, sizeof head) != sizeof head || head[1] != 0x00)
+    if (receiveFully(head, sizeof head, deadline) != sizeof head || head[0] != 0x05 || head[1] != 0x00)
         return false;
     std::size_t address_length;
     switch (head[3]) {
@@ -71,7 +74,7 @@ bool SSProxy::requestConnect(const std::string& host, std::uint16_t port)
     case 0x04: address_length = 16; break;
     case 0x03: {
         unsigned char length;
-        if (receiveFully(&length, 1) != 1)
+        if (receiveFully(&length, 1, deadline) != 1)
             return false;
         address_length = length;
         break;
@@ -79,14 +82,21 @@ bool SSProxy::requestConnect(const std::string& host, std::uint16_t port)
     default: return false;
     }
     unsigned char bound[255 + 2];
-    return receiveFully(bound, address_length + 2) == address_length + 2;
+    return receiveFully(bound, address_length + 2, deadline) == address_length + 2;
 }
 
 void SSProxy::closeQuietly()
 {
     try {
-        if (poll(Poco::Timespan(100000), SELECT_READ | SELECT_WRITE))
+        if (poll(Poco::Timespan(100000), SELECT_READ | SELECT_WRITE)) {
+            // Input left unread would make the close a reset, which can cost
+            // the server the last bytes sent: take what has come.
+            char sink[4096];
+            for (int i = 0; i < 64 && poll(Poco::Timespan(0), SELECT_READ); ++i)
+                if (receiveBytes(sink, sizeof sink) <= 0)
+                    break;
             shutdown();
+        }
     } catch (...) {
         // Never connected, refused or already closed: nothing to shut down.
     }
@@ -96,11 +106,20 @@ void SSProxy::closeQuietly()
     }
 }
 
-std::size_t SSProxy::receiveFully(void* buffer, std::size_t length)
+int SSProxy::receiveBefore(void* buffer, int length, const Deadline& deadline)
+{
+    Poco::Timespan wait = std::min(timeout, deadline.left());
+    if (wait <= 0 || !poll(wait, SELECT_READ))
+        return -1;
+    int n = receiveBytes(buffer, length);
+    return n > 0 ? n : 0;
+}
+
+std::size_t SSProxy::receiveFully(void* buffer, std::size_t length, const Deadline& deadline)
 {
     std::size_t received = 0;
     while (received < length) {
-        int n = receiveBytes(static_cast<char*>(buffer) + received, static_cast<int>(length - received));
+        int n = receiveBefore(static_cast<char*>(buffer) + received, static_cast<int>(length - received), deadline);
         if (n <= 0)
             break;
         received += static_cast<std::size_t>(n);

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "deadline.h"
+
 class SSProxy : public Poco::Net::StreamSocket {
 public:
     // Connect, send and receive time-out of every server connection.
@@ -27,17 +29,23 @@ public:
     void open(const Poco::Net::SocketAddress& address);
 
     // Connects to the proxy at `proxy` and has it open the way to host and
-    // port. Throws Poco::ApplicationException when the proxy refuses.
+    // port, the whole greeting within one exchange deadline. Throws
+    // Poco::ApplicationException when the proxy refuses or falls silent.
     void connect(const Poco::Net::SocketAddress& proxy, const std::string& host, std::uint16_t port);
 
-    // The two steps of connect: true when the proxy agrees.
-    bool greet();
-    bool requestConnect(const std::string& host, std::uint16_t port);
+    // The two steps of connect: true when the proxy agrees in time.
+    bool greet(const Deadline& deadline = Deadline());
+    bool requestConnect(const std::string& host, std::uint16_t port, const Deadline& deadline = Deadline());
 
     // Shuts down and closes the socket; never throws, whatever its state.
     void closeQuietly();
 
-    // Receives exactly `length` bytes unless the peer closes first; returns
-    // the bytes received.
-    std::size_t receiveFully(void* buffer, std::size_t length);
+    // Receives at most `length` bytes as soon as some arrive. Returns their
+    // number; 0 when the peer has closed; -1 when nothing came within the
+    // time-out or before the deadline.
+    int receiveBefore(void* buffer, int length, const Deadline& deadline);
+
+    // Receives exactly `length` bytes unless the peer closes or the time
+    // runs out first; returns the bytes received.
+    std::size_t receiveFully(void* buffer, std::size_t length, const Deadline& deadline = Deadline());
 };

@@ -105,12 +105,14 @@ TEST(Icecast2Handshake, ContinueSplitIntoBytesCarriesTheAudio)
     EXPECT_EQ(received[0], kPut + "OggS audio bytes");
 }
 
-TEST(Icecast2Handshake, ImmediateOkIsAccepted)
+TEST(Icecast2Handshake, ImmediateOkOrContinueWithOkIsAccepted)
 {
-    Session s({answer("HTTP/1.0 200 OK\r\n\r\n")});
-    auto server = Server::create(s.settings);
-    loginAndSend(*server, "abc");
-    EXPECT_EQ(s.server.finish().at(0), kPut + "abc");
+    for (const char* reply : {"HTTP/1.0 200 OK\r\n\r\n", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.0 200 OK\r\n\r\n"}) {
+        Session s({answer(reply)});
+        auto server = Server::create(s.settings);
+        loginAndSend(*server, "abc");
+        EXPECT_EQ(s.server.finish().at(0), kPut + "abc");
+    }
 }
 
 TEST(Icecast2Handshake, NoAnswerOrKagamin2FallsBackToSource)
@@ -119,6 +121,8 @@ TEST(Icecast2Handshake, NoAnswerOrKagamin2FallsBackToSource)
     std::vector<std::vector<FakeServer::Handler>> scripts;
     scripts.push_back({closeAtOnce(), answer("HTTP/1.0 200 OK\r\n\r\n")});
     scripts.push_back({answer(kagamin), answer("HTTP/1.0 200 OK\r\n\r\n", true)});
+    // Kagamin2 takes only SOURCE even when it answers the PUT with 200.
+    scripts.push_back({answer("HTTP/1.0 200 OK\r\nServer: Kagamin2/2.1\r\n\r\n"), answer("HTTP/1.0 200 OK\r\n\r\n")});
     for (auto& script : scripts) {
         Session s(script);
         auto server = Server::create(s.settings);
@@ -132,6 +136,7 @@ TEST(Icecast2Handshake, NoAnswerOrKagamin2FallsBackToSource)
 
 TEST(Icecast2Handshake, SilentServerIsTreatedAsNoAnswer)
 {
+    servertest::ExchangeLimit limit(Poco::Timespan(1, 0));
     Session s({[](FakeConnection& c) { c.waitForClose(); }, answer("HTTP/1.0 200 OK\r\n\r\n")});
     auto server = Server::create(s.settings);
     loginAndSend(*server, "late");
@@ -157,6 +162,15 @@ TEST(Icecast2Handshake, RefusalsThrowTheServersText)
                      "Mountpoint in use"});
     cases.push_back({{answerAndClose("HTTP/1.1 404 Not Here\r\n\r\n100 Continue")}, "100 Continue"});
     cases.push_back({{answerAndClose("HTTP/1.0 400 Bad Request\r\n\r\n")}, "HTTP/1.0 400 Bad Request"});
+    // A refusal that came with the 100 decides.
+    cases.push_back({{answer("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.0 401 Authentication Required\r\n"
+                             "Content-Length: 26\r\n\r\nYou need to authenticate\r\n")},
+                     "You need to authenticate\r\n"});
+    cases.push_back({{answerAndClose("HTTP/1.0 403 Forbidden\r\nContent-Length: 50\r\n\r\nMountpoint")},
+                     "The server's reply was cut off: HTTP/1.0 403 Forbidden\r\nContent-Length: 50\r\n\r\nMountpoint"});
+    // A page of noise is cut and cleaned.
+    cases.push_back({{answerAndClose("HTTP/1.0 500 Oops\r\n\r\n\x07" + std::string(5000, 'n'))},
+                     " " + std::string(499, 'n') + "..."});
     cases.push_back({{closeAtOnce(), closeAtOnce()}, "No Response from Server"});
     cases.push_back({{closeAtOnce(), answerAndClose("HTTP/1.0 401 Unauthorized\r\n\r\nBad password")}, "Bad password"});
     for (Case& c : cases) {
@@ -235,6 +249,9 @@ TEST(Icecast2Listeners, BadRepliesAreClearErrors)
         {"HTTP/1.0 401 Authentication Required\r\n\r\nYou need to authenticate",
          "HTTP/1.0 401 Authentication Required\r\n\r\nYou need to authenticate"},
         {too_long, "The server's reply is longer than 1048576 bytes."},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 900\r\n\r\n<?xml version=\"1.0\"?><icestats>",
+         "The server's reply was cut off: HTTP/1.0 200 OK\r\nContent-Length: 900\r\n\r\n<?xml version=\"1.0\"?>"
+         "<icestats>"},
         {"", "No Response from Server"},
     };
     for (const Case& c : cases) {

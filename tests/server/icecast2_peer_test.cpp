@@ -1,5 +1,6 @@
-// The Icecast2 connection against a real icecast2 on 127.0.0.1, directly
-// and through real SOCKS5 proxies.
+// The Icecast2 connection, and the SHOUTcast v1 connection on icecast's
+// SHOUTcast mount, against a real icecast2 on 127.0.0.1, directly and
+// through real SOCKS5 proxies.
 #include <gtest/gtest.h>
 
 #include <Poco/AutoPtr.h>
@@ -11,10 +12,13 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "http_client.h"
 #include "peers.h"
 #include "server/server_icecast2.h"
+#include "server/server_shoutcast1.h"
+#include "ui/listener_xml.h"
 #include "server_test_support.h"
 
 namespace {
@@ -226,6 +230,8 @@ TEST(Icecast2PeerMetadata, TitlesArriveExactly)
     EXPECT_NE(messageOf([&] { server->updateMetadata("x"); }).find("Source does not exist"), std::string::npos);
 }
 
+// The listener list as it comes from icecast, read as the Clients view
+// reads it: two listeners, one of them without a user agent.
 TEST(Icecast2PeerListeners, ListsEveryListener)
 {
     VELMORA_PEER_PORT(icecast, peers::Kind::Icecast);
@@ -241,16 +247,70 @@ TEST(Icecast2PeerListeners, ListsEveryListener)
 
     std::string xml = server->listClients("", "");
     ASSERT_EQ(xml.compare(0, 5, "<?xml"), 0) << xml;
-    auto doc = parse(xml);
-    ASSERT_TRUE(doc->hasProperty("source.listener[1]")) << xml;
-    EXPECT_FALSE(doc->hasProperty("source.listener[2]")) << xml;
+    Poco::AutoPtr<Poco::Util::XMLConfiguration> document;
+    std::vector<ClientInfo> records;
+    ASSERT_NO_THROW(parseListenerXml(xml, document, records)) << xml;
+    ASSERT_EQ(records.size(), 2u) << xml;
     std::multiset<std::string> agents;
-    for (int i = 0; i < 2; ++i) {
-        std::string key = "source.listener[" + std::to_string(i) + "].";
-        EXPECT_EQ(doc->getString(key + "IP"), "127.0.0.1");
-        EXPECT_GE(doc->getInt(key + "Connected"), 0);
-        agents.insert(doc->getString(key + "UserAgent"));
+    for (const ClientInfo& r : records) {
+        EXPECT_EQ(r.ip, "127.0.0.1");
+        // Seconds since the listener came, shown as hours:minutes:seconds.
+        EXPECT_EQ(formatConnectedTime(r.connected).substr(0, 6), "00:00:") << r.connected;
+        agents.insert(r.user_agent);
     }
     EXPECT_EQ(agents.count("velmora-test-player/2.0"), 1u) << xml;
+    EXPECT_EQ(agents.count("Unknown"), 1u) << xml;
     server->disconnect();
 }
+
+class Shoutcast1OnIcecast : public ::testing::TestWithParam<peers::Kind> {};
+
+// icecast takes v1 sources on its port + 1 for its SHOUTcast mount and
+// v1 titles through its admin.cgi; its listener list is no v1 XML.
+TEST_P(Shoutcast1OnIcecast, AudioAndTitleArrive)
+{
+    VELMORA_PEER_PORT(icecast, peers::Kind::Icecast);
+    ServerSettings s = servertest::shoutcast(SERVER_SHOUTCAST1, icecast, peers::kIcecastSourcePassword);
+    s.yp.charset = "ISO-8859-1";  // icecast reads v1 titles as Latin-1
+    if (GetParam() != peers::Kind::Icecast) {
+        VELMORA_PEER_PORT(proxy, GetParam());
+        s.use_proxy = 1;
+        s.proxy_port = proxy;
+    }
+    const std::string mount = peers::kIcecastShoutcastMount;
+    ServerSettings wrong = s;
+    wrong.password = "not-the-password";
+    auto refused = Server::create(wrong);
+    refused->connect();
+    EXPECT_EQ(messageOf([&] { refused->login(mp3()); }), "No Response from Server");
+    refused->disconnect();
+
+    auto server = Server::create(s);
+    server->connect();
+    server->login(mp3());
+    EXPECT_EQ(stat(icecast, mount, "server_name", "Velmora Test"), "Velmora Test");
+    EXPECT_EQ(stat(icecast, mount, "genre", "Jazz"), "Jazz");
+    HttpListener listener(icecast, mount, "test-listener/1.0");
+    std::string chunk = pattern(4096);
+    ASSERT_TRUE(feedUntilHeard(*server, listener, chunk));
+    std::string heard = listener.audio().substr(0, 2 * chunk.size());
+    EXPECT_NE((chunk + chunk + chunk).find(heard), std::string::npos);
+
+    const std::string title = "Caf\xC3\xA9 & more";
+    server->updateMetadata(title);
+    std::string seen;
+    Poco::FIFOBuffer fifo(chunk.size());
+    for (int i = 0; i < 50 && seen != title; ++i) {
+        fifo.write(chunk.data(), chunk.size());
+        server->sendData(fifo);
+        seen = stat(icecast, mount, "title", title, 1);
+    }
+    EXPECT_EQ(seen, title);
+    server->disconnect();
+}
+
+INSTANTIATE_TEST_SUITE_P(Roads, Shoutcast1OnIcecast, ::testing::Values(peers::Kind::Icecast, peers::Kind::Microsocks),
+                         [](const ::testing::TestParamInfo<peers::Kind>& info) {
+                             return info.param == peers::Kind::Microsocks ? std::string("microsocks")
+                                                                          : std::string("direct");
+                         });

@@ -1,16 +1,21 @@
 // What every server connection shares: the factory, content types,
-// credentials, reply tests, ports, refused fields and closing.
+// credentials, reply tests, ports, refused fields, deadlines and closing.
 #include <gtest/gtest.h>
 
 #include <Poco/Base64Decoder.h>
 #include <Poco/Exception.h>
 
+#include <chrono>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "fake_server.h"
 #include "peers.h"
 #include "server/server_icecast2.h"
+#include "server/server_shoutcast1.h"
+#include "server/server_shoutcast2.h"
 #include "server_test_support.h"
 
 namespace {
@@ -40,13 +45,13 @@ TEST(Server, CreatePicksTheProtocolByType)
 {
     ServerSettings s = settingsFor(8000);
     EXPECT_NE(dynamic_cast<ServerIcecast2*>(Server::create(s).get()), nullptr);
+    s.type = SERVER_SHOUTCAST1;
+    EXPECT_NE(dynamic_cast<ServerSHOUTcast1*>(Server::create(s).get()), nullptr);
+    s.type = SERVER_SHOUTCAST2;
+    EXPECT_NE(dynamic_cast<ServerSHOUTcast2*>(Server::create(s).get()), nullptr);
     for (int type : {3, -1}) {
         s.type = type;
         EXPECT_EQ(Server::create(s), nullptr);
-    }
-    for (int type : {SERVER_SHOUTCAST1, SERVER_SHOUTCAST2}) {
-        s.type = type;
-        EXPECT_THROW(Server::create(s), Poco::ApplicationException);
     }
 }
 
@@ -72,6 +77,9 @@ TEST(Server, CredentialsStayOnOneLine)
         EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << total;
         EXPECT_EQ(decode(text), "source:" + password);
     }
+    // The server splits the pair at the first colon.
+    EXPECT_EQ(messageOf([] { Server::basicCredentials("d:j", "pw"); }), "User name must not contain ':'.");
+    EXPECT_EQ(decode(Server::basicCredentials("dj", "p:w")), "dj:p:w");
     for (const char* bad : {"a\rb", "a\nb", "a\0b"}) {
         std::string value(bad, 3);
         EXPECT_THROW(Server::basicCredentials("", value), Poco::ApplicationException);
@@ -90,6 +98,21 @@ TEST(Server, StatusCountsOnlyAtItsPlace)
               "You need to authenticate\r\n");
     EXPECT_EQ(Server::replyBody("HTTP/1.0 403 Forbidden\r\n\r\n"), "HTTP/1.0 403 Forbidden");
     EXPECT_EQ(Server::replyBody("garbage"), "garbage");
+}
+
+TEST(Server, ServersWordsAreCutAndCleaned)
+{
+    EXPECT_EQ(Server::readableText("You need to authenticate\r\n"), "You need to authenticate\r\n");
+    // Control bytes become blanks, invalid UTF-8 the replacement character.
+    EXPECT_EQ(Server::readableText(std::string("a\0b\x1b[31m\tc\xFF\xC3(\xED\xA0\x80\xC3\xA9", 18)),
+              "a b [31m\tc\xEF\xBF\xBD\xEF\xBF\xBD(\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xC3\xA9");
+    // At most 500 characters, cut between characters.
+    std::string long_text;
+    for (int i = 0; i < 100000; ++i)
+        long_text += "\xC3\xA9";
+    std::string cut = Server::readableText(long_text);
+    EXPECT_EQ(cut, long_text.substr(0, 1000) + "...");
+    EXPECT_EQ(Server::readableText(long_text.substr(0, 1000)), long_text.substr(0, 1000));
 }
 
 TEST(Server, PortsOutsideTheRangeAreRefused)
@@ -131,51 +154,132 @@ TEST(Server, FieldsThatWouldBreakTheRequestAreRefusedBeforeSending)
 {
     struct Case {
         const char* what;
+        std::vector<int> types;
         void (*spoil)(ServerSettings&);
     } cases[] = {
-        {"name", [](ServerSettings& s) { s.yp.name = "Name\r\nice-public: 1"; }},
-        {"genre", [](ServerSettings& s) { s.yp.genre = "Rock\n"; }},
-        {"description", [](ServerSettings& s) { s.yp.desc = std::string("a\0b", 3); }},
-        {"url", [](ServerSettings& s) { s.yp.url = "http://x/\r\n\r\n"; }},
-        {"mount with CR LF", [](ServerSettings& s) { s.mount_point = "/a\r\nX: y"; }},
-        {"mount with a blank", [](ServerSettings& s) { s.mount_point = "/my stream"; }},
-        {"mount with a tab", [](ServerSettings& s) { s.mount_point = "/my\tstream"; }},
-        {"huge description", [](ServerSettings& s) { s.yp.desc = std::string(5000, 'd'); }},
+        {"name", {SERVER_ICECAST2, SERVER_SHOUTCAST1, SERVER_SHOUTCAST2},
+         [](ServerSettings& s) { s.yp.name = "Name\r\nice-public: 1"; }},
+        {"genre", {SERVER_ICECAST2, SERVER_SHOUTCAST1, SERVER_SHOUTCAST2},
+         [](ServerSettings& s) { s.yp.genre = "Rock\n"; }},
+        {"description", {SERVER_ICECAST2}, [](ServerSettings& s) { s.yp.desc = std::string("a\0b", 3); }},
+        {"url", {SERVER_ICECAST2, SERVER_SHOUTCAST1, SERVER_SHOUTCAST2},
+         [](ServerSettings& s) { s.yp.url = "http://x/\r\n\r\n"; }},
+        {"password", {SERVER_SHOUTCAST1, SERVER_SHOUTCAST2},
+         [](ServerSettings& s) { s.password = std::string("pw\0icy-pub: 1", 14); }},
+        {"user", {SERVER_SHOUTCAST2}, [](ServerSettings& s) { s.username = "dj\r\n"; }},
+        {"mount with CR LF", {SERVER_ICECAST2}, [](ServerSettings& s) { s.mount_point = "/a\r\nX: y"; }},
+        {"mount with a blank", {SERVER_ICECAST2}, [](ServerSettings& s) { s.mount_point = "/my stream"; }},
+        {"mount with a tab", {SERVER_ICECAST2}, [](ServerSettings& s) { s.mount_point = "/my\tstream"; }},
+        {"huge description", {SERVER_ICECAST2}, [](ServerSettings& s) { s.yp.desc = std::string(5000, 'd'); }},
+        {"huge name", {SERVER_SHOUTCAST1, SERVER_SHOUTCAST2},
+         [](ServerSettings& s) { s.yp.name = std::string(17000, 'n'); }},
+        {"unknown format", {SERVER_ICECAST2, SERVER_SHOUTCAST1, SERVER_SHOUTCAST2}, [](ServerSettings&) {}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        FakeServer server({[](FakeConnection& conn) { conn.waitForClose(); }});
-        ServerSettings s = settingsFor(server.port());
-        c.spoil(s);
-        auto connection = Server::create(s);
-        connection->connect();
-        EXPECT_THROW(connection->login(mp3()), Poco::ApplicationException);
-        connection->disconnect();
-        auto received = server.finish();
-        ASSERT_EQ(received.size(), 1u);
-        EXPECT_EQ(received[0], "");
+        for (int type : c.types) {
+            SCOPED_TRACE(std::string(c.what) + " type " + std::to_string(type));
+            FakeServer server({[](FakeConnection& conn) { conn.waitForClose(); }});
+            // SHOUTcast v1 sources go to the port after the server's.
+            ServerSettings s = settingsFor(server.port() - (type == SERVER_SHOUTCAST1 ? 1 : 0));
+            s.type = type;
+            c.spoil(s);
+            auto connection = Server::create(s);
+            connection->connect();
+            EncoderSettings e = mp3();
+            if (std::string(c.what) == "unknown format") {
+                e.format = 7;
+                EXPECT_EQ(messageOf([&] { connection->login(e); }), "Undefined format");
+            } else {
+                EXPECT_THROW(connection->login(e), Poco::ApplicationException);
+            }
+            connection->disconnect();
+            auto received = server.finish();
+            ASSERT_EQ(received.size(), 1u);
+            // Nothing but, for SHOUTcast v2, the packet that says goodbye.
+            EXPECT_EQ(received[0], type == SERVER_SHOUTCAST2 ? std::string("\x5A\x00\x10\x05\x00\x00\x00", 7) : "");
+        }
     }
     ServerSettings s = settingsFor(8000);
     s.password = "pass\r\nword";
     EXPECT_THROW(Server::create(s), Poco::ApplicationException);
+    s = settingsFor(8000);
+    s.username = "d:j";
+    EXPECT_THROW(Server::create(s), Poco::ApplicationException);
 }
 
-TEST(Server, UnknownFormatSendsNothing)
+TEST(Server, EveryExchangeHasADeadline)
 {
-    FakeServer server({[](FakeConnection& conn) { conn.waitForClose(); }});
-    ServerSettings s = settingsFor(server.port());
+    // A server that answers one byte every 20 ms and never finishes; the
+    // exchange limit is half a second here.
+    auto trickle = [](std::string text) {
+        return [text](FakeConnection& c) {
+            c.readAvailable();
+            // Sending fails once the client has gone.
+            for (std::size_t i = 0; !c.stopping(); i = (i + 1) % text.size()) {
+                c.send(text.substr(i, 1));
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        };
+    };
+    struct Case {
+        const char* what;
+        int type;
+        std::string reply;
+        void (*exchange)(Server&);
+        std::string message;  // the message starts with it
+    } cases[] = {
+        {"icecast2 login", SERVER_ICECAST2, "HTTP/1.1 100 Continue\r\nX-Padding: abcdefghijklmnopqrstuvwxyz",
+         [](Server& x) { x.login(mp3()); }, "The server's reply was cut off: HTTP/1.1 100 Continue"},
+        {"icecast2 listeners", SERVER_ICECAST2, "HTTP/1.0 200 OK\r\n\r\n<?xml version=\"1.0\"?><icestats>",
+         [](Server& x) { x.listClients("", ""); }, "The server's reply was cut off: HTTP/1.0 200 OK"},
+        {"icecast2 title", SERVER_ICECAST2, "HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\n<message>",
+         [](Server& x) { x.updateMetadata("t"); }, "The server's reply was cut off: HTTP/1.0 200 OK"},
+        {"v1 login", SERVER_SHOUTCAST1, "OK2 and no end of line",
+         [](Server& x) { x.login(mp3()); }, "The server's reply was cut off: OK2"},
+        {"v1 title", SERVER_SHOUTCAST1, "HTTP/1.0 200 OK\r\n\r\nslow page",
+         [](Server& x) { x.updateMetadata("t"); }, "The server's reply was cut off: HTTP/1.0 200 OK"},
+        {"v2 login", SERVER_SHOUTCAST2, std::string("\x5A\x00\x10\x09\x40\x00", 6) + "ACK:slow key",
+         [](Server& x) { x.login(mp3()); }, "The server's reply was cut off."},
+        {"v2 listeners", SERVER_SHOUTCAST2, "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n<?xml",
+         [](Server& x) { x.listClients("admin", "pw"); }, "The server's reply was cut off: HTTP/1.0 200 OK"},
+    };
+    servertest::ExchangeLimit limit(Poco::Timespan(0, 500000));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeServer server({trickle(c.reply)});
+        bool source = std::string(c.what).find("login") != std::string::npos;
+        ServerSettings s = settingsFor(server.port() - (source && c.type == SERVER_SHOUTCAST1 ? 1 : 0));
+        s.type = c.type;
+        auto connection = Server::create(s);
+        auto start = std::chrono::steady_clock::now();
+        if (source)
+            connection->connect();
+        EXPECT_EQ(messageOf([&] { c.exchange(*connection); }).substr(0, c.message.size()), c.message);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        connection->disconnect();
+    }
+
+    // The SOCKS5 greeting too: one byte of an answer, then silence.
+    FakeServer proxy({[](FakeConnection& c) {
+        c.readBytes(3);
+        c.send("\x05");
+        c.waitForClose();
+    }});
+    ServerSettings s = settingsFor(8000);
+    s.use_proxy = 1;
+    s.proxy_port = proxy.port();
     auto connection = Server::create(s);
-    connection->connect();
-    EncoderSettings e = mp3();
-    e.format = 7;
-    EXPECT_EQ(messageOf([&] { connection->login(e); }), "Undefined format");
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(messageOf([&] { connection->connect(); }), "Socks5 Authorization was refused.");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     connection->disconnect();
-    EXPECT_EQ(server.finish().at(0), "");
 }
 
 TEST(Server, UnsupportedCharsetFailsAtCreation)
 {
     ServerSettings s = settingsFor(8000);
     s.yp.charset = "NO-SUCH-CHARSET";
+    EXPECT_THROW(Server::create(s), std::runtime_error);
+    s.type = SERVER_SHOUTCAST1;
     EXPECT_THROW(Server::create(s), std::runtime_error);
 }

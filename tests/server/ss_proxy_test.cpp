@@ -116,9 +116,11 @@ TEST(SSProxy, RefusedGreetingsAndConnects)
     } cases[] = {
         {greetingReply(std::string("\x05\xFF", 2)), refused_auth},
         {greetingReply(std::string("\x05", 1)), refused_auth},
+        {greetingReply(std::string("\x04\x00", 2)), refused_auth},
         {greetingReply(""), refused_auth},
         {connectReply(std::string("\x05\x05\x00\x01\x00\x00\x00\x00\x00\x00", 10)), refused_connect},
         {connectReply(std::string("\x05\x00\x00", 3)), refused_connect},
+        {connectReply(std::string("\x04\x00\x00\x01\x00\x00\x00\x00\x00\x00", 10)), refused_connect},
         {connectReply(std::string("\x05\x00\x00\x07\x00\x00", 6)), refused_connect},
         {connectReply(""), refused_connect},
     };

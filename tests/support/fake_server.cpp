@@ -19,25 +19,55 @@ FakeConnection::FakeConnection(Poco::Net::StreamSocket socket, const std::atomic
 
 bool FakeConnection::receiveSome(std::size_t at_most)
 {
+    // Waits in short steps, so that a stopping server ends the wait.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(kReadLimit.totalMicroseconds());
+    for (;;) {
+        if (stopping() || std::chrono::steady_clock::now() > deadline)
+            return false;
+        try {
+            if (socket_.poll(Poco::Timespan(0, 50000), Poco::Net::Socket::SELECT_READ))
+                break;
+        } catch (Poco::Exception&) {
+            closed_ = true;
+            return false;
+        }
+    }
     char buffer[4096];
     int n = 0;
     try {
         n = socket_.receiveBytes(buffer, static_cast<int>(std::min(sizeof buffer, at_most)));
+    } catch (Poco::TimeoutException&) {
+        return false;
     } catch (Poco::Exception&) {
+        closed_ = true;
         return false;
     }
-    if (n <= 0)
+    if (n <= 0) {
+        closed_ = true;
         return false;
+    }
     received_.append(buffer, static_cast<std::size_t>(n));
     return true;
 }
 
 std::string FakeConnection::readHead()
 {
+    return readUntil("\r\n\r\n");
+}
+
+std::string FakeConnection::readUntil(const std::string& marker)
+{
     std::size_t start = received_.size();
-    while (received_.find("\r\n\r\n", start) == std::string::npos)
+    while (received_.find(marker, start) == std::string::npos)
         if (!receiveSome(1))
             break;
+    return received_.substr(start);
+}
+
+std::string FakeConnection::readAvailable()
+{
+    std::size_t start = received_.size();
+    receiveSome(4096);
     return received_.substr(start);
 }
 
@@ -66,16 +96,8 @@ void FakeConnection::send(const std::string& text, bool bytewise)
 void FakeConnection::waitForClose(Poco::Timespan limit)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(limit.totalMicroseconds());
-    while (std::chrono::steady_clock::now() < deadline && !(stop_ && *stop_)) {
-        try {
-            if (!socket_.poll(Poco::Timespan(0, 100000), Poco::Net::Socket::SELECT_READ))
-                continue;
-        } catch (Poco::Exception&) {
-            return;
-        }
-        if (!receiveSome(4096))
-            return;
-    }
+    while (std::chrono::steady_clock::now() < deadline && !stopping() && !closed_)
+        receiveSome(4096);
 }
 
 void FakeConnection::close()
@@ -142,5 +164,64 @@ std::vector<std::string> FakeServer::finish()
                 return received_;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+LoopbackService::LoopbackService(Handler handler, int port) : handler_(std::move(handler))
+{
+    SSProxy::initializeNetwork();
+    listener_.bind(Poco::Net::SocketAddress("127.0.0.1", static_cast<Poco::UInt16>(port)), false);
+    listener_.listen();
+    port_ = listener_.address().port();
+    thread_ = std::thread([this] { run(); });
+}
+
+LoopbackService::~LoopbackService()
+{
+    stop_ = true;
+    thread_.join();
+    for (auto& handler : handlers_)
+        handler.join();
+    // Released only now, after every handler has ended with its copy.
+    sockets_.clear();
+    listener_.close();
+}
+
+void LoopbackService::run()
+{
+    while (!stop_) {
+        try {
+            if (!listener_.poll(Poco::Timespan(0, 50000), Poco::Net::Socket::SELECT_READ))
+                continue;
+            sockets_.push_back(listener_.acceptConnection());
+            handlers_.emplace_back([this, socket = sockets_.back()] {
+                FakeConnection connection(socket, &stop_);
+                try {
+                    handler_(connection);
+                } catch (Poco::Exception&) {
+                    // The client went away.
+                }
+                connection.close();
+            });
+        } catch (Poco::Exception&) {
+            return;
+        }
+    }
+}
+
+std::pair<std::unique_ptr<LoopbackService>, std::unique_ptr<LoopbackService>> LoopbackService::pair(Handler first,
+                                                                                                   Handler second)
+{
+    for (int attempt = 0;; ++attempt) {
+        std::unique_ptr<LoopbackService> low(new LoopbackService(first));
+        if (low->port() < 65535) {
+            try {
+                std::unique_ptr<LoopbackService> high(new LoopbackService(second, low->port() + 1));
+                return {std::move(low), std::move(high)};
+            } catch (Poco::Exception&) {
+                if (attempt == 100)
+                    throw;
+            }
+        }
     }
 }

@@ -1,13 +1,16 @@
 #pragma once
-// A scripted TCP server on 127.0.0.1 for the replies a real server never
-// gives: each accepted connection is handed, in order, to the next handler
-// of the script, on the server's own thread.
+// Scripted TCP servers on 127.0.0.1 for the replies a real server never
+// gives. FakeServer hands each accepted connection, in order, to the next
+// handler of its script, on the server's own thread; LoopbackService hands
+// every connection to one handler on a thread of its own, for servers that
+// serve several connections at once.
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/StreamSocket.h>
 #include <Poco/Timespan.h>
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -15,12 +18,16 @@
 
 class FakeConnection {
 public:
-    // `stop` (may be null) ends waitForClose early when set.
+    // `stop` (may be null) ends every wait early when set.
     FakeConnection(Poco::Net::StreamSocket socket, const std::atomic<bool>* stop);
 
     // Reads up to and including the blank line that ends a request head
     // (or until the peer closes or 5 s pass); returns it.
     std::string readHead();
+    // The same up to and including `marker`.
+    std::string readUntil(const std::string& marker);
+    // Whatever arrives next (empty when nothing came within 5 s).
+    std::string readAvailable();
     // Reads exactly `length` bytes, or fewer when the peer closes or 5 s
     // pass.
     std::string readBytes(std::size_t length);
@@ -34,6 +41,10 @@ public:
 
     // Everything received on this connection so far.
     const std::string& received() const { return received_; }
+    // True once the peer has closed (or reset) the connection.
+    bool closed() const { return closed_; }
+    // True once the server that owns the connection stops.
+    bool stopping() const { return stop_ && *stop_; }
 
 private:
     bool receiveSome(std::size_t at_most);
@@ -41,6 +52,7 @@ private:
     Poco::Net::StreamSocket socket_;
     const std::atomic<bool>* stop_;
     std::string received_;
+    bool closed_ = false;
 };
 
 class FakeServer {
@@ -69,5 +81,36 @@ private:
     std::atomic<std::size_t> accepted_{0};
     std::mutex lock_;
     std::vector<std::string> received_;
+    std::thread thread_;
+};
+
+class LoopbackService {
+public:
+    using Handler = std::function<void(FakeConnection&)>;
+
+    // Listens on `port` (0: any free port). Handlers should return once
+    // the connection is closed or stopping() turns true.
+    explicit LoopbackService(Handler handler, int port = 0);
+    // Stops accepting, ends the waits of every handler and joins them.
+    ~LoopbackService();
+    LoopbackService(const LoopbackService&) = delete;
+    LoopbackService& operator=(const LoopbackService&) = delete;
+
+    int port() const { return port_; }
+
+    // Two services on neighbouring ports (port and port + 1), as a server
+    // that takes its sources one port above its listeners.
+    static std::pair<std::unique_ptr<LoopbackService>, std::unique_ptr<LoopbackService>> pair(Handler first,
+                                                                                             Handler second);
+
+private:
+    void run();
+
+    Handler handler_;
+    Poco::Net::ServerSocket listener_;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::vector<Poco::Net::StreamSocket> sockets_;
+    std::vector<std::thread> handlers_;
     std::thread thread_;
 };

@@ -25,6 +25,7 @@ namespace peers {
 const char* const kIcecastSourcePassword = "hackme-source";
 const char* const kIcecastAdminUser = "admin";
 const char* const kIcecastAdminPassword = "hackme-admin";
+const char* const kIcecastShoutcastMount = "/shoutcast";
 const char* const kSocksUser = "velmora";
 const char* const kSocksPassword = "socks-secret";
 
@@ -53,12 +54,13 @@ int freePort()
     static std::minstd_rand random(static_cast<unsigned>(
         std::chrono::steady_clock::now().time_since_epoch().count() ^ Poco::Process::id()));
     std::lock_guard<std::mutex> guard(lock);
+    // The next port must be free too: icecast takes SHOUTcast sources there.
     for (int attempt = 0; attempt < 500; ++attempt) {
-        int port = 20000 + static_cast<int>(random() % 12768);
+        int port = 20000 + static_cast<int>(random() % 12767);
         try {
-            Poco::Net::ServerSocket socket;
+            Poco::Net::ServerSocket socket, next;
             socket.bind(Poco::Net::SocketAddress("127.0.0.1", static_cast<Poco::UInt16>(port)), false);
-            socket.close();
+            next.bind(Poco::Net::SocketAddress("127.0.0.1", static_cast<Poco::UInt16>(port + 1)), false);
             return port;
         } catch (Poco::Exception&) {
         }

@@ -1,11 +1,12 @@
 #pragma once
-// Peers the tests talk to, all on 127.0.0.1: icecast2, microsocks (open and
-// demanding a password) and danted. Natively a peer is started on a free
-// port the first time a test asks for it and stopped by PID when the test
-// program ends; the Windows build, which runs under Wine and cannot start
-// Linux programs, takes the ports that scripts/test-peers.sh passes in
-// VELMORA_PEER_* variables. The same script writes the peers' configs, so
-// the constants below match it.
+// Peers the tests talk to, all on 127.0.0.1: icecast2 (which also takes
+// SHOUTcast v1 sources for kIcecastShoutcastMount on its port + 1),
+// microsocks (open and demanding a password) and danted. Natively a peer is
+// started on a free port the first time a test asks for it and stopped by
+// PID when the test program ends; the Windows build, which runs under Wine
+// and cannot start Linux programs, takes the ports that
+// scripts/test-peers.sh passes in VELMORA_PEER_* variables. The same script
+// writes the peers' configs, so the constants below match it.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -17,6 +18,8 @@ namespace peers {
 extern const char* const kIcecastSourcePassword;
 extern const char* const kIcecastAdminUser;
 extern const char* const kIcecastAdminPassword;
+// The icecast2 peer's mount for SHOUTcast v1 sources.
+extern const char* const kIcecastShoutcastMount;
 // User and password the authenticating microsocks demands.
 extern const char* const kSocksUser;
 extern const char* const kSocksPassword;
@@ -34,7 +37,8 @@ int port(Kind kind, std::string* why);
 // True under CI=true, where a missing peer is a failure.
 bool required();
 
-// A free TCP port on 127.0.0.1 (nothing listens on it right now).
+// A free TCP port on 127.0.0.1 (nothing listens on it, nor on the next
+// one, right now).
 int freePort();
 
 }  // namespace peers

@@ -1,0 +1,244 @@
+#include "server_shoutcast2.h"
+
+#include <Poco/Exception.h>
+#include <Poco/Format.h>
+#include <Poco/String.h>
+
+#include <algorithm>
+
+#include "bit_packer.h"
+#include "console.h"
+#include "deadline.h"
+#include "plugin/utils.h"
+#include "xtea.h"
+
+ServerSHOUTcast2::ServerSHOUTcast2(const ServerSettings* settings) : Server(settings) {}
+
+ServerSHOUTcast2::~ServerSHOUTcast2()
+{
+    socket.closeQuietly();
+}
+
+void ServerSHOUTcast2::connect()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    logged_in = false;
+    connectSocket(socket, settings->port);
+}
+
+void ServerSHOUTcast2::disconnect()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    logged_in = false;
+    try {
+        if (socket.poll(Poco::Timespan(100000), Poco::Net::Socket::SELECT_READ | Poco::Net::Socket::SELECT_WRITE))
+            sendPacket(1, 0x005, nullptr, 0);
+    } catch (...) {
+        // Never connected, or gone already: there is nobody to tell.
+    }
+    socket.closeQuietly();
+}
+
+void ServerSHOUTcast2::login(const EncoderSettings& encoder)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    logged_in = false;
+    content_type = contentType(encoder.format);
+    switch (encoder.format) {
+    case FORMAT_MP3: data_class = 7, data_type = 0x000; break;
+    case FORMAT_LC_AAC: data_class = 8, data_type = 0x001; break;
+    case FORMAT_HE_AAC:
+    case FORMAT_HE_AAC_V2: data_class = 8, data_type = 0x003; break;
+    default:
+        data_class = 8, data_type = 0x004;
+        content_type = "audio/ogg";
+        break;
+    }
+    // Every text of the login is checked before the first is sent.
+    const YpSettings& yp = settings->yp;
+    checkField("User name", settings->username);
+    checkField("Password", settings->password);
+    checkField("Stream name", yp.name);
+    checkField("Genre", yp.genre);
+    checkField("Stream URL", yp.url);
+    auto hex_length = [](const std::string& text) { return (text.size() + 7) / 8 * 16; };
+    std::size_t longest = std::max({yp.name.size(), yp.genre.size(), yp.url.size(),
+                                    std::to_string(settings->stream_id).size() + 6 +
+                                        hex_length(settings->username) + hex_length(settings->password)});
+    if (longest > static_cast<std::size_t>(max_payload))
+        throw Poco::ApplicationException(Poco::format(
+            "The directory fields and credentials must fit the server's messages (%d bytes).", max_payload));
+
+    Deadline deadline;
+    authenticate(requestCipher(deadline), deadline);
+    sendSetup(encoder, deadline);
+    sendStandby();
+    logged_in = true;
+}
+
+std::string ServerSHOUTcast2::requestCipher(const Deadline& deadline)
+{
+    sendPacket(1, 0x009, "2.1");
+    std::string reply = receiveReply(deadline);
+    std::size_t ack = reply.find("ACK");
+    std::string key = ack + 4 < reply.size() ? reply.substr(ack + 4) : std::string();
+    if (key.empty())
+        throw Poco::ApplicationException("The server sent no cipher key: " + readableText(reply));
+    return key;
+}
+
+void ServerSHOUTcast2::authenticate(const std::string& key, const Deadline& deadline)
+{
+    sendPacket(1, 0x001,
+               Poco::format("2.1:%d:%s:%s", static_cast<int>(settings->stream_id),
+                            xteaEncipherHex(settings->username, key), xteaEncipherHex(settings->password, key)));
+    receiveReply(deadline);
+}
+
+void ServerSHOUTcast2::sendSetup(const EncoderSettings& encoder, const Deadline& deadline)
+{
+    sendPacket(1, 0x040, content_type);
+    receiveReply(deadline);
+    sendPacket(1, 0x002, Poco::format("%d:%d", static_cast<int>(encoder.bitrate), static_cast<int>(encoder.bitrate)));
+    receiveReply(deadline);
+    sendPacket(1, 0x003, "240:0");
+    receiveReply(deadline);
+    sendPacket(1, 0x008, Poco::format("%d:0", max_payload));
+    receiveReply(deadline);
+    sendPacket(1, 0x100, settings->yp.name);
+    sendPacket(1, 0x101, settings->yp.genre);
+    sendPacket(1, 0x102, settings->yp.url);
+    sendPacket(1, 0x103, settings->yp.pub ? "1" : "0");
+    receiveReply(deadline);
+}
+
+void ServerSHOUTcast2::sendStandby()
+{
+    sendPacket(1, 0x006, "0");
+    sendPacket(1, 0x004, "0");
+}
+
+int ServerSHOUTcast2::sendPacket(int message_class, int type, const std::string& payload)
+{
+    return sendPacket(message_class, type, payload.data(), payload.size());
+}
+
+int ServerSHOUTcast2::sendPacket(int message_class, int type, const char* payload, std::size_t length)
+{
+    // The length field must tell the truth: nothing is ever cut.
+    if (length > static_cast<std::size_t>(max_payload))
+        throw Poco::ApplicationException(Poco::format(
+            "A message of %z bytes is longer than the server takes (%d); shorten the directory fields.", length,
+            max_payload));
+    packet.clear();
+    BitPacker::pack({{0x5A, 8},
+                     {0, 4},
+                     {0, 4},
+                     {static_cast<std::uint32_t>(message_class) & 0xF, 4},
+                     {static_cast<std::uint32_t>(type) & 0xFFF, 12},
+                     {static_cast<std::uint32_t>(length), 16}},
+                    packet);
+    packet.insert(packet.end(), payload, payload + length);
+    packet.push_back(0);
+
+    std::size_t sent = 0;
+    try {
+        while (sent < packet.size()) {
+            int n = socket.sendBytes(packet.data() + sent, static_cast<int>(packet.size() - sent));
+            if (n <= 0)
+                throw Poco::ApplicationException("Connection closed while sending to the server.");
+            sent += static_cast<std::size_t>(n);
+        }
+    } catch (...) {
+        // Whatever follows must not continue half a packet.
+        logged_in = false;
+        socket.closeQuietly();
+        throw;
+    }
+    return static_cast<int>(sent);
+}
+
+std::string ServerSHOUTcast2::receiveReply(const Deadline& deadline)
+{
+    unsigned char head[6];
+    std::size_t got = socket.receiveFully(head, sizeof head, deadline);
+    if (got == 0)
+        throw Poco::ApplicationException("No Response from Server");
+    if (head[0] != 0x5A)
+        throw Poco::ApplicationException("Unhandled Response from Server");
+    if (got < sizeof head)
+        throw Poco::ApplicationException("The server's reply was cut off.");
+    std::size_t length = static_cast<std::size_t>(head[4]) << 8 | head[5];
+    // The payload and the end byte.
+    std::string payload(length + 1, '\0');
+    if (socket.receiveFully(&payload[0], payload.size(), deadline) < payload.size())
+        throw Poco::ApplicationException("The server's reply was cut off.");
+    if (payload[length] != '\0')
+        throw Poco::ApplicationException("Unhandled Response from Server");
+    std::string text = payload.substr(0, payload.find('\0'));
+    if (text.find("ACK") == std::string::npos)
+        throw Poco::ApplicationException(text.empty() ? std::string("Unhandled Response from Server")
+                                                      : readableText(text));
+    return text;
+}
+
+int ServerSHOUTcast2::sendData(Poco::FIFOBuffer& fifo)
+{
+    console_printf("SendPacket: %d", static_cast<int>(fifo.used()));
+    int total = 0;
+    while (fifo.used() > 0) {
+        std::size_t n = std::min(fifo.used(), static_cast<std::size_t>(max_payload));
+        send_buffer.resize(n);
+        n = fifo.read(send_buffer.data(), n);
+        std::lock_guard<std::mutex> guard(lock);
+        if (!logged_in)
+            throw Poco::ApplicationException("Not connected to the server.");
+        total += sendPacket(data_class, data_type, send_buffer.data(), n);
+    }
+    return total;
+}
+
+std::string ServerSHOUTcast2::metadataXml(const std::string& title)
+{
+    std::string text = wellFormedUtf8(title, false);
+    Poco::replaceInPlace(text, std::string("&"), std::string("&amp;"));
+    Poco::replaceInPlace(text, std::string("'"), std::string("&apos;"));
+    Poco::replaceInPlace(text, std::string("\""), std::string("&quot;"));
+    Poco::replaceInPlace(text, std::string(">"), std::string("&gt;"));
+    Poco::replaceInPlace(text, std::string("<"), std::string("&lt;"));
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<metadata><TIT2>" + text + "</TIT2>\n</metadata>";
+}
+
+void ServerSHOUTcast2::updateMetadata(const std::string& title)
+{
+    // Metadata id 14, one packet of one.
+    std::string payload("\x00\x0E\x00\x01\x00\x01", 6);
+    payload += metadataXml(title);
+    // A longer one would make the server drop the whole source.
+    if (payload.size() > static_cast<std::size_t>(max_payload))
+        throw Poco::ApplicationException(
+            Poco::format("The title is too long to send (%z bytes of metadata, at most %d).", payload.size(),
+                         max_payload));
+    std::lock_guard<std::mutex> guard(lock);
+    if (!logged_in)
+        throw Poco::ApplicationException("The title was not sent: the stream is not connected to the server.");
+    sendPacket(3, 0x902, payload);
+}
+
+std::string ServerSHOUTcast2::listClients(const std::string& admin_user, const std::string& admin_password)
+{
+    std::string credentials = base64Credentials(admin_user, admin_password);
+    std::string reply =
+        sideRequest(Poco::format("GET /admin.cgi?sid=%d&mode=viewxml&page=3 HTTP/1.0\r\nAuthorization: Basic "
+                                 "%s\r\nUser-Agent: %s\r\n\r\n",
+                                 static_cast<int>(settings->stream_id), credentials, userAgent()),
+                    max_listener_reply);
+    if (reply.empty())
+        throw Poco::ApplicationException("No Response from Server");
+    if (!statusIs(reply, "200 OK"))
+        throw Poco::ApplicationException(readableText(reply));
+    std::size_t xml = reply.find("<?xml");
+    if (xml == std::string::npos)
+        throw Poco::ApplicationException("The server's listener list is not XML.");
+    return reply.substr(xml);
+}

@@ -1,0 +1,42 @@
+#pragma once
+// The listener lists that servers return, read into one record per
+// listener for the Clients view. Plain code with no window, so both builds
+// compile it.
+#include <Poco/AutoPtr.h>
+#include <Poco/Util/XMLConfiguration.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// One listener as the Clients view shows it; UTF-8.
+struct ClientInfo {
+    std::string ip;
+    std::string user_agent;
+    std::string connected;
+};
+
+// Reads a server's listener text into `records`, in document order: the
+// Icecast2 listener list (source/listener with IP, UserAgent, Connected) or
+// a SHOUTcast admin statistics document, of which only the first
+// <LISTENERS> ... </LISTENERS> piece is read (LISTENER with HOSTNAME,
+// USERAGENT, CONNECTTIME). Any other document gives no records.
+//
+// The text comes from a server and is not trusted: a text that is not
+// well-formed XML, too long, nested too deeply, or that declares a document
+// type (and so could define entities) is refused with a Poco::Exception, as
+// is a SHOUTcast document without a well-ordered listener block ("xml parse
+// error") and a listener that lacks one of its three fields. `document` (the
+// parsed document) and `records` change only when the whole text was read.
+void parseListenerXml(const std::string& text, Poco::AutoPtr<Poco::Util::XMLConfiguration>& document,
+                      std::vector<ClientInfo>& records);
+
+// Longest listener text read, and deepest element nesting accepted.
+constexpr std::size_t kMaxListenerXml = 1024 * 1024;
+constexpr int kMaxListenerXmlDepth = 32;
+
+// A connected time as the Clients view shows it: a count of seconds (a text
+// with none of the letters d, h, m, s, whose leading decimal number fits 32
+// bits) becomes hours:minutes:seconds, "%02d:%02d:%02d", the hours not
+// limited; any other text comes back unchanged.
+std::string formatConnectedTime(const std::string& connected);

@@ -1,0 +1,201 @@
+// Listener lists as the three kinds of server send them, and texts that no
+// server should send.
+#include <gtest/gtest.h>
+
+#include <Poco/Exception.h>
+
+#include <string>
+#include <vector>
+
+#include "ui/listener_xml.h"
+
+namespace {
+
+using Document = Poco::AutoPtr<Poco::Util::XMLConfiguration>;
+
+std::string repeat(const std::string& piece, std::size_t times)
+{
+    std::string text;
+    text.reserve(piece.size() * times);
+    for (std::size_t i = 0; i < times; ++i)
+        text += piece;
+    return text;
+}
+
+std::string icecastListener(const std::string& ip, const std::string& agent, const std::string& connected)
+{
+    return "<listener><IP>" + ip + "</IP><UserAgent>" + agent + "</UserAgent><Connected>" + connected +
+           "</Connected><ID>7</ID></listener>";
+}
+
+// The shape of icecast's listclients reply.
+std::string icecastList(const std::string& listeners)
+{
+    return "<?xml version=\"1.0\"?>\n<icestats><source mount=\"/stream\"><Listeners>3</Listeners>" + listeners +
+           "</source></icestats>\n";
+}
+
+std::string shoutcastListener(const std::string& host, const std::string& agent, const std::string& time)
+{
+    return "<LISTENER><HOSTNAME>" + host + "</HOSTNAME><USERAGENT>" + agent +
+           "</USERAGENT><UNDERRUNS>0</UNDERRUNS><CONNECTTIME>" + time +
+           "</CONNECTTIME><POINTER>0</POINTER><UID>12</UID></LISTENER>";
+}
+
+std::vector<std::string> fields(const std::vector<ClientInfo>& records)
+{
+    std::vector<std::string> out;
+    for (const ClientInfo& r : records)
+        out.push_back(r.ip + "|" + r.user_agent + "|" + r.connected);
+    return out;
+}
+
+std::vector<std::string> parse(const std::string& text)
+{
+    Document document;
+    std::vector<ClientInfo> records;
+    parseListenerXml(text, document, records);
+    EXPECT_FALSE(document.isNull());
+    return fields(records);
+}
+
+}  // namespace
+
+TEST(ListenerXml, ReadsIcecastListenersInDocumentOrder)
+{
+    std::string text = icecastList(icecastListener("10.1.2.3", "velmora-test-player/2.0", "5") +
+                                   icecastListener("host.example", "Unknown", "3725") +
+                                   icecastListener("::1", "Caf\xc3\xa9 Radio/1.0 <&>", "360000"));
+    // Escaped markup in a field arrives as text.
+    text.replace(text.find("<&>"), 3, "&lt;&amp;&gt;");
+    EXPECT_EQ(parse(text), (std::vector<std::string>{"10.1.2.3|velmora-test-player/2.0|5",
+                                                     "host.example|Unknown|3725",
+                                                     "::1|Caf\xc3\xa9 Radio/1.0 <&>|360000"}));
+}
+
+TEST(ListenerXml, ReadsOnlyTheListenerBlockOfShoutcastDocuments)
+{
+    // Statistics of a first-generation server: the song history holds a
+    // title that is no XML at all, and the declaration names a charset the
+    // listener block is not read in.
+    const std::string v1 =
+        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" standalone=\"yes\" ?>\n<SHOUTCASTSERVER>"
+        "<CURRENTLISTENERS>2</CURRENTLISTENERS><SERVERTITLE>Velmora Test</SERVERTITLE>"
+        "<SONGTITLE>Tom & Jerry</SONGTITLE><LISTENERS>" +
+        shoutcastListener("192.0.2.7", "velmora-test-player/2.0", "1h 2m") +
+        shoutcastListener("198.51.100.1", "M\xc3\xbcller/1.0", "42") +
+        "</LISTENERS><SONGHISTORY><SONG><TITLE>A <b> & B</TITLE></SONGHISTORY></SHOUTCASTSERVER>\n";
+    EXPECT_EQ(parse(v1), (std::vector<std::string>{"192.0.2.7|velmora-test-player/2.0|1h 2m",
+                                                   "198.51.100.1|M\xc3\xbcller/1.0|42"}));
+
+    // A second-generation server's listener page; an empty user agent.
+    const std::string v2 =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?><SHOUTCASTSERVER><LISTENERS>"
+        "<LISTENER><HOSTNAME>127.0.0.1</HOSTNAME><USERAGENT/><CONNECTTIME>3725</CONNECTTIME><UID>1</UID>"
+        "<TYPE>1</TYPE><REFERER></REFERER><XFF></XFF><GRID>1</GRID><TRIGGERS>0</TRIGGERS></LISTENER>"
+        "</LISTENERS></SHOUTCASTSERVER>";
+    EXPECT_EQ(parse(v2), (std::vector<std::string>{"127.0.0.1||3725"}));
+}
+
+TEST(ListenerXml, DocumentsWithoutListenersGiveNone)
+{
+    const std::vector<std::string> none;
+    EXPECT_EQ(parse(icecastList("")), none);
+    EXPECT_EQ(parse("<icestats><source mount=\"" + repeat("m", 900 * 1024) + "\"/></icestats>"), none);
+    EXPECT_EQ(parse("<SHOUTCASTSERVER><LISTENERS></LISTENERS></SHOUTCASTSERVER>"), none);
+    EXPECT_EQ(parse("<?xml version=\"1.0\"?><iceresponse><message>ok</message></iceresponse>"), none);
+    // An Icecast2 source without listeners: its SHOUTcast-named elements
+    // are not looked at.
+    EXPECT_EQ(parse("<icestats><source/><LISTENERS>" + shoutcastListener("a", "b", "1") +
+                    "</LISTENERS></icestats>"),
+              none);
+
+    // A new list replaces the records whole.
+    Document document;
+    std::vector<ClientInfo> records;
+    parseListenerXml(icecastList(icecastListener("a", "b", "1") + icecastListener("c", "d", "2")), document,
+                     records);
+    ASSERT_EQ(records.size(), 2u);
+    parseListenerXml(icecastList(""), document, records);
+    EXPECT_TRUE(records.empty());
+}
+
+// Texts a broken or hostile server may send: each is refused with an error
+// that says why, quickly and with bounded memory, and what the last good
+// list gave stays.
+TEST(ListenerXml, RefusedTextsKeepTheLastList)
+{
+    const std::string laughs =
+        "<?xml version=\"1.0\"?><!DOCTYPE icestats [<!ENTITY a \"" + repeat("x", 100) + "\">" +
+        "<!ENTITY b \"" + repeat("&a;", 100) + "\"><!ENTITY c \"" + repeat("&b;", 100) + "\">" +
+        "<!ENTITY d \"" + repeat("&c;", 100) + "\">]><icestats><source>" +
+        icecastListener("&d;", "x", "1") + "</source></icestats>";
+    const std::string external = "<?xml version=\"1.0\"?><!DOCTYPE icestats SYSTEM \"file:///etc/passwd\">"
+                                 "<icestats/>";
+    const std::string deep = repeat("<a>", 100000) + repeat("</a>", 100000);
+    const std::string deep_listeners =
+        "<SHOUTCASTSERVER><LISTENERS>" + repeat("<LISTENER>", 20000) + repeat("</LISTENER>", 20000) +
+        "</LISTENERS></SHOUTCASTSERVER>";
+    const std::string huge_attribute = "<icestats><source mount=\"" + repeat("m", 2 * 1024 * 1024) + "\"/></icestats>";
+    const std::string full = icecastList(icecastListener("1.1.1.1", "ok", "5"));
+
+    const struct {
+        const char* what;
+        std::string text;
+        const char* message;  // a part of the error's text
+    } cases[] = {
+        {"empty", "", "No element found"},
+        {"no XML", "HTTP/1.0 200 OK", "Invalid token"},
+        {"an HTML page", "<html><body><p>Unauthorized<br></body></html>", "Tag mismatch"},
+        {"cut off", full.substr(0, full.size() / 2), "No element found"},
+        {"entity expansion", laughs, "document type"},
+        {"external entity", external, "document type"},
+        {"deep nesting", deep, "nested too deeply"},
+        {"deep nesting in a listener block", deep_listeners, "nested too deeply"},
+        {"a huge attribute", huge_attribute, "too long"},
+        {"a listener without its time", icecastList(icecastListener("1.1.1.1", "ok", "5") +
+                                                     "<listener><IP>2.2.2.2</IP><UserAgent>x</UserAgent></listener>"),
+         "source.listener.Connected"},
+        {"SHOUTcast without a listener block", "<SHOUTCASTSERVER><SONGHISTORY/></SHOUTCASTSERVER>",
+         "xml parse error"},
+        {"SHOUTcast without its block's end", "<SHOUTCASTSERVER><LISTENERS><LISTENER>", "xml parse error"},
+        {"SHOUTcast block ends before it starts",
+         "<SHOUTCASTSERVER></LISTENERS>" + shoutcastListener("a", "b", "1") + "<LISTENERS></SHOUTCASTSERVER>",
+         "xml parse error"},
+        {"SHOUTcast block that is not XML",
+         "<SHOUTCASTSERVER><LISTENERS><LISTENER><HOSTNAME>a & b</LISTENERS></SHOUTCASTSERVER>", "Invalid token"},
+    };
+
+    Document document;
+    std::vector<ClientInfo> records;
+    parseListenerXml(icecastList(icecastListener("9.9.9.9", "kept", "77")), document, records);
+    const Poco::Util::XMLConfiguration* kept_document = document.get();
+    const std::vector<std::string> kept = fields(records);
+    ASSERT_EQ(kept.size(), 1u);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string message = "(no exception)";
+        try {
+            parseListenerXml(c.text, document, records);
+        } catch (const Poco::Exception& e) {
+            message = e.displayText();
+        }
+        EXPECT_NE(message.find(c.message), std::string::npos) << message;
+        EXPECT_EQ(document.get(), kept_document);
+        EXPECT_EQ(fields(records), kept);
+    }
+}
+
+TEST(ListenerXml, ConnectedTimes)
+{
+    // Counts of seconds.
+    EXPECT_EQ(formatConnectedTime("5"), "00:00:05");
+    EXPECT_EQ(formatConnectedTime("3725"), "01:02:05");
+    EXPECT_EQ(formatConnectedTime("360000"), "100:00:00");
+    EXPECT_EQ(formatConnectedTime(" +61,7"), "00:01:01");
+    EXPECT_EQ(formatConnectedTime("2147483647"), "596523:14:07");
+    // Texts that say their own unit, or are no count that fits 32 bits,
+    // stay as they came.
+    for (const char* text : {"1h 2m", "12s", "3 days", "", "   ", "abc", "-", "2147483648", "99999999999999999999999"})
+        EXPECT_EQ(formatConnectedTime(text), text);
+}
