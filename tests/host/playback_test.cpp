@@ -13,6 +13,7 @@
 
 #include "host_string.h"
 #include "player.h"
+#include "temp_dir.h"
 #include "wav_file.h"
 
 using namespace kestrune_host;
@@ -247,7 +248,8 @@ TEST(Visualisation, TheMostRecentAudioAtThePlayingTime) {
 }
 
 TEST(WavFiles, PlayedWithTheirFormatAndSamples) {
-    const std::string path = testing::TempDir() + "kestrune_test.wav";
+    TempDir scratch;
+    const std::string path = scratch.path() + "kestrune_test.wav";
     std::vector<std::int16_t> samples;
     for (int i = 0; i < 3000; ++i) samples.push_back(static_cast<std::int16_t>((i % 2 ? -1 : 1) * 16384));
     writeWav16(path, 32000, 2, samples);
@@ -264,7 +266,6 @@ TEST(WavFiles, PlayedWithTheirFormatAndSamples) {
     host.pump();
     host.capture().remove_callback(&got);
     host.play_callbacks().unregister_callback(&cb);
-    std::remove(path.c_str());
 
     EXPECT_EQ(got.frames, 3000u);
     EXPECT_EQ(got.rate, 32000u);
