@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "listener_documents.h"
 #include "ui/listener_xml.h"
 
 namespace {
@@ -75,26 +76,15 @@ TEST(ListenerXml, ReadsIcecastListenersInDocumentOrder)
 
 TEST(ListenerXml, ReadsOnlyTheListenerBlockOfShoutcastDocuments)
 {
-    // Statistics of a first-generation server: the song history holds a
-    // title that is no XML at all, and the declaration names a charset the
-    // listener block is not read in.
-    const std::string v1 =
-        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" standalone=\"yes\" ?>\n<SHOUTCASTSERVER>"
-        "<CURRENTLISTENERS>2</CURRENTLISTENERS><SERVERTITLE>Velmora Test</SERVERTITLE>"
-        "<SONGTITLE>Tom & Jerry</SONGTITLE><LISTENERS>" +
-        shoutcastListener("192.0.2.7", "velmora-test-player/2.0", "1h 2m") +
-        shoutcastListener("198.51.100.1", "M\xc3\xbcller/1.0", "42") +
-        "</LISTENERS><SONGHISTORY><SONG><TITLE>A <b> & B</TITLE></SONGHISTORY></SHOUTCASTSERVER>\n";
-    EXPECT_EQ(parse(v1), (std::vector<std::string>{"192.0.2.7|velmora-test-player/2.0|1h 2m",
-                                                   "198.51.100.1|M\xc3\xbcller/1.0|42"}));
-
-    // A second-generation server's listener page; an empty user agent.
-    const std::string v2 =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?><SHOUTCASTSERVER><LISTENERS>"
-        "<LISTENER><HOSTNAME>127.0.0.1</HOSTNAME><USERAGENT/><CONNECTTIME>3725</CONNECTTIME><UID>1</UID>"
-        "<TYPE>1</TYPE><REFERER></REFERER><XFF></XFF><GRID>1</GRID><TRIGGERS>0</TRIGGERS></LISTENER>"
-        "</LISTENERS></SHOUTCASTSERVER>";
-    EXPECT_EQ(parse(v2), (std::vector<std::string>{"127.0.0.1||3725"}));
+    // A first-generation server's statistics whose other sections are no
+    // XML: a title in Latin-1 and with bare markup characters.
+    std::string v1 = shoutcast1Statistics(sampleListeners(), "Caf\xe9 <live> & more");
+    const std::string history = "<SONGHISTORY>";
+    v1.insert(v1.find(history) + history.size(), "<SONG><TITLE>A <b> & B</TITLE></SONGHISTORY>");
+    std::vector<std::string> expected;
+    for (const ListenerEntry& l : sampleListeners())
+        expected.push_back(l.host + "|" + l.user_agent + "|" + l.connect_time);
+    EXPECT_EQ(parse(v1), expected);
 }
 
 TEST(ListenerXml, DocumentsWithoutListenersGiveNone)
@@ -109,15 +99,6 @@ TEST(ListenerXml, DocumentsWithoutListenersGiveNone)
     EXPECT_EQ(parse("<icestats><source/><LISTENERS>" + shoutcastListener("a", "b", "1") +
                     "</LISTENERS></icestats>"),
               none);
-
-    // A new list replaces the records whole.
-    Document document;
-    std::vector<ClientInfo> records;
-    parseListenerXml(icecastList(icecastListener("a", "b", "1") + icecastListener("c", "d", "2")), document,
-                     records);
-    ASSERT_EQ(records.size(), 2u);
-    parseListenerXml(icecastList(""), document, records);
-    EXPECT_TRUE(records.empty());
 }
 
 // Texts a broken or hostile server may send: each is refused with an error

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Renders Velmora's dialogs, the level meter at several levels and the
+# Monitor, Clients and History views filled with sample data into PNG
+# files under build/win32/screenshots/ (for the README and for review): it
+# builds the Windows target and runs the window tests, which save what
+# they show, under Wine on a private X display.
+#
+#   bash scripts/screenshots.sh      (VELMORA_BUILD_DIR, VELMORA_JOBS as for test.sh)
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+root="$(dirname "$here")"
+JOBS="${VELMORA_JOBS:-$(nproc)}"
+build="${VELMORA_BUILD_DIR:-$root/build}/win32"
+
+bash "$here/setup.sh"
+mkdir -p "$build"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw32.cmake" >"$build.configure.log"
+cmake --build "$build" -j "$JOBS" --target velmora test_ui
+rm -rf "$build/screenshots"
+status=0
+bash "$here/with-display.sh" "$build/bin/test_ui.exe" --gtest_color=no >"$build/screenshots.log" 2>&1 || status=$?
+if [ "$status" -ne 0 ]; then
+  cat "$build/screenshots.log"
+  echo "screenshots: the window tests failed" >&2
+fi
+ls -1 "$build"/screenshots/*.png
+exit $status
