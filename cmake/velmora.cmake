@@ -47,3 +47,9 @@ function(velmora_copy_mingw_runtime)
   endforeach()
 endfunction()
 velmora_copy_mingw_runtime()
+
+# The cross-built lame.exe (scripts/build-win-deps.sh) goes beside the
+# Windows binaries, where the tests under Wine find it.
+if(VELMORA_WINDOWS AND EXISTS ${VELMORA_WIN_DEPS}/prefix/bin/lame.exe)
+  file(COPY ${VELMORA_WIN_DEPS}/prefix/bin/lame.exe DESTINATION ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+endif()

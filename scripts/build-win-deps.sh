@@ -86,4 +86,22 @@ if [ ! -f "$DEPS/.soxr-done" ]; then
   touch "$DEPS/.soxr-done"
 fi
 
+# --- lame (a real Windows encoder for the tests under Wine) ---------------------
+if [ ! -f "$DEPS/.lame-done" ]; then
+  echo "== cross-building lame.exe into $PREFIX/bin"
+  cd "$DEPS/src"
+  rm -rf lame-* lame_*
+  apt-get source -q lame 2>&1 | grep -v '^W: Download is performed unsandboxed' || true
+  src=$(ls -d "$DEPS"/src/lame-*/ | head -n1)
+  cd "$src"
+  # Static, so that it runs without the GCC runtime DLLs beside it.
+  log="$DEPS/build-lame.log"
+  { ./configure --host=i686-w64-mingw32 --disable-shared --enable-static --disable-gtktest \
+      --disable-decoder CC=i686-w64-mingw32-gcc-posix LDFLAGS=-static && make -j "$JOBS"; } >"$log" 2>&1 \
+    || { tail -n 40 "$log"; exit 1; }
+  mkdir -p "$PREFIX/bin"
+  install -m 0755 frontend/lame.exe "$PREFIX/bin/lame.exe"
+  touch "$DEPS/.lame-done"
+fi
+
 echo "== Windows dependencies ready in $PREFIX"

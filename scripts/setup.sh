@@ -13,7 +13,7 @@ PACKAGES=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-tools
   wine wine32:i386 xvfb xauth x11-apps imagemagick
   icecast2 microsocks dante-server
-  lame vorbis-tools flac opus-tools ffmpeg
+  lame vorbis-tools flac opus-tools ffmpeg ezstream
   curl python3 procps
 )
 
@@ -56,5 +56,5 @@ if [ ${#missing[@]} -gt 0 ] || [ $need_install -eq 1 ]; then
     || DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q "${missing[@]}"
 fi
 
-# Cross-built Windows dependencies (Poco, GoogleTest, soxr).
+# Cross-built Windows dependencies (Poco, GoogleTest, soxr, lame.exe).
 "$here/build-win-deps.sh"

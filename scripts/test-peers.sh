@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
-# Test peers on loopback: icecast2, microsocks (open and with a password)
-# and danted, each on a free port of 127.0.0.1 (icecast2 takes SHOUTcast v1
-# sources for its mount /shoutcast on the port after its own).
+# Test peers on loopback: icecast2, microsocks (open and with a password),
+# danted and a decoding peer (ffprobe and ffmpeg behind HTTP, see
+# probe-peer.py), each on a free port of 127.0.0.1 (icecast2 takes SHOUTcast
+# v1 sources for its mount /shoutcast on the port after its own).
 #
 #   test-peers.sh icecast DIR PORT       config in DIR, then becomes icecast2
 #   test-peers.sh microsocks PORT [U P]  becomes microsocks (U/P: demand auth)
 #   test-peers.sh danted DIR PORT        config in DIR, then becomes danted
+#   test-peers.sh probe PORT             becomes the decoding peer
 #   test-peers.sh run PROGRAM [ARGS...]  starts every peer, runs PROGRAM with
 #                                        their ports in VELMORA_PEER_* and
 #                                        stops the peers by PID afterwards;
 #                                        a *.exe PROGRAM runs under Wine
 #
-# Native tests start single peers through the first three forms; the Windows
+# Native tests start single peers through the first forms; the Windows
 # tests, which run under Wine and cannot start Linux programs, get theirs
 # through "run".
 set -u
@@ -148,6 +150,9 @@ case "${1:-}" in
     write_danted_config "$2" "$3"
     exec danted -f "$2/danted.conf" -p "$2/danted.pid" >"$2/danted.out" 2>&1
     ;;
+  probe)
+    exec python3 "$here/probe-peer.py" "$2"
+    ;;
   run)
     shift
     work="$(mktemp -d /tmp/velmora-peers.XXXXXX)"
@@ -180,6 +185,7 @@ case "${1:-}" in
     command -v microsocks >/dev/null && start_peer VELMORA_PEER_MICROSOCKS_PORT microsocks @PORT@
     command -v microsocks >/dev/null && start_peer VELMORA_PEER_MICROSOCKS_AUTH_PORT microsocks @PORT@ "$SOCKS_USER" "$SOCKS_PASSWORD"
     command -v danted >/dev/null && start_peer VELMORA_PEER_DANTED_PORT danted "$work/danted" @PORT@
+    command -v ffprobe >/dev/null && start_peer VELMORA_PEER_PROBE_PORT probe @PORT@
     export VELMORA_PEERS_FROM_WRAPPER=1
     case "$1" in
       *.exe) "$here/wine-run.sh" "$@" ;;
@@ -188,7 +194,7 @@ case "${1:-}" in
     exit $?
     ;;
   *)
-    sed -n '2,17p' "$0" >&2
+    sed -n '2,19p' "$0" >&2
     exit 2
     ;;
 esac

@@ -7,6 +7,7 @@
 #include <Poco/Net/HTTPResponse.h>
 #include <Poco/Net/SocketAddress.h>
 #include <Poco/StreamCopier.h>
+#include <Poco/URI.h>
 
 #include <chrono>
 #include <sstream>
@@ -93,4 +94,47 @@ std::string httpGet(int port, const std::string& path_and_query, const std::stri
     if (response.getStatus() != Poco::Net::HTTPResponse::HTTP_OK)
         throw Poco::ApplicationException("HTTP " + std::to_string(response.getStatus()) + ": " + out.str());
     return out.str();
+}
+
+namespace {
+
+std::map<std::string, std::string> askProbe(int probe_port, const std::string& method, const std::string& path,
+                                            const std::string& body)
+{
+    SSProxy::initializeNetwork();
+    Poco::Net::HTTPClientSession session("127.0.0.1", static_cast<Poco::UInt16>(probe_port));
+    session.setTimeout(Poco::Timespan(120, 0));
+    Poco::Net::HTTPRequest request(method, path, Poco::Net::HTTPMessage::HTTP_1_1);
+    request.setContentLength(static_cast<std::streamsize>(body.size()));
+    session.sendRequest(request) << body;
+    Poco::Net::HTTPResponse response;
+    std::istream& reply = session.receiveResponse(response);
+    std::map<std::string, std::string> fields;
+    std::string line;
+    while (std::getline(reply, line)) {
+        const std::size_t eq = line.find('=');
+        if (eq != std::string::npos)
+            fields[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    if (response.getStatus() != Poco::Net::HTTPResponse::HTTP_OK)
+        throw Poco::ApplicationException("decoding peer: " + fields["error"]);
+    return fields;
+}
+
+} // namespace
+
+std::map<std::string, std::string> probeStream(int probe_port, const std::string& encoded)
+{
+    return askProbe(probe_port, Poco::Net::HTTPRequest::HTTP_POST, "/probe", encoded);
+}
+
+std::map<std::string, std::string> listenAndProbe(int probe_port, int icecast_port, const std::string& mount,
+                                                  double seconds)
+{
+    std::string query;
+    Poco::URI::encode(mount, "&=#+/?", query);
+    return askProbe(probe_port, Poco::Net::HTTPRequest::HTTP_GET,
+                    "/listen?port=" + std::to_string(icecast_port) + "&mount=" + query +
+                        "&seconds=" + std::to_string(seconds),
+                    std::string());
 }

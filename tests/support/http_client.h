@@ -3,6 +3,7 @@
 #include <Poco/Net/StreamSocket.h>
 
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -36,3 +37,12 @@ private:
 // GET of an admin or status page with Basic credentials; returns the body.
 // Throws Poco::Exception on failure.
 std::string httpGet(int port, const std::string& path_and_query, const std::string& user, const std::string& password);
+
+// What the decoding peer (scripts/probe-peer.py, on `probe_port`) finds in
+// an encoded stream: ffprobe's codec_name, sample_rate, channels and
+// format_name, and decoded_seconds and decode_errors from decoding it all.
+// Throws Poco::Exception when the peer cannot be asked.
+std::map<std::string, std::string> probeStream(int probe_port, const std::string& encoded);
+// The same for what a listener on the icecast2 `mount` receives in `seconds`.
+std::map<std::string, std::string> listenAndProbe(int probe_port, int icecast_port, const std::string& mount,
+                                                  double seconds);

@@ -78,6 +78,7 @@ const char* envName(Kind kind)
     case Kind::Microsocks: return "VELMORA_PEER_MICROSOCKS_PORT";
     case Kind::MicrosocksAuth: return "VELMORA_PEER_MICROSOCKS_AUTH_PORT";
     case Kind::Danted: return "VELMORA_PEER_DANTED_PORT";
+    case Kind::Probe: return "VELMORA_PEER_PROBE_PORT";
     }
     return "";
 }
@@ -133,8 +134,12 @@ public:
         }
         case Kind::Microsocks: args.insert(args.end(), {"microsocks", p}); break;
         case Kind::MicrosocksAuth: args.insert(args.end(), {"microsocks", p, kSocksUser, kSocksPassword}); break;
+        case Kind::Probe: args.insert(args.end(), {"probe", p}); break;
         }
-        const char* program = kind == Kind::Icecast ? "icecast2" : kind == Kind::Danted ? "danted" : "microsocks";
+        const char* program = kind == Kind::Icecast ? "icecast2"
+                              : kind == Kind::Danted ? "danted"
+                              : kind == Kind::Probe  ? "ffprobe"
+                                                     : "microsocks";
         const char* dirs[] = {"/usr/bin/", "/usr/sbin/", "/usr/local/bin/", "/usr/local/sbin/"};
         bool found = false;
         for (const char* d : dirs)

@@ -1,7 +1,8 @@
 #pragma once
 // Peers the tests talk to, all on 127.0.0.1: icecast2 (which also takes
 // SHOUTcast v1 sources for kIcecastShoutcastMount on its port + 1),
-// microsocks (open and demanding a password) and danted. Natively a peer is
+// microsocks (open and demanding a password), danted and the decoding peer
+// (ffprobe and ffmpeg for the tests under Wine, see http_client.h). Natively a peer is
 // started on a free port the first time a test asks for it and stopped by
 // PID when the test program ends; the Windows build, which runs under Wine
 // and cannot start Linux programs, takes the ports that
@@ -28,7 +29,7 @@ extern const char* const kSocksPassword;
 // "source:<password>" exactly N bytes long (N = 53, 54, 60).
 std::string credentialPassword(int total_length);
 
-enum class Kind { Icecast, Microsocks, MicrosocksAuth, Danted };
+enum class Kind { Icecast, Microsocks, MicrosocksAuth, Danted, Probe };
 
 // The port of a running peer, or 0 when none can be had; `why` then says
 // why.

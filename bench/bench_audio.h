@@ -1,0 +1,33 @@
+#pragma once
+// The audio every benchmark encodes: two tones and a little noise, so the
+// encoder works as on music. 16-bit little-endian PCM, interleaved.
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+namespace bench {
+
+constexpr int kRate = 44100;
+constexpr int kChannels = 2;
+
+inline std::string makePcm(double seconds) {
+    constexpr double kTwoPi = 6.283185307179586;
+    const std::size_t frames = static_cast<std::size_t>(seconds * kRate);
+    std::string pcm(frames * kChannels * 2, '\0');
+    unsigned noise = 12345;
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < frames; ++i) {
+        for (int c = 0; c < kChannels; ++c) {
+            noise = noise * 1103515245u + 12345u;
+            const double t = static_cast<double>(i) / kRate;
+            const double v = 8000.0 * std::sin(kTwoPi * (440.0 + 110.0 * c) * t) +
+                             4000.0 * std::sin(kTwoPi * 1234.5 * t) + static_cast<double>((noise >> 16) % 2001) - 1000.0;
+            const auto s = static_cast<std::int16_t>(std::lround(v));
+            pcm[at++] = static_cast<char>(s & 0xff);
+            pcm[at++] = static_cast<char>((s >> 8) & 0xff);
+        }
+    }
+    return pcm;
+}
+
+} // namespace bench

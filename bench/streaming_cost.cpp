@@ -1,0 +1,306 @@
+// What streaming costs: the same 30 s of 44.1 kHz stereo audio, MP3 CBR 128,
+// into one private icecast2, by each way of streaming it, against lame
+// encoding the same PCM from a file (the floor, which sends nothing): CPU
+// seconds of the program and every child it waited for, their ratio to the
+// floor, and peak resident memory (the program's own, and of the program
+// with its children at one moment). A listener on each mount counts what
+// arrived, so a run that streamed nothing shows.
+//
+// Needs the icecast2 peer: scripts/bench.sh runs it through
+// scripts/test-peers.sh, which passes the port in VELMORA_PEER_ICECAST_PORT.
+#include "bench_audio.h"
+
+#include <cstdio>
+
+#if defined(_WIN32)
+int main() {
+    std::puts("streaming_cost: measured on the Linux build only");
+    return 0;
+}
+#else
+#include <Poco/Net/SocketAddress.h>
+#include <Poco/Net/StreamSocket.h>
+#include <Poco/Exception.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+const char* const kSourcePassword = "hackme-source"; // scripts/test-peers.sh
+const char* const kLameParams = "-r -s 44.1 --bitwidth 16 --signed --little-endian -m j -b 128 --quiet";
+constexpr double kSeconds = 30;
+
+struct Run {
+    double cpu = -1;       // user + system, the program and the children it waited for
+    double wall = 0;
+    long own_peak_kb = 0;  // the program's own high-water resident set
+    long tree_peak_kb = 0; // the largest sum over the program and its children at one sample
+    std::size_t heard = 0; // bytes a listener on the mount received
+    bool ok = false;
+};
+
+std::vector<std::string> words(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> out;
+    for (std::string w; in >> w;)
+        out.push_back(w);
+    return out;
+}
+
+long statusField(pid_t pid, const char* field) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    const std::size_t length = std::char_traits<char>::length(field);
+    for (std::string line; std::getline(in, line);)
+        if (line.compare(0, length, field) == 0)
+            return std::atol(line.c_str() + length);
+    return 0;
+}
+
+void tree(pid_t pid, std::vector<pid_t>& out) {
+    out.push_back(pid);
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* dir = opendir(tasks.c_str());
+    if (dir == nullptr)
+        return;
+    while (dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        std::ifstream children(tasks + "/" + entry->d_name + "/children");
+        for (pid_t child; children >> child;)
+            tree(child, out);
+    }
+    closedir(dir);
+}
+
+// A listener on the mount, from before the source comes until it leaves.
+class Listener {
+public:
+    Listener(int port, const std::string& mount) : thread_([=] { run(port, mount); }) {}
+    ~Listener() { finish(); }
+    std::size_t finish() {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        return heard_;
+    }
+
+private:
+    void run(int port, const std::string& mount) {
+        while (!stop_) {
+            try {
+                Poco::Net::StreamSocket socket;
+                socket.connect(Poco::Net::SocketAddress("127.0.0.1", static_cast<Poco::UInt16>(port)),
+                               Poco::Timespan(1, 0));
+                const std::string request = "GET " + mount + " HTTP/1.0\r\n\r\n";
+                socket.sendBytes(request.data(), static_cast<int>(request.size()));
+                socket.setReceiveTimeout(Poco::Timespan(0, 200000));
+                std::string head;
+                bool streaming = false;
+                char buffer[16384];
+                for (;;) {
+                    int n = 0;
+                    try {
+                        n = socket.receiveBytes(buffer, sizeof buffer);
+                    } catch (Poco::TimeoutException&) {
+                        if (stop_)
+                            return;
+                        continue;
+                    }
+                    if (n <= 0)
+                        break;
+                    if (streaming) {
+                        heard_ += static_cast<std::size_t>(n);
+                        continue;
+                    }
+                    head.append(buffer, static_cast<std::size_t>(n));
+                    const std::size_t end = head.find("\r\n\r\n");
+                    if (end == std::string::npos)
+                        continue;
+                    if (head.find(" 200 ") == std::string::npos)
+                        break;
+                    streaming = true;
+                    heard_ += head.size() - end - 4;
+                }
+                if (streaming)
+                    return; // the source has left
+            } catch (Poco::Exception&) {
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+
+    std::atomic<bool> stop_{false};
+    std::atomic<std::size_t> heard_{0};
+    std::thread thread_;
+};
+
+// Runs the program to its end (at most `limit` seconds), its output into
+// `log`, sampling the resident memory of it and its children.
+Run measure(const std::vector<std::string>& command, const std::string& log, int icecast_port,
+            const std::string& mount, double limit = 120) {
+    Run run;
+    std::vector<std::string> args = command;
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    std::unique_ptr<Listener> listener;
+    if (!mount.empty())
+        listener.reset(new Listener(icecast_port, mount));
+    const auto start = clock_type::now();
+    pid_t pid;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        std::printf("  %s: cannot start (%s)\n", argv[0], std::strerror(spawned));
+        return run;
+    }
+    std::map<pid_t, long> peaks;
+    int status = 0;
+    rusage usage{};
+    for (;;) {
+        const pid_t done = wait4(pid, &status, WNOHANG, &usage);
+        if (done == pid)
+            break;
+        std::vector<pid_t> pids;
+        tree(pid, pids);
+        long sum = 0;
+        for (pid_t p : pids)
+            sum += statusField(p, "VmRSS:");
+        run.tree_peak_kb = std::max(run.tree_peak_kb, sum);
+        run.own_peak_kb = std::max(run.own_peak_kb, statusField(pid, "VmHWM:"));
+        if (std::chrono::duration<double>(clock_type::now() - start).count() > limit) {
+            std::printf("  %s: still running after %.0f s, ended\n", argv[0], limit);
+            kill(pid, SIGKILL);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    run.wall = std::chrono::duration<double>(clock_type::now() - start).count();
+    run.cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+    // (ru_maxrss is no help: it counts the spawning process's memory too,
+    // which the child shares until it runs its program.)
+    if (listener) {
+        // The listener hears the end of the stream a moment later.
+        for (int i = 0; i < 40 && run.heard == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        run.heard = listener->finish();
+    }
+    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (!run.ok)
+        std::printf("  %s ended with status %d; its output is in %s\n", argv[0], status, log.c_str());
+    return run;
+}
+
+void writeFile(const std::string& path, const std::string& bytes, mode_t mode = 0600) {
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    chmod(path.c_str(), mode);
+}
+
+std::string ezstreamConfig(int port, const std::string& pcm_file) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ezstream>\n"
+           "  <servers><server><hostname>127.0.0.1</hostname><port>" + std::to_string(port) +
+           "</port><password>" + kSourcePassword + "</password><tls>None</tls></server></servers>\n"
+           "  <streams><stream><mountpoint>/ezstream</mountpoint><format>MP3</format>"
+           "<encoder>lame</encoder></stream></streams>\n"
+           "  <intakes><intake><type>file</type><filename>" + pcm_file +
+           "</filename><stream_once>Yes</stream_once></intake></intakes>\n"
+           "  <decoders><decoder><name>raw</name><program>cat @T@</program><file_ext>.raw</file_ext>"
+           "</decoder></decoders>\n"
+           "  <encoders><encoder><name>lame</name><format>MP3</format><program>lame " + kLameParams +
+           " - -</program></encoder></encoders>\n</ezstream>\n";
+}
+
+void report(const char* name, const Run& run, double floor) {
+    if (run.cpu < 0)
+        return;
+    char heard[32] = "-";
+    if (run.heard > 0 || !run.ok)
+        std::snprintf(heard, sizeof heard, "%zu KB", run.heard / 1000);
+    std::printf("%-38s %7.3f %8.3f %8.1f %9.1f %9.1f   %s%s\n", name, run.cpu, run.cpu / floor, run.wall,
+                run.own_peak_kb / 1024.0, run.tree_peak_kb / 1024.0, heard, run.ok ? "" : "  (FAILED)");
+}
+
+} // namespace
+
+int main() {
+    const char* port_text = std::getenv("VELMORA_PEER_ICECAST_PORT");
+    const int port = port_text ? std::atoi(port_text) : 0;
+    if (port <= 0) {
+        std::puts("streaming_cost: no icecast2 peer; run it through scripts/bench.sh");
+        return 1;
+    }
+    char dir_template[] = "/tmp/velmora-bench-XXXXXX";
+    const std::string dir = mkdtemp(dir_template) ? std::string(dir_template) + "/" : std::string("/tmp/");
+    const std::string pcm_file = dir + "audio.raw";
+    writeFile(pcm_file, bench::makePcm(kSeconds), 0644);
+    const std::string icecast = "icecast://source:" + std::string(kSourcePassword) + "@127.0.0.1:" + std::to_string(port);
+
+    // The floor: lame from the file, the best of five runs.
+    std::vector<std::string> lame = {"lame"};
+    for (const std::string& w : words(kLameParams))
+        lame.push_back(w);
+    lame.push_back(pcm_file);
+    lame.push_back("/dev/null");
+    Run floor;
+    for (int i = 0; i < 5; ++i) {
+        const Run r = measure(lame, dir + "lame.log", port, "");
+        if (floor.cpu < 0 || (r.ok && r.cpu < floor.cpu))
+            floor = r;
+    }
+    if (!floor.ok || floor.cpu <= 0) {
+        std::puts("streaming_cost: lame did not run");
+        return 1;
+    }
+
+    writeFile(dir + "ezstream.xml", ezstreamConfig(port, pcm_file));
+    const Run ezstream = measure({"ezstream", "-c", dir + "ezstream.xml"}, dir + "ezstream.log", port, "/ezstream");
+    const Run ffmpeg = measure({"ffmpeg", "-nostdin", "-v", "error", "-re", "-f", "s16le", "-ar", "44100", "-ac", "2",
+                                "-i", pcm_file, "-c:a", "libmp3lame", "-b:a", "128k", "-joint_stereo", "1", "-f",
+                                "mp3", "-content_type", "audio/mpeg", icecast + "/ffmpeg"},
+                               dir + "ffmpeg.log", port, "/ffmpeg");
+
+    std::printf("MP3 CBR 128, %.0f s of 44.1 kHz stereo into icecast2 on 127.0.0.1:%d\n", kSeconds, port);
+    std::printf("%-38s %7s %8s %8s %9s %9s   %s\n", "", "CPU s", "x floor", "wall s", "peak MB", "+children",
+                "a listener heard");
+    report("lame from a file (the floor)", floor, floor.cpu);
+    report("ezstream (real time)", ezstream, floor.cpu);
+    report("ffmpeg -re", ffmpeg, floor.cpu);
+    std::printf("(CPU: the program and every child it waited for; peak MB: its own high-water resident set; "
+                "+children: the largest sum with its children at one moment)\n");
+
+    const bool all = ezstream.ok && ffmpeg.ok && ezstream.heard > 0 && ffmpeg.heard > 0;
+    std::string clean = "rm -rf '" + dir + "'";
+    if (all && std::system(clean.c_str()) != 0)
+        std::printf("could not remove %s\n", dir.c_str());
+    return all ? 0 : 1;
+}
+#endif
