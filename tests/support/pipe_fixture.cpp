@@ -2,16 +2,13 @@
 
 #include "plugin/utils.h"
 
-#include <Poco/Exception.h>
 #include <Poco/File.h>
-#include <Poco/Path.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <utility>
 
@@ -47,26 +44,6 @@ std::string helper(const std::string& name) {
 #else
     return "\"" + binDir() + name + "\"";
 #endif
-}
-
-TempDir::TempDir() {
-    static std::mt19937 random(static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
-    for (;;) {
-        Poco::Path dir(Poco::Path::temp());
-        dir.pushDirectory("velmora-pipe-" + std::to_string(random()));
-        if (Poco::File(dir).createDirectory()) {
-            path_ = dir.toString();
-            return;
-        }
-    }
-}
-
-TempDir::~TempDir() {
-    try {
-        Poco::File(path_).remove(true);
-    } catch (const Poco::Exception&) {
-        // A file still open elsewhere: leave the folder.
-    }
 }
 
 bool pathExists(const std::string& path) { return Poco::File(path).exists(); }
