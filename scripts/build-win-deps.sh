@@ -13,7 +13,7 @@ mkdir -p "$DEPS/src" "$PREFIX"
 
 # --- Poco (Foundation, Net, Util, XML, JSON) ---------------------------------
 # (The marker's name changes whenever the patches below change.)
-if [ ! -f "$DEPS/.poco-r2-done" ]; then
+if [ ! -f "$DEPS/.poco-r3-done" ]; then
   echo "== cross-building Poco into $PREFIX"
   cd "$DEPS/src"
   rm -rf poco-* poco_*
@@ -35,12 +35,16 @@ if [ ! -f "$DEPS/.poco-r2-done" ]; then
   mkdir -p "$DEPS/compat-include"
   echo '#include <winsock2.h>' >"$DEPS/compat-include/Winsock2.h"
   echo '#include <iphlpapi.h>' >"$DEPS/compat-include/Iphlpapi.h"
+  # No sockets started from static constructors: in velmora.dll they would
+  # run inside the system's loader lock. The component starts them itself
+  # on first use.
+  nolibinit="-DPOCO_NO_AUTOMATIC_LIB_INIT"
   rm -rf "$DEPS/build-poco"
   cmake -S "$src" -B "$DEPS/build-poco" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DVELMORA_WIN_DEPS="$DEPS" \
     -DCMAKE_MC_COMPILER=/usr/bin/i686-w64-mingw32-windmc \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$PREFIX" \
-    -DCMAKE_CXX_FLAGS="-I$DEPS/compat-include" -DCMAKE_C_FLAGS="-I$DEPS/compat-include" \
+    -DCMAKE_CXX_FLAGS="-I$DEPS/compat-include $nolibinit" -DCMAKE_C_FLAGS="-I$DEPS/compat-include $nolibinit" \
     -DBUILD_SHARED_LIBS=OFF -DPOCO_STATIC=ON -DPOCO_UNBUNDLED=OFF -DENABLE_TESTS=OFF \
     -DENABLE_FOUNDATION=ON -DENABLE_NET=ON -DENABLE_UTIL=ON -DENABLE_XML=ON -DENABLE_JSON=ON \
     -DENABLE_ENCODINGS=OFF -DENABLE_MONGODB=OFF -DENABLE_DATA=OFF -DENABLE_DATA_SQLITE=OFF \
@@ -52,7 +56,7 @@ if [ ! -f "$DEPS/.poco-r2-done" ]; then
   cmake --build "$DEPS/build-poco" -j "$JOBS"
   cmake --install "$DEPS/build-poco"
   cp "$DEPS"/compat-include/*.h "$PREFIX/include/"
-  touch "$DEPS/.poco-r2-done"
+  touch "$DEPS/.poco-r3-done"
 fi
 
 # --- GoogleTest ----------------------------------------------------------------

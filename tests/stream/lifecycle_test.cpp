@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/encoder_process.h"
 #include "http_client.h"
 #include "peers.h"
 #include "pipe_fixture.h"
@@ -278,6 +279,16 @@ TEST_F(StreamLife, ADroppedSourceReconnectsAndAStopEndsTheWaitsAtOnce) {
     EXPECT_FALSE(stream.status().reconnecting);
     host.stop();
     EXPECT_EQ(threadCount(), threads);
+}
+
+TEST(ComponentLoad, StartsNoNetworkUnderTheLoaderLock) {
+    // The network starts with the first connection, never while the
+    // system loads the component.
+    EncoderProcess check(helper("netcheck"), "");
+    check.open();
+    const std::string said =
+        runThrough(check, "", 1, [](const std::string& got) { return got.find('\n') != std::string::npos; }, 0, 30000);
+    EXPECT_EQ(said.substr(0, said.find_first_of("\r\n")), "not started");
 }
 
 } // namespace
