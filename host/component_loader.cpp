@@ -104,6 +104,11 @@ component_module::component_module(player& host, const std::string& path)
             host.registry().add(f->class_guid(), instance);
             m_services.emplace_back(f->class_guid(), instance);
         }
+        // The player has started: the module's start hooks run.
+        for (auto& s : m_services) {
+            service_ptr_t<initquit> hook;
+            if (guid_equal(s.first, initquit::class_guid) && s.second.query(hook)) hook->at_start();
+        }
     } catch (...) {
         unload();
         throw;
@@ -113,6 +118,17 @@ component_module::component_module(player& host, const std::string& path)
 component_module::~component_module() { unload(); }
 
 void component_module::unload() noexcept {
+    // The player quits: the module's quit hooks run while its services are
+    // still ready.
+    for (auto& s : m_services) {
+        service_ptr_t<initquit> hook;
+        if (!guid_equal(s.first, initquit::class_guid) || !s.second.query(hook)) continue;
+        try {
+            hook->at_quit();
+        } catch (...) {
+            m_host.report("kestrune: a component's quit hook threw");
+        }
+    }
     if (m_client) m_client->mark_services_ready(false);
     // The module's services must be gone before its code is.
     for (auto& s : m_services) m_host.registry().remove(s.first, s.second.get_ptr());

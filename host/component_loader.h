@@ -11,12 +11,13 @@ namespace kestrune_host {
 class component_module {
 public:
     // Loads the module, calls its entry (ordinal 1 on Windows), checks the
-    // interface version, hands over its path, marks the services ready and
-    // registers the services of its factory list with the player. Throws
-    // std::runtime_error with the reason; nothing stays loaded then.
+    // interface version, hands over its path, marks the services ready,
+    // registers the services of its factory list with the player and calls
+    // its start hooks. Throws std::runtime_error with the reason; nothing
+    // stays loaded then.
     component_module(player& host, const std::string& path);
-    // Marks the services no longer ready, drops the module's services from
-    // the player and unloads it. A play or capture callback registered
+    // Calls the module's quit hooks, marks the services no longer ready,
+    // drops the module's services from the player and unloads it. A play or capture callback registered
     // since the load and still there is reported on the console and
     // removed first, so that the player never calls into unloaded code.
     ~component_module();

@@ -7,6 +7,7 @@
 #   test-peers.sh icecast DIR PORT       config in DIR, then becomes icecast2
 #   test-peers.sh microsocks PORT [U P]  becomes microsocks (U/P: demand auth)
 #   test-peers.sh danted DIR PORT        config in DIR, then becomes danted
+#   test-peers.sh port                   prints a free port of 127.0.0.1
 #   test-peers.sh probe PORT             becomes the decoding peer
 #   test-peers.sh run PROGRAM [ARGS...]  starts every peer, runs PROGRAM with
 #                                        their ports in VELMORA_PEER_* and
@@ -146,6 +147,9 @@ case "${1:-}" in
     if [ $# -ge 4 ]; then exec microsocks -i 127.0.0.1 -p "$2" -u "$3" -P "$4" >/dev/null 2>&1; fi
     exec microsocks -i 127.0.0.1 -p "$2" >/dev/null 2>&1
     ;;
+  port)
+    free_port
+    ;;
   danted)
     write_danted_config "$2" "$3"
     exec danted -f "$2/danted.conf" -p "$2/danted.pid" >"$2/danted.out" 2>&1
@@ -194,7 +198,7 @@ case "${1:-}" in
     exit $?
     ;;
   *)
-    sed -n '2,19p' "$0" >&2
+    sed -n '2,20p' "$0" >&2
     exit 2
     ;;
 esac

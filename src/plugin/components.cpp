@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "console.h"
+#include "plugin/stream_driver.h"
 #include "service_lookup.h"
 
 namespace {
@@ -54,6 +55,11 @@ bool component_installation_validator_filename::file_name_matches() {
     return name_matches(library_path(), m_expected);
 }
 
+// ---------------------------------------------------------------- start/quit
+void initquit_velmora::at_quit() {
+    guarded("quit", [] { StreamDriver::close(); });
+}
+
 // ---------------------------------------------------------------- main menu
 std::uint32_t mainmenu_commands_velmora::command_total() { return 1; }
 
@@ -95,14 +101,6 @@ void mainmenu_commands_velmora::run_command(std::uint32_t index, service_ptr cal
     callback.release();
 }
 
-#if defined(_WIN32)
-// The main window arrives with the user interface; until then the command
-// says so.
-void velmora_show_main_window(host_window) {
-    console_print("velmora: the Velmora window is not built yet");
-}
-#else
-void velmora_show_main_window(host_window) {
-    console_print("velmora: the Velmora window is part of the Windows build");
-}
-#endif
+// Until the main window exists (on Linux, where it never will), the
+// scaffolding that plays its part with the stand-in player runs the streams.
+void velmora_show_main_window(host_window) { StreamDriver::open(); }

@@ -26,7 +26,8 @@ private:
 class initquit_velmora : public initquit {
 public:
     void at_start() override {}
-    void at_quit() override {}
+    // Ends what the main-menu command started.
+    void at_quit() override;
 };
 
 class mainmenu_commands_velmora : public mainmenu_commands {

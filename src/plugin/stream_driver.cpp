@@ -1,0 +1,223 @@
+#include "plugin/stream_driver.h"
+
+#include <Poco/Exception.h>
+#include <Poco/Format.h>
+
+#include <exception>
+
+#include "console.h"
+#include "engine/config.h"
+#include "engine/failure_text.h"
+#include "engine/message_pump.h"
+#include "engine/output_gain.h"
+#include "host_services.h"
+#include "service_lookup.h"
+#include "titleformat_util.h"
+
+namespace {
+
+StreamDriver* g_driver = nullptr;
+
+// Driver worker commands.
+enum : int { SEND_TITLES = 1, EXIT = 3 };
+
+std::string listenUrl(const ServerSettings& s) {
+    std::string url = Poco::format("http://%s:%d/", s.host, static_cast<int>(s.port));
+    if (s.type == SERVER_ICECAST2)
+        url += s.mount_point.compare(0, 1, "/") == 0 ? s.mount_point.substr(1) : s.mount_point;
+    else if (s.type == SERVER_SHOUTCAST2)
+        url += Poco::format("listen.pls?sid=%d", static_cast<int>(s.stream_id));
+    return url;
+}
+
+} // namespace
+
+// Hands the player's track changes to the driver, as the window's playback
+// callback does.
+class StreamDriver::PlayCallback : public play_callback {
+public:
+    explicit PlayCallback(StreamDriver& driver) : driver_(driver) {
+        service_ptr_t<play_callback_manager> manager;
+        create_host_service(manager);
+        manager->register_callback(this, flag_new_track | flag_dynamic_info_track, true);
+    }
+    ~PlayCallback() {
+        try {
+            service_ptr_t<play_callback_manager> manager;
+            create_host_service(manager);
+            manager->unregister_callback(this);
+        } catch (...) {
+        }
+    }
+    void on_playback_new_track(service_ptr_t<track_handle> track) override {
+        const char* path = track.is_valid() ? track->location_path() : "";
+        // A stream from the network tells its titles through its track
+        // information instead.
+        if (std::string(path ? path : "").compare(0, 7, "http://") != 0)
+            changed();
+    }
+    void on_playback_dynamic_info_track(const track_info&) override { changed(); }
+    void on_playback_starting(std::uint32_t, bool) override {}
+    void on_playback_stop(stop_reason) override {}
+    void on_playback_seek(double) override {}
+    void on_playback_pause(bool) override {}
+    void on_playback_edited(service_ptr_t<track_handle>) override {}
+    void on_playback_dynamic_info(const track_info&) override {}
+    void on_playback_time(double) override {}
+    void on_volume_change(float) override {}
+
+private:
+    void changed() {
+        try {
+            driver_.trackChanged();
+        } catch (...) {
+            console_printf("velmora: title update failed: %s", currentFailureText().c_str());
+        }
+    }
+    StreamDriver& driver_;
+};
+
+void StreamDriver::open() {
+    if (g_driver != nullptr) {
+        console_print("velmora: the streams run already");
+        return;
+    }
+    g_driver = new StreamDriver();
+    g_driver->trackChanged();
+}
+
+void StreamDriver::close() {
+    StreamDriver* driver = g_driver;
+    g_driver = nullptr;
+    delete driver;
+}
+
+StreamDriver* StreamDriver::instance() { return g_driver; }
+
+StreamDriver::StreamDriver() {
+    Config* config = getConfig();
+    config->loadCommon(common_);
+    setOutputGain(common_.mute ? 0.0f : static_cast<float>(common_.vol / 100.0));
+    const int count = config->countStreams();
+    for (int i = 0; i < (count == 0 ? 1 : count); ++i) {
+        EncoderSettings encoder;
+        ServerSettings server;
+        config->loadStream(i, encoder, server);
+        streams_.emplace_back(new Stream(this, encoder, server));
+    }
+    psc_callback::create(capture_);
+    playback_.reset(new PlayCallback(*this));
+    worker_ = std::thread(&StreamDriver::workerThread, this);
+    console_printf("velmora: %d stream(s) from the settings file", static_cast<int>(streams_.size()));
+    for (auto& stream : streams_)
+        stream->start(capture_.get());
+}
+
+StreamDriver::~StreamDriver() {
+    while (!worker_signal_.post(EXIT))
+        serveMessagesOrSleep();
+    worker_.join();
+    try {
+        for (auto& stream : streams_)
+            if (stream->status().running)
+                stream->stop();
+        Config* config = getConfig();
+        config->removeCommon();
+        config->removeStreams();
+        config->saveCommon(common_);
+        for (std::size_t i = 0; i < streams_.size(); ++i)
+            config->saveStream(static_cast<int>(i), streams_[i]->encoderSettings(), streams_[i]->serverSettings());
+        deleteConfig();
+    } catch (...) {
+        console_printf("velmora: closing the streams failed: %s", currentFailureText().c_str());
+    }
+    playback_.reset();
+    streams_.clear();
+    capture_.reset();
+}
+
+void StreamDriver::trackChanged() {
+    std::string title, artist;
+    const bool has_title = formatTitle("%title%", title);
+    const bool has_artist = formatTitle("%artist%", artist);
+    if (!has_title && !has_artist)
+        return;
+    for (auto& stream : streams_)
+        if (stream->status().running)
+            stream->addTitle(artist, title);
+    {
+        std::lock_guard<std::mutex> lock(title_mutex_);
+        formatTitle(common_.title_format, current_title_);
+    }
+    worker_signal_.post(SEND_TITLES);
+}
+
+void StreamDriver::workerThread() {
+    for (;;) {
+        std::unique_lock<std::mutex> lock(worker_signal_.mutex());
+        const int command = worker_signal_.wait(lock);
+        if (command == EXIT)
+            return;
+        if (command == SEND_TITLES)
+            sendTitles();
+    }
+}
+
+void StreamDriver::sendTitles() {
+    std::string title;
+    {
+        std::lock_guard<std::mutex> lock(title_mutex_);
+        title = current_title_;
+    }
+    for (auto& stream : streams_) {
+        if (!stream->status().running)
+            continue;
+        const std::string name = stream->serverSettings().yp.name;
+        try {
+            stream->updateMetadata(title);
+            console_printf("velmora: metadata update: %s: %s", name.c_str(), title.c_str());
+        } catch (...) {
+            console_printf("velmora: metadata update error: %s: %s", name.c_str(), currentFailureText().c_str());
+        }
+    }
+}
+
+void StreamDriver::onStreamEvent(Stream* stream, int event) {
+    const StreamStatus status = stream->status();
+    const ServerSettings server = stream->serverSettings();
+    const char* name = server.yp.name.c_str();
+    switch (event) {
+    case EVENT_STARTED:
+        if (status.reconnecting)
+            console_printf("velmora: Reconnection succeeded: %s", name);
+        console_printf("velmora: Streaming start: %s", name);
+        if (!status.reconnecting)
+            console_printf("velmora: Listen URL: %s: %s", name, listenUrl(server).c_str());
+        break;
+    case EVENT_STOPPED:
+        console_printf("velmora: Streaming finish: %s", name);
+        break;
+    case EVENT_RECONNECTING:
+        console_printf("velmora: Reconnecting: %s (%d/3)", name, static_cast<int>(status.reconnect_count) + 1);
+        break;
+    case EVENT_STATISTICS:
+        console_printf("velmora: Statistics: %s: %llu s, %llu bytes sent, %d bytes/s", name,
+                       static_cast<unsigned long long>(status.seconds),
+                       static_cast<unsigned long long>(status.bytes_sent), static_cast<int>(status.bytes_this_second));
+        break;
+    case EVENT_ERROR:
+        console_printf("velmora: Error: %s: %s", name, status.error_text.c_str());
+        // As the window does: a running stream is reconnected when asked
+        // to (and stopped after three failed attempts), any other stopped.
+        if (common_.auto_reconnect && status.running) {
+            stream->reconnect();
+            if (stream->status().reconnect_count == 3)
+                stream->stop();
+        } else {
+            stream->stop();
+        }
+        break;
+    default:
+        break;
+    }
+}

@@ -1,0 +1,57 @@
+#pragma once
+// Scaffolding that plays the main window's part with the stand-in player,
+// for tests and the demo, on both builds: on Linux, which has no window, for
+// good; on Windows until the window exists (the window then takes this
+// over). It reads the settings file through Config, makes one Stream per
+// stream group and starts them all, records the playing artist and title
+// in every running stream and sends the title on every track change (as
+// the window does with auto-update), prints the stream events on the
+// console, reconnects a failed running stream when auto_reconnect is set
+// and stops it otherwise. It is opened by the main-menu command and closed
+// when the player quits, which stops the streams and writes the settings.
+//
+// Main thread: open, close, track changes. Stream events arrive on the
+// main thread (starts, stops) and on the streams' workers (statistics,
+// errors, reconnections); titles are sent on a worker of the driver's own.
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/command_signal.h"
+#include "engine/psc_callback.h"
+#include "engine/stream.h"
+#include "plugin/settings.h"
+
+class StreamDriver final : public StreamEventListener {
+public:
+    // Makes the one driver and starts its streams; nothing when it exists.
+    static void open();
+    // Ends the driver: stops the streams and writes the settings.
+    static void close();
+    // The driver, while it exists.
+    static StreamDriver* instance();
+
+    void onStreamEvent(Stream* stream, int event) override;
+
+    // On the main thread: the playing track changed (or its information).
+    void trackChanged();
+
+private:
+    class PlayCallback;
+
+    StreamDriver();
+    ~StreamDriver();
+    void workerThread();
+    void sendTitles();
+
+    CommonSettings common_;
+    std::vector<std::unique_ptr<Stream>> streams_;
+    std::unique_ptr<psc_callback> capture_;
+    std::unique_ptr<PlayCallback> playback_;
+    CommandSignal worker_signal_;
+    std::thread worker_;
+    std::mutex title_mutex_;
+    std::string current_title_;
+};

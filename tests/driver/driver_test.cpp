@@ -1,0 +1,136 @@
+// The kestrune program with the component's stand-in for the main window,
+// as the demo runs it (Linux build, real encoders and the icecast2 peer):
+// the streams of the settings file start with the menu command, each
+// track's title reaches the server, a dropped source reconnects, and the
+// player's quit stops the streams, writes the settings and leaves nothing
+// running.
+#if !defined(_WIN32)
+#include <gtest/gtest.h>
+
+#include <Poco/AutoPtr.h>
+#include <Poco/File.h>
+#include <Poco/Util/XMLConfiguration.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <future>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+
+#include "component_loader.h"
+#include "http_client.h"
+#include "media.h"
+#include "peers.h"
+#include "pipe_fixture.h"
+#include "temp_dir.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string statsField(int port, const std::string& mount, const std::string& field) {
+    std::istringstream xml(httpGet(port, "/admin/stats", peers::kIcecastAdminUser, peers::kIcecastAdminPassword));
+    Poco::AutoPtr<Poco::Util::XMLConfiguration> stats(new Poco::Util::XMLConfiguration(xml));
+    return stats->getString("source[@mount=" + mount + "]." + field, "");
+}
+
+bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(50ms);
+    }
+    return true;
+}
+
+std::size_t countLines(const std::string& output, const std::string& text) {
+    std::size_t n = 0;
+    std::istringstream lines(output);
+    std::string line;
+    while (std::getline(lines, line))
+        n += line.find(text) != std::string::npos ? 1 : 0;
+    return n;
+}
+
+TEST(StreamDriver, StreamsTheSettingsFilesStreamsWhilePlayingAndEndsClean) {
+    VELMORA_PEER_PORT(port, peers::Kind::Icecast);
+    for (const char* program : {"lame", "oggenc"})
+        REQUIRE_PROGRAM(program);
+    const long children = pipetest::childCount();
+    TempDir scratch;
+    const std::string profile = scratch.path() + "profile";
+    Poco::File(profile).createDirectories();
+    const std::string p = std::to_string(port);
+    auto group = [&](const std::string& name, const std::string& mount, const std::string& encoder,
+                     const std::string& params, int format) {
+        return "<stream><server><type>0</type><host>127.0.0.1</host><port>" + p + "</port><password>" +
+               peers::kIcecastSourcePassword + "</password><mount_point>" + mount + "</mount_point><yp><name>" + name +
+               "</name><charset>UTF-8</charset></yp></server><encoder><encoder_file>" + encoder +
+               "</encoder_file><encoder_params>" + params + "</encoder_params><format>" + std::to_string(format) +
+               "</format><sampling_rate>44100</sampling_rate><channel>2</channel></encoder></stream>";
+    };
+    std::ofstream(profile + "/velmora.xml")
+        << "<velmora version=\"1.4.1\"><common><auto_reconnect>1</auto_reconnect></common>"
+        << group("Driver MP3", "/driver.mp3", "lame",
+                 "-r -s 44.1 --bitwidth 16 --signed --little-endian -m j -b 128 --flush --quiet - -", 0)
+        << group("Driver Vorbis", "/driver.ogg", "oggenc",
+                 "-Q -r -B 16 -C 2 -R 44100 --raw-endianness 0 --managed -b 128 -m 128 -M 128 "
+                 "-a \"%artist%\" -t \"%title%\" -o - -",
+                 4)
+        << "</velmora>";
+
+    // Two tracks; the first ends after four seconds, the list after 18.
+    const std::string command = media::shellQuote(kestrune_host::program_folder() + "kestrune") + " --profile " +
+                                media::shellQuote(profile) +
+                                " --signal 4 --artist 'First Artist' --title 'First Song'"
+                                " --signal 20 --artist 'Second Artist' --title 'Caf\xc3\xa9 &=#+' 2>&1";
+    auto run = std::async(std::launch::async, [&] {
+        std::string output;
+        FILE* pipe = popen((command + " --seconds 18").c_str(), "r");
+        if (!pipe)
+            return std::make_pair(-1, output);
+        char buffer[4096];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            output.append(buffer, n);
+        const int raw = pclose(pipe);
+        return std::make_pair(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, output);
+    });
+
+    // The MP3 stream carries the track's formatted title to the server.
+    EXPECT_TRUE(eventually([&] { return statsField(port, "/driver.mp3", "title") == "First Artist - First Song"; }, 10s));
+    EXPECT_TRUE(eventually([&] { return statsField(port, "/driver.mp3", "title") == "Second Artist - Caf\xc3\xa9 &=#+"; },
+                           10s));
+    // Dropped by the server, it comes back after the first attempt's wait.
+    httpGet(port, "/admin/killsource?mount=/driver.mp3", peers::kIcecastAdminUser, peers::kIcecastAdminPassword);
+    const auto result = run.get();
+    const std::string& output = result.second;
+    EXPECT_EQ(result.first, 0) << output;
+    for (const char* line : {"console: velmora: 2 stream(s) from the settings file",
+                             "console: velmora: Listen URL: Driver MP3: http://127.0.0.1:" ,
+                             "console: velmora: Listen URL: Driver Vorbis: http://127.0.0.1:",
+                             "console: velmora: Streaming start: Driver Vorbis",
+                             "console: velmora: Reconnecting: Driver MP3 (1/3)",
+                             "console: velmora: Reconnection succeeded: Driver MP3",
+                             "console: velmora: metadata update: Driver Vorbis: Second Artist - Caf\xc3\xa9 &=#+",
+                             "console: velmora: Streaming finish: Driver MP3",
+                             "console: velmora: Streaming finish: Driver Vorbis"})
+        EXPECT_EQ(countLines(output, line), 1u) << line << "\n" << output;
+    EXPECT_EQ(countLines(output, "console: velmora: Streaming start: Driver MP3"), 2u) << output;
+    EXPECT_GE(countLines(output, "console: velmora: Statistics: Driver Vorbis: "), 15u) << output;
+    EXPECT_EQ(output.substr(output.size() - 9), "unloaded\n");
+
+    // The settings went back into the file: both streams, as they were.
+    Poco::AutoPtr<Poco::Util::XMLConfiguration> saved(new Poco::Util::XMLConfiguration(profile + "/velmora.xml"));
+    EXPECT_EQ(saved->getString("stream[1].server.yp.name"), "Driver Vorbis");
+    EXPECT_EQ(saved->getString("stream[0].encoder.encoder_file"), "lame");
+    EXPECT_FALSE(saved->has("stream[2]"));
+    EXPECT_EQ(pipetest::childCount(), children);
+    EXPECT_TRUE(eventually([&] { return statsField(port, "/driver.ogg", "title").empty(); }, 2s));
+}
+
+} // namespace
+#endif
