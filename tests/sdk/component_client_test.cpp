@@ -88,15 +88,12 @@ TEST_F(ComponentClient, StoresNothingAndSkipsEveryRecordItIsGiven) {
     client->load_config(&in, abort);
     EXPECT_EQ(in.pos, block.size());
     EXPECT_TRUE(host.console_log().lines().empty());
+    // A truncated block reaches the player as its error.
+    vector_reader cut(record(1, 10, 4));
+    EXPECT_THROW(client->load_config(&cut, abort), kestrune_io::exception_io);
 }
 
-TEST_F(ComponentClient, ATruncatedBlockReachesThePlayerAsItsError) {
-    kestrune_io::abort_callback_impl abort;
-    vector_reader in(record(1, 10, 4));
-    EXPECT_THROW(client->load_config(&in, abort), kestrune_io::exception_io);
-}
-
-TEST_F(ComponentClient, MainThreadBeforeReadinessIsTheThreadThatLoadedUs) {
+TEST_F(ComponentClient, BeforeReadinessThePlayerIsNotAsked) {
     client->mark_services_ready(false);
     // The player would answer "no" for every thread; it is not asked yet.
     host.api().set_main_thread(std::thread::id());
@@ -112,9 +109,8 @@ TEST_F(ComponentClient, MainThreadBeforeReadinessIsTheThreadThatLoadedUs) {
         on_worker = core_is_main_thread();
     }).join();
     EXPECT_TRUE(on_worker);
-}
 
-TEST_F(ComponentClient, MayOpenTheWindowIsAskedOnlyOnceReady) {
+    // Whether the window may open is asked only once ready, too.
     host.api().set_may_open_window(false);
     EXPECT_FALSE(core_may_open_window());
     client->mark_services_ready(false);
