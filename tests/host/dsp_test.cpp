@@ -92,20 +92,12 @@ void drain(chunk_list& list, std::vector<float>& out, std::uint32_t rate, std::u
 
 } // namespace
 
-TEST(PlayerDsps, MonoConverterResamplerInThatOrder) {
+TEST(PlayerDsps, MonoAndStereoConvertersMixDownAndDuplicate) {
     player host;
     auto factories = all_of<dsp_factory>(host);
-    ASSERT_EQ(factories.size(), 3u);
+    ASSERT_EQ(factories.size(), 3u); // the mono converter, the stereo one, the resampler
     EXPECT_TRUE(guid_equal(factories[0]->get_guid(), guid_dsp_channel_converter_mono));
     EXPECT_TRUE(guid_equal(factories[1]->get_guid(), guid_dsp_channel_converter_stereo));
-    auto resamplers = all_of<resampler_factory>(host);
-    ASSERT_EQ(resamplers.size(), 1u);
-    EXPECT_TRUE(guid_equal(resamplers[0]->get_guid(), guid_dsp_resampler));
-    EXPECT_EQ(resamplers[0]->get_priority(), resampler_priority);
-}
-
-TEST(PlayerDsps, ChannelConvertersMixDownAndDuplicate) {
-    player host;
     preset p;
     auto to_mono = factory_for(host, guid_dsp_channel_converter_mono);
     auto to_stereo = factory_for(host, guid_dsp_channel_converter_stereo);
@@ -141,6 +133,8 @@ TEST(PlayerDsps, ResamplerKeepsDurationAndFrequency) {
     player host;
     auto resamplers = all_of<resampler_factory>(host);
     ASSERT_EQ(resamplers.size(), 1u);
+    EXPECT_TRUE(guid_equal(resamplers[0]->get_guid(), guid_dsp_resampler));
+    EXPECT_EQ(resamplers[0]->get_priority(), resampler_priority);
     preset p;
     EXPECT_FALSE(resamplers[0]->create_preset(p, 999, 0.5f));
     ASSERT_TRUE(resamplers[0]->create_preset(p, 44100, 0.5f));
@@ -202,33 +196,4 @@ TEST(PlayerDsps, ResamplerPassesTargetRateThroughAndHonoursAbort) {
     service_ptr_t<dsp_abortable> abortable;
     ASSERT_TRUE(rs.query(abortable));
     EXPECT_THROW(abortable->run_abortable(&list, nullptr, 0, stop), kestrune_io::exception_aborted);
-}
-
-TEST(PlayerDsps, TestDspsForTheComponent) {
-    player host;
-    host.registry().add(dsp_factory::class_guid, make_resampler_factory(guid_dsp_test_resampler, resampler_priority));
-    host.registry().add(dsp_factory::class_guid, make_refusing_factory());
-    host.registry().add(dsp_factory::class_guid, make_throwing_factory());
-
-    auto resamplers = all_of<resampler_factory>(host);
-    ASSERT_EQ(resamplers.size(), 2u);
-    EXPECT_EQ(resamplers[0]->get_priority(), resamplers[1]->get_priority());
-
-    preset p;
-    auto refusing = factory_for(host, guid_dsp_test_refusing);
-    ASSERT_TRUE(refusing->get_default_preset(p));
-    service_ptr_t<dsp> none;
-    EXPECT_FALSE(refusing->instantiate(none, p));
-    EXPECT_TRUE(none.is_empty());
-
-    auto throwing = factory_for(host, guid_dsp_test_throwing);
-    ASSERT_TRUE(throwing->get_default_preset(p));
-    service_ptr_t<dsp> bad;
-    ASSERT_TRUE(throwing->instantiate(bad, p));
-    chunk_list list;
-    EXPECT_THROW(bad->run(&list, nullptr, 0), std::runtime_error);
-
-    host_string name;
-    throwing->get_name(name);
-    EXPECT_EQ(name.str(), "Throwing DSP");
 }
