@@ -152,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(Roads, Icecast2Peer,
                              }
                          });
 
-TEST(Icecast2PeerRefusals, WrongPasswordBusyMountSilentMountAndProxyProblems)
+TEST(Icecast2PeerRefusals, WrongPasswordBusyMountAndSilentMount)
 {
     VELMORA_PEER_PORT(icecast, peers::Kind::Icecast);
     ServerSettings wrong = settingsFor(icecast, "/refused");
@@ -179,20 +179,6 @@ TEST(Icecast2PeerRefusals, WrongPasswordBusyMountSilentMountAndProxyProblems)
     EXPECT_EQ(messageOf([&] { closed->login(mp3()); }), "No Response from Server");
     closed->disconnect();
 
-    // Proxy problems: a proxy that wants a password, one that cannot reach
-    // the server.
-    VELMORA_PEER_PORT(auth_proxy, peers::Kind::MicrosocksAuth);
-    VELMORA_PEER_PORT(proxy, peers::Kind::Danted);
-    ServerSettings s = settingsFor(icecast, "/via-proxy");
-    s.use_proxy = 1;
-    s.proxy_port = auth_proxy;
-    auto server = Server::create(s);
-    EXPECT_EQ(messageOf([&] { server->connect(); }), "Socks5 Authorization was refused.");
-    server->disconnect();
-    s.proxy_port = proxy;
-    s.port = peers::freePort();
-    EXPECT_EQ(messageOf([&] { server->connect(); }), "Connection to proxy was not established.");
-    server->disconnect();
 }
 
 TEST(Icecast2PeerCredentials, LongCredentialsLogIn)
