@@ -4,9 +4,13 @@
 #include "plugin/utils.h"
 
 #include <Poco/Exception.h>
+#include <Poco/Format.h>
 
 #include <algorithm>
 #include <cstring>
+#if defined(_WIN32)
+#include <mutex>
+#endif
 
 ChildProcess::ChildProcess()
     : running_(false),
@@ -16,7 +20,10 @@ ChildProcess::ChildProcess()
       child_stdin_(nullptr),
       child_stdout_(nullptr),
       child_stderr_(nullptr),
-      close_timeout_(kDefaultCloseTimeout) {
+      close_timeout_(kDefaultCloseTimeout),
+      stall_timeout_(kDefaultStallTimeout),
+      dropped_(0),
+      dropping_(false) {
     std::memset(&process_info_, 0, sizeof(process_info_));
 }
 
@@ -46,7 +53,13 @@ bool makePipe(HANDLE& parent_end, HANDLE& child_end, bool child_reads, DWORD siz
         return false;
     HANDLE& child_original = child_reads ? read_end : write_end;
     HANDLE inheritable = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), child_original, GetCurrentProcess(), &inheritable, 0, TRUE,
+    // On Windows the copy becomes inheritable only while its child is made.
+#if defined(_WIN32)
+    const BOOL inherit = FALSE;
+#else
+    const BOOL inherit = TRUE;
+#endif
+    if (!DuplicateHandle(GetCurrentProcess(), child_original, GetCurrentProcess(), &inheritable, 0, inherit,
                          DUPLICATE_SAME_ACCESS)) {
         const DWORD code = GetLastError();
         CloseHandle(read_end);
@@ -61,6 +74,51 @@ bool makePipe(HANDLE& parent_end, HANDLE& child_end, bool child_reads, DWORD siz
 }
 
 } // namespace
+
+#if defined(_WIN32)
+namespace {
+
+// Starts the program with exactly the three given handles inherited. The
+// list keeps other streams' pipe ends (and anything else of the player's
+// that happens to be inheritable) out of the child; the handles are made
+// inheritable only while the child is made, so that no other program
+// started meanwhile, by us or by the player, can take them.
+BOOL createWithHandles(std::vector<wchar_t>& line, STARTUPINFOW& startup, PROCESS_INFORMATION& info) {
+    static std::mutex creating;
+    std::lock_guard<std::mutex> lock(creating);
+    HANDLE handles[3] = {startup.hStdInput, startup.hStdOutput, startup.hStdError};
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    std::vector<char> storage(size);
+    auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage.data());
+    if (!InitializeProcThreadAttributeList(attributes, 1, 0, &size))
+        return FALSE;
+    BOOL made = FALSE;
+    if (UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles, sizeof(handles), nullptr,
+                                  nullptr)) {
+        for (HANDLE h : handles)
+            SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+        STARTUPINFOEXW extended;
+        std::memset(&extended, 0, sizeof(extended));
+        extended.StartupInfo = startup;
+        extended.StartupInfo.cb = sizeof(extended);
+        extended.lpAttributeList = attributes;
+        made = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
+                              CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+                              &extended.StartupInfo, &info);
+        const DWORD code = GetLastError();
+        for (HANDLE h : handles)
+            SetHandleInformation(h, HANDLE_FLAG_INHERIT, 0);
+        SetLastError(code);
+    }
+    const DWORD code = GetLastError();
+    DeleteProcThreadAttributeList(attributes);
+    SetLastError(code);
+    return made;
+}
+
+} // namespace
+#endif
 
 bool ChildProcess::start(const std::wstring& command_line) {
     close();
@@ -79,8 +137,14 @@ bool ChildProcess::start(const std::wstring& command_line) {
         std::vector<wchar_t> line(command_line.begin(), command_line.end());
         line.push_back(L'\0');
         std::memset(&process_info_, 0, sizeof(process_info_));
+#if defined(_WIN32)
+        made = createWithHandles(line, startup, process_info_) != FALSE;
+#else
+        // Our layer hands a child only the three handles of its startup
+        // information.
         made = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
                               &startup, &process_info_) != FALSE;
+#endif
     }
     if (!made) {
         const DWORD code = GetLastError();
@@ -97,6 +161,8 @@ bool ChildProcess::start(const std::wstring& command_line) {
     } catch (const std::exception&) {
         program_ = "program";
     }
+    dropped_ = 0;
+    dropping_ = false;
     running_ = true;
     return true;
 }
@@ -104,6 +170,8 @@ bool ChildProcess::start(const std::wstring& command_line) {
 void ChildProcess::close() {
     if (!running_)
         return;
+    if (dropping_)
+        reportDropped();
     // The program sees the end of its input; output it still writes is
     // discarded.
     closeHandle(stdin_write_);
@@ -173,8 +241,24 @@ std::size_t ChildProcess::drainOutput(Poco::BasicFIFOBuffer<char>& output) {
     if (waiting == 0)
         return 0;
     output_buffer_.resize(readOutput(output_buffer_.data(), waiting));
-    output.write(output_buffer_.data(), output_buffer_.size());
+    const std::size_t taken = output.write(output_buffer_.data(), output_buffer_.size());
+    if (taken < output_buffer_.size()) {
+        if (!dropping_)
+            console_printf("velmora: the output of %s does not fit its buffer; dropping what does not fit",
+                           program_.c_str());
+        dropping_ = true;
+        dropped_ += output_buffer_.size() - taken;
+    } else if (dropping_) {
+        reportDropped();
+    }
     return output_buffer_.size();
+}
+
+void ChildProcess::reportDropped() {
+    console_printf("velmora: %llu bytes of the output of %s were dropped", static_cast<unsigned long long>(dropped_),
+                   program_.c_str());
+    dropping_ = false;
+    dropped_ = 0;
 }
 
 void ChildProcess::printErrors() {
@@ -186,16 +270,18 @@ void ChildProcess::printErrors() {
     console_print(error_text_.c_str());
 }
 
-void ChildProcess::pump(const char* data, std::size_t size, Poco::BasicFIFOBuffer<char>& output,
-                        const std::string& ended_message) {
+void ChildProcess::pump(const char* data, std::size_t size, Poco::BasicFIFOBuffer<char>& output, const char* what) {
     std::size_t written = 0;
+    DWORD last_progress = GetTickCount();
     while (written < size) {
         const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size - written, kMaxWrite));
         const DWORD taken = write(data + written, piece);
         if (taken == 0) {
             if (!isRunning()) {
                 printErrors();
-                throw Poco::ApplicationException(ended_message);
+                throw Poco::ApplicationException(
+                    Poco::format("%s process unexpectedly terminated.\nError log might be output to console.",
+                                 std::string(what)));
             }
             // A program blocked on a full output or error pipe reads no more
             // input until both are drained. One that had written a whole
@@ -203,12 +289,46 @@ void ChildProcess::pump(const char* data, std::size_t size, Poco::BasicFIFOBuffe
             // once: the next write is tried without a pause. Otherwise the
             // program is busy and gets a millisecond (a fixed pause after
             // every full pipe would hold a fast program to 16 KB per ms).
-            const bool waited_for_us = drainOutput(output) >= kMaxWrite;
+            const std::size_t drained = drainOutput(output);
             printErrors();
-            if (!waited_for_us)
+            if (drained > 0) {
+                last_progress = GetTickCount();
+            } else if (GetTickCount() - last_progress >= stall_timeout_) {
+                // Alive but reading nothing: waiting on would hold the
+                // stream (and whoever stops it) for ever.
+                throw Poco::ApplicationException(
+                    Poco::format("%s process has taken no input for %.1f seconds (%s); it seems to hang.",
+                                 std::string(what), stall_timeout_ / 1000.0, program_));
+            }
+            if (drained < kMaxWrite)
                 Sleep(1);
+        } else {
+            last_progress = GetTickCount();
         }
         written += taken;
     }
     drainOutput(output);
+}
+
+void ChildProcess::finish(Poco::BasicFIFOBuffer<char>& output, DWORD milliseconds) {
+    if (!running_)
+        return;
+    closeHandle(stdin_write_);
+    const DWORD start = GetTickCount();
+    for (;;) {
+        // Once the program has ended, everything it wrote is waiting.
+        const bool ended = !isRunning();
+        while (drainOutput(output) > 0 && ended) {
+        }
+        printErrors();
+        if (ended)
+            break;
+        if (GetTickCount() - start >= milliseconds) {
+            console_printf("velmora: %s did not finish its output within %lu ms", program_.c_str(),
+                           static_cast<unsigned long>(milliseconds));
+            break;
+        }
+        Sleep(1);
+    }
+    close();
 }

@@ -6,6 +6,7 @@
 #include <Poco/FIFOBuffer.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,9 @@ public:
     // How long close waits for the program after closing its input before
     // it ends the program.
     static constexpr DWORD kDefaultCloseTimeout = 5000;
+    // How long a pump waits for a running program that takes no input and
+    // writes no output before it gives up on it.
+    static constexpr DWORD kDefaultStallTimeout = 10000;
 
     ChildProcess();
     // Closes the program when it still runs.
@@ -46,26 +50,37 @@ public:
 
     // Pushes `size` bytes into the program's standard input in pieces of at
     // most kMaxWrite bytes. When a write takes nothing, a program that has
-    // ended gives Poco::ApplicationException(`ended_message`) (after its
-    // waiting standard-error text is printed); otherwise standard output
-    // is drained into `output`, standard error onto the console, and the
-    // pump sleeps 1 ms unless the drain took a whole piece or more. After
-    // the last write standard output is drained once more. Pipe failures
-    // throw the Win32 error code.
-    void pump(const char* data, std::size_t size, Poco::BasicFIFOBuffer<char>& output,
-              const std::string& ended_message);
-    // Moves what waits on standard output into `output` (what does not fit
-    // is dropped); returns the bytes read.
+    // ended gives Poco::ApplicationException "<what> process unexpectedly
+    // terminated..." (after its waiting standard-error text is printed),
+    // and one that has taken no input and written no output for the stall
+    // time-out gives one that says so; otherwise standard output is drained
+    // into `output`, standard error onto the console, and the pump sleeps
+    // 1 ms unless the drain took a whole piece or more. After the last write
+    // standard output is drained once more. Pipe failures throw the Win32
+    // error code.
+    void pump(const char* data, std::size_t size, Poco::BasicFIFOBuffer<char>& output, const char* what);
+    // Moves what waits on standard output into `output`; returns the bytes
+    // read. What does not fit is dropped and counted: one console line when
+    // dropping begins, one with the count when output fits again.
     std::size_t drainOutput(Poco::BasicFIFOBuffer<char>& output);
     // Prints what waits on standard error to the console, as read.
     void printErrors();
+    // Ends the program's input and collects the rest of its output into
+    // `output` until it ends (at most `milliseconds`), then closes it.
+    void finish(Poco::BasicFIFOBuffer<char>& output, DWORD milliseconds);
 
     // Bound of close's wait, in milliseconds.
     void setCloseTimeout(DWORD milliseconds) { close_timeout_ = milliseconds; }
+    // Bound of a pump's wait for a program that makes no progress.
+    void setStallTimeout(DWORD milliseconds) { stall_timeout_ = milliseconds; }
+    // The program's file as started (for messages).
+    const std::string& program() const { return program_; }
     DWORD processId() const { return process_info_.dwProcessId; }
 
 private:
     void closeHandle(HANDLE& handle);
+    // Ends a dropping episode with one console line.
+    void reportDropped();
 
     bool running_;
     HANDLE stdin_write_;
@@ -78,7 +93,11 @@ private:
     HANDLE child_stderr_;
     PROCESS_INFORMATION process_info_;
     DWORD close_timeout_;
+    DWORD stall_timeout_;
     std::string program_;
+    // Output dropped since dropping began (reported when it ends).
+    std::uint64_t dropped_;
+    bool dropping_;
     std::vector<char> output_buffer_;
     std::string error_text_;
 };

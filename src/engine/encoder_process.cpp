@@ -8,8 +8,6 @@
 
 namespace {
 
-const char* const kEncoderEnded = "Encoder process unexpectedly terminated.\nError log might be output to console.";
-
 // Values put into one argument: NUL, CR and LF would cut or break the
 // command line.
 std::string cleanValue(const std::string& value) {
@@ -71,7 +69,7 @@ void EncoderProcess::encode(Poco::BasicFIFOBuffer<char>& input, Poco::BasicFIFOB
     input_.resize(input.used());
     input_.resize(input.read(input_.data(), input_.size()));
     try {
-        pump(input_.data(), input_.size(), output, kEncoderEnded);
+        pump(input_.data(), input_.size(), output, "Encoder");
         printErrors();
     } catch (DWORD code) {
         throw Poco::ApplicationException(Poco::format("encode error (%lu)", static_cast<unsigned long>(code)));

@@ -5,6 +5,7 @@
 #include "engine/child_process.h"
 #include "plugin/utils.h"
 #include "engine/encoder_process.h"
+#include "sdk_fixture.h"
 #include "win32/process.h"
 
 #include <Poco/Exception.h>
@@ -250,5 +251,83 @@ TEST(EncoderPipe, RestartsLeakNothing) {
     EXPECT_EQ(openHandleCount(), handles);
     EXPECT_EQ(childCount(), children);
 }
+
+TEST(EncoderPipe, TheRestOfAFinishingProgramIsKept) {
+    // close discards what the program still writes; finish collects it.
+    const std::string data = patternBytes(3 * ChildProcess::kPipeSize);
+    withinWatchdog("finish", [&] {
+        EncoderProcess encoder(helper("passthrough"), "");
+        encoder.open();
+        Poco::BasicFIFOBuffer<char> in(data.size()), out(data.size());
+        in.write(data.data(), data.size());
+        encoder.encode(in, out);
+        encoder.finish(out, 10000);
+        EXPECT_FALSE(encoder.isRunning());
+        std::string got(out.used(), '\0');
+        out.read(&got[0], got.size());
+        EXPECT_TRUE(got == data) << got.size() << " of " << data.size() << " bytes";
+    });
+}
+
+TEST(EncoderPipe, AProgramThatStopsReadingIsGivenUp) {
+    EncoderProcess encoder(helper("stall"), "60");
+    encoder.open();
+    encoder.setStallTimeout(500);
+    const std::string data = patternBytes(1024 * 1024);
+    Poco::BasicFIFOBuffer<char> in(data.size()), out(data.size());
+    in.write(data.data(), data.size());
+    const auto start = std::chrono::steady_clock::now();
+    std::string message;
+    withinWatchdog("stalled program", [&] { message = messageOf([&] { encoder.encode(in, out); }); });
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(message.rfind("Encoder process has taken no input for 0.5 seconds (", 0), 0u) << message;
+    encoder.setCloseTimeout(200);
+    encoder.close();
+}
+
+class DroppedOutput : public with_player {
+protected:
+    std::size_t lines(const std::string& text) {
+        std::size_t n = 0;
+        for (const std::string& line : host.console_log().lines())
+            n += line.find(text) != std::string::npos ? 1 : 0;
+        return n;
+    }
+};
+
+TEST_F(DroppedOutput, IsCountedAndReportedOncePerEpisode) {
+    const std::size_t room = 10000;
+    const std::string data = patternBytes(100000);
+    EncoderProcess encoder(helper("passthrough"), "");
+    encoder.open();
+    Poco::BasicFIFOBuffer<char> in(data.size()), out(room);
+    withinWatchdog("dropping", [&] {
+        in.write(data.data(), data.size());
+        encoder.encode(in, out);
+        encoder.finish(out, 10000);
+    });
+    EXPECT_EQ(out.used(), room);
+    EXPECT_EQ(lines("does not fit its buffer"), 1u);
+    EXPECT_EQ(lines("velmora: 90000 bytes of the output of "), 1u);
+}
+
+#if defined(_WIN32)
+TEST(EncoderPipe, AChildInheritsOnlyItsOwnThreeHandles) {
+    // An inheritable handle of the player's, and a second program running
+    // beside the first: the child gets neither the handle nor the first
+    // program's pipe ends.
+    SECURITY_ATTRIBUTES inheritable = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE event = CreateEventW(&inheritable, TRUE, FALSE, nullptr);
+    ASSERT_NE(event, nullptr);
+    EncoderProcess first(helper("passthrough"), "");
+    first.open();
+    EncoderProcess child(helper("sethandle"), std::to_string(reinterpret_cast<ULONG_PTR>(event)));
+    child.open();
+    Poco::BasicFIFOBuffer<char> out(16);
+    child.finish(out, 10000);
+    EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    CloseHandle(event);
+}
+#endif
 
 } // namespace

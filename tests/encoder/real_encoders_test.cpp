@@ -2,6 +2,7 @@
 // pumped through each, the result identified by ffprobe. (Wine cannot start
 // Linux programs, so the Windows build has its own helper programs only.)
 #if !defined(_WIN32)
+#include "media.h"
 #include "pipe_fixture.h"
 
 #include "engine/encoder_process.h"
@@ -15,65 +16,10 @@
 #include <sstream>
 #include <unistd.h>
 
+using namespace media;
 using namespace pipetest;
 
 namespace {
-
-bool onPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::istringstream dirs(path ? path : "");
-    std::string dir;
-    while (std::getline(dirs, dir, ':'))
-        if (!dir.empty() && access((dir + "/" + program).c_str(), X_OK) == 0)
-            return true;
-    return false;
-}
-
-// A missing program skips the test, except under CI, where it fails it.
-#define REQUIRE_PROGRAM(name)                                                        \
-    do {                                                                             \
-        if (!onPath(name)) {                                                         \
-            const char* ci = std::getenv("CI");                                      \
-            if (ci && std::string(ci) == "true")                                     \
-                FAIL() << name << " is not installed";                               \
-            GTEST_SKIP() << name << " is not installed";                             \
-        }                                                                            \
-    } while (0)
-
-std::string shellQuote(const std::string& text) {
-    std::string out = "'";
-    for (char c : text)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-// ffprobe's key=value lines for the first audio stream and the container.
-std::map<std::string, std::string> probe(const std::string& file) {
-    const std::string command = "ffprobe -v error -select_streams a:0 -show_entries "
-                                "stream=codec_name,sample_rate,channels:stream_tags=title,artist:"
-                                "format=format_name:format_tags=title,artist -of default=nw=1 " +
-                                shellQuote(file) + " 2>/dev/null";
-    std::map<std::string, std::string> fields;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return fields;
-    char line[4096];
-    while (std::fgets(line, sizeof(line), pipe)) {
-        std::string text(line);
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-            text.pop_back();
-        const std::size_t eq = text.find('=');
-        if (eq == std::string::npos)
-            continue;
-        std::string key = text.substr(0, eq);
-        // Tags arrive as TAG:title (case as the container stores it).
-        for (char& c : key)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        fields[key] = text.substr(eq + 1);
-    }
-    pclose(pipe);
-    return fields;
-}
 
 std::string encodeToFile(EncoderProcess& encoder, const std::string& pcm, const std::string& file) {
     // Half-second pieces, as the stream's worker hands them on; then drain

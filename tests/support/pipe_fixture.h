@@ -44,10 +44,14 @@ std::string runThrough(EncoderProcess& encoder, const std::string& data, std::si
 // the output is not complete.
 bool parseArgs(const std::string& output, std::vector<std::string>& args);
 
-// Open descriptors / handles of this process, and children (running or not
-// yet reaped) of this process.
+// Open descriptors / handles of this process, children (running or not
+// yet reaped) of this process, and its threads.
 long openHandleCount();
 long childCount();
+long threadCount();
+// Process ids of this process's children running `program` (its file name
+// without folder; on Windows with ".exe").
+std::vector<unsigned long> childrenRunning(const std::string& program);
 
 // True while a process of that id exists (and is not a zombie).
 bool processAlive(unsigned long pid);

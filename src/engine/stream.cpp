@@ -1,0 +1,705 @@
+#include "engine/stream.h"
+
+#include <Poco/Exception.h>
+#include <Poco/Format.h>
+
+#include <cstring>
+
+#include "audio_chunk.h"
+#include "console.h"
+#include "dsp_config.h"
+#include "engine/child_process.h"
+#include "engine/encoder_process.h"
+#include "engine/failure_text.h"
+#include "engine/formatter.h"
+#include "engine/message_pump.h"
+#include "engine/output_gain.h"
+#include "plugin/utils.h"
+#include "server/server.h"
+#include "service_lookup.h"
+#include "titleformat_util.h"
+#include "zof/bit_array.h"
+
+// The server connection of one start, with the settings record it reads.
+// Requests besides the audio (titles, listener lists, reconnection) share
+// it with the worker and may outlive the stream's own reference, so it is
+// held through shared pointers; `requests` lets one of them use it at a
+// time.
+struct Stream::Connection {
+    ServerSettings settings;
+    int format = 0;
+    std::mutex requests;
+    std::unique_ptr<Server> server;
+};
+
+namespace {
+
+// How long the old programs may take to hand over the rest of their output
+// when the programs restart for a new title.
+const DWORD kTailTime = 5000;
+
+bool isOgg(int format) { return format == FORMAT_OGG_VORBIS || format == FORMAT_OGG_FLAC || format == FORMAT_OGG_OPUS; }
+
+// Settings that no stream can run with, refused before anything starts.
+void checkSettings(const EncoderSettings& encoder) {
+    if (encoder.sampling_rate <= 0 || encoder.sampling_rate > static_cast<int>(audio_chunk::sample_rate_max))
+        throw Poco::ApplicationException(Poco::format("The sampling rate %d Hz cannot be streamed; it must lie between "
+                                                      "1 and %u Hz.",
+                                                      static_cast<int>(encoder.sampling_rate),
+                                                      static_cast<unsigned>(audio_chunk::sample_rate_max)));
+    if (encoder.channel != 1 && encoder.channel != 2)
+        throw Poco::ApplicationException(
+            Poco::format("A stream has 1 or 2 channels, not %d.", static_cast<int>(encoder.channel)));
+    if (encoder.wave_format < WAVE_INT16 || encoder.wave_format > WAVE_FLOAT32)
+        throw Poco::ApplicationException(Poco::format(
+            "Unknown PCM format %d (0 is 16-bit, 1 24-bit, 2 32-bit float).", static_cast<int>(encoder.wave_format)));
+}
+
+} // namespace
+
+Stream::Stream(StreamEventListener* observer, const EncoderSettings& encoder, const ServerSettings& server)
+    : observer_(observer),
+      encoder_settings_(encoder),
+      server_settings_(server),
+      // Sized for real at each start, from the settings then in force.
+      input_fifo_(4),
+      encoder_input_fifo_(4),
+      output_fifo_(4) {}
+
+Stream::~Stream() {
+    try {
+        std::unique_lock<std::mutex> lock(control_);
+        cancel_ = true;
+        cancel_cv_.notify_all();
+        Worker worker = std::move(worker_);
+        worker_ = Worker();
+        lock.unlock();
+        if (worker.thread.joinable()) {
+            while (loop_active_ && !signal_.post(COMMAND_QUIT))
+                serveMessagesOrSleep();
+            joinWorker(worker);
+        }
+        lock.lock();
+        joinRetiredLocked(lock);
+        if (capture_ != nullptr)
+            capture_->removeListener(this);
+        capture_ = nullptr;
+    } catch (...) {
+        // Nothing may leave a destructor.
+    }
+}
+
+// ---------------------------------------------------------------- lifecycle
+void Stream::start(psc_callback* capture) {
+    std::unique_lock<std::mutex> lock(control_);
+    try {
+        joinRetiredLocked(lock);
+        if (worker_.thread.joinable()) {
+            lock.unlock();
+            console_printf("velmora: %s is already streaming", name().c_str());
+            return;
+        }
+        cancel_ = false;
+        deferred_stop_ = false;
+        format_failed_ = false;
+        title_pending_ = false;
+        ServerSettings server;
+        {
+            std::lock_guard<std::mutex> settings(settings_mutex_);
+            run_ = encoder_settings_;
+            server = server_settings_;
+        }
+        checkSettings(run_);
+
+        // Three seconds of float audio, for the settings of this start.
+        const std::size_t capacity =
+            static_cast<std::size_t>(run_.sampling_rate) * static_cast<std::size_t>(run_.channel) * 12;
+        input_fifo_.resize(capacity, false);
+        encoder_input_fifo_.resize(capacity, false);
+        output_fifo_.resize(capacity, false);
+        wav_header_.clear();
+
+        if (!run_.program_file.empty()) {
+            startPreprocessor();
+        } else if (preprocessor_) {
+            preprocessor_->close();
+            preprocessor_.reset();
+        }
+
+        int bits = 0;
+        formatter_ = createFormatter(run_.wave_format, &bits);
+
+        encoder_.reset(new EncoderProcess(run_.encoder_file, run_.encoder_params));
+        encoder_artist_.clear();
+        encoder_title_.clear();
+        if (isOgg(run_.format)) {
+            formatTitle("%artist%", encoder_artist_);
+            formatTitle("%title%", encoder_title_);
+            encoder_->open(encoder_artist_, encoder_title_);
+        } else {
+            encoder_->open();
+        }
+
+        if (run_.wave_header) {
+            makeWavHeader(wav_header_, run_.channel, run_.sampling_rate, bits);
+            encoder_input_fifo_.write(reinterpret_cast<const char*>(wav_header_.data()), wav_header_.size());
+        }
+
+        auto connection = std::make_shared<Connection>();
+        connection->settings = server;
+        connection->format = run_.format;
+        connection->server = Server::create(connection->settings);
+        if (!connection->server)
+            throw Poco::ApplicationException(
+                Poco::format("Unknown server type %d (0 Icecast2, 1 SHOUTcast v1, 2 SHOUTcast v2).",
+                             static_cast<int>(server.type)));
+        {
+            std::lock_guard<std::mutex> guard(connection_mutex_);
+            connection_ = connection;
+        }
+        {
+            std::lock_guard<std::mutex> requests(connection->requests);
+            connection->server->connect();
+            connection->server->login(run_);
+        }
+
+        dsp_chain_config_impl chain;
+        dsp_chain_for_stream(chain, run_.channel, static_cast<std::uint32_t>(run_.sampling_rate));
+        dsp_.set_config(chain);
+        capture_rate_ = static_cast<std::uint32_t>(run_.sampling_rate);
+        capture_channels_ = static_cast<std::uint32_t>(run_.channel);
+
+        startWorkerLocked();
+        capture_ = capture;
+        if (capture_ != nullptr)
+            capture_->addListener(this);
+        {
+            std::lock_guard<std::mutex> titles(titles_mutex_);
+            titles_.clear();
+        }
+        {
+            std::lock_guard<std::mutex> status(status_mutex_);
+            status_.clients_requested = false;
+            status_.running = true;
+        }
+        lock.unlock();
+        raise(StreamEventListener::EVENT_STARTED);
+    } catch (...) {
+        const std::string text = currentFailureText();
+        if (lock.owns_lock())
+            lock.unlock();
+        fail(text);
+    }
+}
+
+void Stream::stop() {
+    std::unique_lock<std::mutex> lock(control_);
+    const std::uint64_t stops = stops_;
+    if (worker_.thread.joinable() && worker_.thread.get_id() == std::this_thread::get_id()) {
+        if (loop_active_) {
+            // Asked by a listener inside the command loop (a statistics
+            // event): the loop ends after this command and stops then.
+            deferred_stop_ = true;
+            return;
+        }
+        // The worker stops its own stream (handling its error): it cannot
+        // join itself, so its handle waits for whoever comes next.
+        retired_.push_back(std::move(worker_));
+        worker_ = Worker();
+    } else {
+        cancel_ = true;
+        cancel_cv_.notify_all();
+        Worker worker = std::move(worker_);
+        worker_ = Worker();
+        if (worker.thread.joinable()) {
+            lock.unlock();
+            // A worker whose loop has ended (on its error path) takes no
+            // more commands; it only has to end.
+            while (loop_active_ && !signal_.post(COMMAND_QUIT))
+                serveMessagesOrSleep();
+            joinWorker(worker);
+            lock.lock();
+        }
+        joinRetiredLocked(lock);
+        // The worker stopped the stream itself while we waited for it.
+        if (stops_ != stops)
+            return;
+    }
+    releasePartsLocked();
+    ++stops_;
+    lock.unlock();
+    raiseQuietly(StreamEventListener::EVENT_STOPPED);
+}
+
+void Stream::reconnect() {
+    {
+        std::lock_guard<std::mutex> lock(control_);
+        if (cancel_)
+            return;
+        if (worker_.thread.get_id() != std::this_thread::get_id() || loop_active_) {
+            console_printf("velmora: %s: a reconnection is made only by the stream's worker after an error",
+                           name().c_str());
+            return;
+        }
+    }
+    {
+        std::lock_guard<std::mutex> status(status_mutex_);
+        status_.reconnecting = true;
+        status_.reconnect_count = 0;
+    }
+    bool reconnected = false;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> status(status_mutex_);
+            if (status_.reconnect_count >= 3)
+                break;
+        }
+        raiseQuietly(StreamEventListener::EVENT_RECONNECTING);
+        {
+            std::unique_lock<std::mutex> lock(control_);
+            if (cancel_cv_.wait_for(lock, reconnect_wait_, [this] { return cancel_; }))
+                break;
+        }
+        bool cancelled = false;
+        try {
+            reconnected = attemptReconnection();
+            cancelled = !reconnected;
+        } catch (...) {
+            std::lock_guard<std::mutex> status(status_mutex_);
+            ++status_.reconnect_count;
+            continue;
+        }
+        if (reconnected || cancelled)
+            break;
+    }
+    if (reconnected)
+        raiseQuietly(StreamEventListener::EVENT_STARTED);
+    std::lock_guard<std::mutex> status(status_mutex_);
+    status_.reconnecting = false;
+}
+
+bool Stream::attemptReconnection() {
+    std::shared_ptr<Connection> link = connection();
+    if (!link)
+        throw Poco::ApplicationException("The stream has no server connection.");
+    {
+        std::lock_guard<std::mutex> requests(link->requests);
+        link->server->disconnect();
+        link->server->connect();
+        link->server->login(run_);
+    }
+    if (isOgg(run_.format)) {
+        // Listeners of the new connection need the stream's headers: new
+        // programs begin a new stream, and what the old ones left is
+        // dropped.
+        std::string artist = encoder_artist_;
+        std::string title = encoder_title_;
+        {
+            std::lock_guard<std::mutex> titles(titles_mutex_);
+            if (!titles_.empty()) {
+                artist = titles_.back().artist;
+                title = titles_.back().title;
+            }
+        }
+        restartPrograms(artist, title, false);
+    }
+    std::lock_guard<std::mutex> lock(control_);
+    if (cancel_)
+        return false;
+    retired_.push_back(std::move(worker_));
+    worker_ = Worker();
+    startWorkerLocked();
+    return true;
+}
+
+void Stream::startWorkerLocked() {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    loop_active_ = true;
+    try {
+        worker_.thread = std::thread(&Stream::run, this, done);
+    } catch (...) {
+        loop_active_ = false;
+        throw;
+    }
+    worker_.done = done;
+}
+
+void Stream::joinWorker(Worker& worker) {
+    if (!worker.thread.joinable())
+        return;
+    // The worker may be waiting for the window (its event handling works
+    // through window messages): the main thread serves them meanwhile.
+    if (core_is_main_thread())
+        while (!worker.done->load())
+            serveMessagesOrSleep();
+    worker.thread.join();
+}
+
+void Stream::joinRetiredLocked(std::unique_lock<std::mutex>& lock) {
+    std::vector<Worker> ending;
+    for (auto it = retired_.begin(); it != retired_.end();) {
+        if (it->thread.get_id() == std::this_thread::get_id()) {
+            ++it;
+        } else {
+            ending.push_back(std::move(*it));
+            it = retired_.erase(it);
+        }
+    }
+    if (ending.empty())
+        return;
+    lock.unlock();
+    for (Worker& worker : ending)
+        joinWorker(worker);
+    lock.lock();
+}
+
+void Stream::releasePartsLocked() {
+    signal_.reset();
+    std::shared_ptr<Connection> link;
+    {
+        std::lock_guard<std::mutex> guard(connection_mutex_);
+        link = std::move(connection_);
+        connection_.reset();
+    }
+    if (link) {
+        std::lock_guard<std::mutex> requests(link->requests);
+        link->server->disconnect();
+    }
+    encoder_.reset();
+    formatter_.reset();
+    if (preprocessor_) {
+        preprocessor_->close();
+        preprocessor_.reset();
+    }
+    link.reset();
+    // Unregistered first: no capture call can then be inside the DSP run.
+    if (capture_ != nullptr) {
+        capture_->removeListener(this);
+        capture_ = nullptr;
+    }
+    dsp_.release_instances();
+    std::lock_guard<std::mutex> status(status_mutex_);
+    status_.bytes_this_second = 0;
+    status_.running = false;
+}
+
+// ---------------------------------------------------------------- worker
+void Stream::run(std::shared_ptr<std::atomic<bool>> done) {
+    std::string error;
+    try {
+        commandLoop();
+    } catch (...) {
+        error = currentFailureText();
+    }
+    loop_active_ = false;
+    if (!error.empty()) {
+        fail(error);
+    } else if (deferred_stop_.exchange(false)) {
+        try {
+            stop();
+        } catch (...) {
+            console_printf("velmora: %s: stop failed: %s", name().c_str(), currentFailureText().c_str());
+        }
+    }
+    done->store(true);
+}
+
+void Stream::commandLoop() {
+    {
+        std::lock_guard<std::mutex> status(status_mutex_);
+        status_.bytes_this_second = 0;
+        status_.samples_read = 0;
+        status_.seconds = 0;
+        status_.bytes_sent = 0;
+    }
+    for (;;) {
+        std::unique_lock<std::mutex> lock(signal_.mutex());
+        const int command = signal_.wait(lock);
+        if (command == COMMAND_QUIT)
+            return;
+        if (command == COMMAND_DATA)
+            processData();
+        // A title asked for while this worker was busy is not lost: the
+        // request waits for the next command.
+        const bool title_asked = title_pending_.exchange(false);
+        if (command == COMMAND_NEW_TITLE || title_asked)
+            newTitle();
+        if (deferred_stop_)
+            return;
+    }
+}
+
+void Stream::processData() {
+    if (format_failed_) {
+        std::lock_guard<std::mutex> status(status_mutex_);
+        throw Poco::ApplicationException(format_error_);
+    }
+    // Every whole float waiting (the capture path writes whole floats).
+    const std::size_t got = input_fifo_.read(raw_);
+    const std::size_t n = got / sizeof(float);
+    floats_.resize(n);
+    if (n != 0)
+        std::memcpy(floats_.data(), raw_.begin(), n * sizeof(float));
+    formatter_->format(floats_, pcm_);
+    encoder_input_fifo_.write(reinterpret_cast<const char*>(pcm_.data()), pcm_.size());
+
+    if (preprocessor_) {
+        preprocessor_input_.resize(encoder_input_fifo_.used());
+        preprocessor_input_.resize(encoder_input_fifo_.read(preprocessor_input_.data(), preprocessor_input_.size()));
+        try {
+            preprocessor_->pump(preprocessor_input_.data(), preprocessor_input_.size(), encoder_input_fifo_,
+                                "Pre-processing");
+            preprocessor_->printErrors();
+        } catch (DWORD code) {
+            throw Poco::ApplicationException(Poco::format("Pipe error %lu with the pre-processing program %s.",
+                                                          static_cast<unsigned long>(code), preprocessor_->program()));
+        }
+    }
+    encoder_->encode(encoder_input_fifo_, output_fifo_);
+
+    const int sent = send();
+    bool tick = false;
+    {
+        std::lock_guard<std::mutex> status(status_mutex_);
+        status_.bytes_this_second += sent;
+        status_.samples_read += n;
+        const std::uint64_t elapsed = status_.samples_read / static_cast<std::uint64_t>(run_.sampling_rate) /
+                                      static_cast<std::uint64_t>(run_.channel);
+        if (elapsed > status_.seconds) {
+            status_.bytes_sent += static_cast<std::uint64_t>(status_.bytes_this_second);
+            ++status_.seconds;
+            tick = true;
+        }
+    }
+    if (tick) {
+        raiseQuietly(StreamEventListener::EVENT_STATISTICS);
+        std::lock_guard<std::mutex> status(status_mutex_);
+        status_.bytes_this_second = 0;
+    }
+}
+
+int Stream::send() {
+    if (output_fifo_.used() == 0)
+        return 0;
+    std::shared_ptr<Connection> link = connection();
+    if (!link)
+        throw Poco::ApplicationException("The stream has no server connection.");
+    return link->server->sendData(output_fifo_);
+}
+
+void Stream::newTitle() {
+    TitleRecord last;
+    {
+        std::lock_guard<std::mutex> titles(titles_mutex_);
+        if (titles_.empty())
+            return;
+        last = titles_.back();
+    }
+    restartPrograms(last.artist, last.title, true);
+    // The old stream's end goes out now, whether or not audio follows.
+    const int sent = send();
+    std::lock_guard<std::mutex> status(status_mutex_);
+    status_.bytes_this_second += sent;
+}
+
+void Stream::restartPrograms(const std::string& artist, const std::string& title, bool send_tail) {
+    if (send_tail) {
+        // What the old programs still hold ends their stream whole (an Ogg
+        // page cut in half would reach the listeners before the new
+        // headers): it goes out first.
+        try {
+            if (preprocessor_)
+                preprocessor_->finish(encoder_input_fifo_, kTailTime);
+        } catch (DWORD code) {
+            throw Poco::ApplicationException(Poco::format("Pipe error %lu with the pre-processing program %s.",
+                                                          static_cast<unsigned long>(code), preprocessor_->program()));
+        }
+        encoder_->encode(encoder_input_fifo_, output_fifo_);
+        try {
+            encoder_->finish(output_fifo_, kTailTime);
+        } catch (DWORD code) {
+            throw Poco::ApplicationException(Poco::format("encode error (%lu)", static_cast<unsigned long>(code)));
+        }
+    } else {
+        encoder_input_fifo_.drain();
+        output_fifo_.drain();
+        if (preprocessor_)
+            preprocessor_->close();
+        encoder_->close();
+    }
+    if (preprocessor_)
+        startPreprocessor();
+    encoder_->open(artist, title);
+    encoder_artist_ = artist;
+    encoder_title_ = title;
+    if (!wav_header_.empty())
+        encoder_input_fifo_.write(reinterpret_cast<const char*>(wav_header_.data()), wav_header_.size());
+}
+
+void Stream::startPreprocessor() {
+    if (!preprocessor_)
+        preprocessor_.reset(new ChildProcess);
+    const std::string failed = Poco::format("Failed to start the pre-processing program %s.", run_.program_file);
+    std::wstring line;
+    try {
+        line = fromUtf8(run_.program_file + " " + run_.program_params);
+    } catch (const std::exception&) {
+        throw Poco::ApplicationException(failed);
+    }
+    if (!preprocessor_->start(line))
+        throw Poco::ApplicationException(failed);
+    try {
+        preprocessor_->setNonBlocking();
+    } catch (DWORD) {
+        preprocessor_->close();
+        throw Poco::ApplicationException(failed);
+    }
+}
+
+// ---------------------------------------------------------------- capture
+void Stream::onChunk(const audio_chunk& chunk) {
+    audio_chunk* copy = chunk_list_.insert_chunk(chunk_list_.chunk_total(), chunk.frame_total() * chunk.channel_total());
+    if (copy != nullptr)
+        copy->copy_from(chunk);
+    dsp_.run(&chunk_list_, nullptr, 0, abort_);
+    const float gain = outputGain();
+    for (zof::t_size i = 0; i < chunk_list_.chunk_total(); ++i) {
+        audio_chunk* out = chunk_list_.chunk_at(i);
+        if (out->sample_rate() != capture_rate_ || out->channel_total() != capture_channels_) {
+            // Without the player's resampler or converter the audio would go
+            // out at the wrong speed or with its channels mixed up.
+            if (!format_failed_) {
+                std::lock_guard<std::mutex> status(status_mutex_);
+                format_error_ = Poco::format(
+                    "The player delivers %u Hz with %u channels, but the stream is set to %u Hz with %u channels, "
+                    "and the player has no resampler or channel converter to make it so.",
+                    static_cast<unsigned>(out->sample_rate()), static_cast<unsigned>(out->channel_total()),
+                    static_cast<unsigned>(capture_rate_), static_cast<unsigned>(capture_channels_));
+                format_failed_ = true;
+            }
+            break;
+        }
+        if (gain != 1.0f)
+            out->scale_samples(gain);
+        input_fifo_.write(reinterpret_cast<const char*>(out->samples()),
+                          static_cast<std::size_t>(out->float_total()) * sizeof(float));
+    }
+    signal_.post(COMMAND_DATA);
+    chunk_list_.erase_marked(zof::bit_array_true());
+}
+
+// ---------------------------------------------------------------- requests
+void Stream::updateMetadata(const std::string& title) {
+    std::shared_ptr<Connection> link = connection();
+    if (!link)
+        return;
+    if (isOgg(link->format)) {
+        title_pending_ = true;
+        signal_.post(COMMAND_NEW_TITLE);
+        return;
+    }
+    std::lock_guard<std::mutex> requests(link->requests);
+    link->server->updateMetadata(title);
+}
+
+std::string Stream::listClients() {
+    std::string user;
+    std::string password;
+    {
+        std::lock_guard<std::mutex> status(status_mutex_);
+        status_.clients_requested = true;
+        user = status_.admin_user;
+        password = status_.admin_password;
+    }
+    try {
+        std::shared_ptr<Connection> link = connection();
+        if (!link)
+            throw Poco::ApplicationException("The stream is not connected.");
+        std::lock_guard<std::mutex> requests(link->requests);
+        return link->server->listClients(user, password);
+    } catch (const Poco::Exception& e) {
+        {
+            std::lock_guard<std::mutex> status(status_mutex_);
+            status_.clients_requested = false;
+        }
+        throw Poco::Exception(e);
+    }
+}
+
+std::shared_ptr<Stream::Connection> Stream::connection() const {
+    std::lock_guard<std::mutex> guard(connection_mutex_);
+    return connection_;
+}
+
+// ---------------------------------------------------------------- records
+StreamStatus Stream::status() const {
+    std::lock_guard<std::mutex> status(status_mutex_);
+    return status_;
+}
+
+ServerSettings Stream::serverSettings() const {
+    std::lock_guard<std::mutex> settings(settings_mutex_);
+    return server_settings_;
+}
+
+EncoderSettings Stream::encoderSettings() const {
+    std::lock_guard<std::mutex> settings(settings_mutex_);
+    return encoder_settings_;
+}
+
+void Stream::setServerSettings(const ServerSettings& settings) {
+    std::lock_guard<std::mutex> guard(settings_mutex_);
+    server_settings_ = settings;
+}
+
+void Stream::setEncoderSettings(const EncoderSettings& settings) {
+    std::lock_guard<std::mutex> guard(settings_mutex_);
+    encoder_settings_ = settings;
+}
+
+void Stream::setAdminCredentials(const std::string& user, const std::string& password) {
+    std::lock_guard<std::mutex> status(status_mutex_);
+    status_.admin_user = user;
+    status_.admin_password = password;
+}
+
+std::vector<TitleRecord> Stream::titleRecords() const {
+    std::lock_guard<std::mutex> titles(titles_mutex_);
+    return titles_;
+}
+
+void Stream::addTitle(const std::string& artist, const std::string& title) {
+    std::lock_guard<std::mutex> titles(titles_mutex_);
+    titles_.push_back(TitleRecord{title, artist});
+}
+
+// ---------------------------------------------------------------- events
+std::string Stream::name() const {
+    std::lock_guard<std::mutex> settings(settings_mutex_);
+    return server_settings_.yp.name;
+}
+
+void Stream::fail(const std::string& text) {
+    {
+        std::lock_guard<std::mutex> status(status_mutex_);
+        status_.error_text = text;
+    }
+    raiseQuietly(StreamEventListener::EVENT_ERROR);
+}
+
+void Stream::raise(int event) {
+    if (observer_ != nullptr)
+        observer_->onStreamEvent(this, event);
+}
+
+void Stream::raiseQuietly(int event) {
+    try {
+        raise(event);
+    } catch (...) {
+        try {
+            console_printf("velmora: %s: the handling of stream event %d failed: %s", name().c_str(), event,
+                           currentFailureText().c_str());
+        } catch (...) {
+        }
+    }
+}

@@ -1,0 +1,210 @@
+#pragma once
+// One outgoing stream: the player's captured audio through the stream's DSP
+// chain (channel converter, resampler) and the output gain into a float
+// FIFO; on the stream's worker thread a formatter, the optional
+// pre-processing program and the encoder program turn it into the encoded
+// stream that its Server sends. The window owns one Stream per configured
+// stream and hears of it through StreamEventListener.
+//
+// Threads: start and the settings setters on the player's main thread;
+// stop there or on the stream's worker (while it handles event 5);
+// reconnect on the worker, from its handling of event 5; onChunk on the
+// capture thread; listClients and updateMetadata on the window's worker;
+// addTitle on the thread of the play callbacks. The status and the title
+// records may be read from any thread: they are handed out as copies.
+#include <Poco/Buffer.h>
+#include <Poco/FIFOBuffer.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dsp_chunk_list.h"
+#include "dsp_manager.h"
+#include "engine/command_signal.h"
+#include "engine/psc_callback.h"
+#include "kestrune_io.h"
+#include "plugin/settings.h"
+
+class ChildProcess;
+class EncoderProcess;
+class Formatter;
+class Server;
+class Stream;
+
+class StreamEventListener {
+public:
+    enum : int {
+        // The stream runs (after a start, or again after a reconnection).
+        EVENT_STARTED = 0,
+        // The stream has stopped and released its parts.
+        EVENT_STOPPED = 1,
+        // A reconnection attempt begins; reconnect_count holds the attempts
+        // that failed so far.
+        EVENT_RECONNECTING = 2,
+        // One more second of audio was processed; the statistics are new.
+        EVENT_STATISTICS = 4,
+        // Something failed; error_text says what.
+        EVENT_ERROR = 5,
+    };
+    // Called on the thread that raises the event.
+    virtual void onStreamEvent(Stream* stream, int event) = 0;
+
+protected:
+    ~StreamEventListener() = default;
+};
+
+// One title a stream played: the title first, then the artist.
+struct TitleRecord {
+    std::string title;
+    std::string artist;
+};
+
+class Stream : public psc_listener {
+public:
+    // Worker commands.
+    enum : int { COMMAND_DATA = 0, COMMAND_NEW_TITLE = 1, COMMAND_QUIT = 2 };
+
+    Stream(StreamEventListener* observer, const EncoderSettings& encoder, const ServerSettings& server);
+    // Ends whatever still runs (without events).
+    ~Stream();
+    Stream(const Stream&) = delete;
+    Stream& operator=(const Stream&) = delete;
+
+    // Starts the programs, connects and logs in, builds the DSP chain,
+    // starts the worker, registers with `capture` (may be null) and raises
+    // event 0. Failures become event 5; nothing is thrown.
+    void start(psc_callback* capture);
+    // Ends the worker, releases every part and raises event 1. Any thread;
+    // a stream that does not run only raises the event. Ends reconnection
+    // waits at once.
+    void stop();
+    // From the worker's handling of event 5: reconnects the server and
+    // starts a new worker, up to three attempts ten seconds apart (event 2
+    // before each, event 0 after a success). Ogg streams restart their
+    // programs, so the new connection begins with the stream's headers.
+    void reconnect();
+
+    StreamStatus status() const;
+    ServerSettings serverSettings() const;
+    EncoderSettings encoderSettings() const;
+    // Take effect at the next start.
+    void setServerSettings(const ServerSettings& settings);
+    void setEncoderSettings(const EncoderSettings& settings);
+    void setAdminCredentials(const std::string& user, const std::string& password);
+
+    std::vector<TitleRecord> titleRecords() const;
+    void addTitle(const std::string& artist, const std::string& title);
+    // Ogg formats: asks the worker to restart the programs with the last
+    // title record (a busy worker does so after its current command).
+    // Other formats: sends the title to the server. Nothing while the
+    // stream does not run.
+    void updateMetadata(const std::string& title);
+    // The server's listener list (XML), asked with the status's admin
+    // credentials. Failures are thrown as Poco::Exception.
+    std::string listClients();
+
+    // On the capture thread, with the capture callback's lock held.
+    void onChunk(const audio_chunk& chunk) override;
+
+    // The time between reconnection attempts (ten seconds); for tests.
+    void setReconnectWait(std::chrono::milliseconds wait) { reconnect_wait_ = wait; }
+
+private:
+    // A worker thread and whether its body has returned.
+    struct Worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    struct Connection;
+
+    void run(std::shared_ptr<std::atomic<bool>> done);
+    void commandLoop();
+    void processData();
+    // Hands the output FIFO to the server; the bytes it sent.
+    int send();
+    void newTitle();
+    void restartPrograms(const std::string& artist, const std::string& title, bool send_tail);
+    void startPreprocessor();
+    bool attemptReconnection();
+
+    // control_ held.
+    void startWorkerLocked();
+    void joinRetiredLocked(std::unique_lock<std::mutex>& lock);
+    void releasePartsLocked();
+    static void joinWorker(Worker& worker);
+
+    std::shared_ptr<Connection> connection() const;
+    void fail(const std::string& text);
+    void raise(int event);
+    void raiseQuietly(int event);
+    std::string name() const;
+
+    StreamEventListener* const observer_;
+
+    // Settings given by the window, and the copy the running stream uses.
+    mutable std::mutex settings_mutex_;
+    EncoderSettings encoder_settings_;
+    ServerSettings server_settings_;
+    EncoderSettings run_;
+
+    mutable std::mutex status_mutex_;
+    StreamStatus status_;
+    std::string format_error_;
+    std::atomic<bool> format_failed_{false};
+
+    mutable std::mutex titles_mutex_;
+    std::vector<TitleRecord> titles_;
+
+    // Worker handles, cancellation of reconnection waits, and the parts
+    // while they are made or released.
+    std::mutex control_;
+    std::condition_variable cancel_cv_;
+    bool cancel_ = false;
+    Worker worker_;
+    // Workers that ended themselves (stop or reconnect on the worker);
+    // joined at the next start, a stop from another thread, or destruction.
+    std::vector<Worker> retired_;
+    std::uint64_t stops_ = 0;
+    std::atomic<bool> loop_active_{false};
+    std::atomic<bool> deferred_stop_{false};
+    std::atomic<bool> title_pending_{false};
+    std::chrono::milliseconds reconnect_wait_{10000};
+
+    CommandSignal signal_;
+
+    // Capture path.
+    dsp_chunk_list_impl chunk_list_;
+    dsp_manager dsp_;
+    kestrune_io::abort_callback_impl abort_;
+    psc_callback* capture_ = nullptr;
+    std::uint32_t capture_rate_ = 0;
+    std::uint32_t capture_channels_ = 0;
+
+    Poco::BasicFIFOBuffer<char> input_fifo_;
+    Poco::BasicFIFOBuffer<char> encoder_input_fifo_;
+    Poco::BasicFIFOBuffer<char> output_fifo_;
+    std::vector<std::uint8_t> wav_header_;
+
+    // Parts of a running stream.
+    std::unique_ptr<ChildProcess> preprocessor_;
+    std::unique_ptr<Formatter> formatter_;
+    std::unique_ptr<EncoderProcess> encoder_;
+    std::shared_ptr<Connection> connection_;
+    mutable std::mutex connection_mutex_;
+    // What the encoder was last opened with.
+    std::string encoder_artist_;
+    std::string encoder_title_;
+
+    // The worker's buffers, kept from command to command.
+    Poco::Buffer<char> raw_{0};
+    std::vector<float> floats_;
+    std::vector<std::uint8_t> pcm_;
+    std::vector<char> preprocessor_input_;
+};

@@ -1,0 +1,283 @@
+// A stream's life against the icecast2 peer, with our helper programs as
+// the encoder (they run on both builds, under Wine too): the audio reaches
+// listeners unchanged, statistics tick, failures become events with their
+// reasons, reconnection and stop end cleanly and leave nothing behind.
+#include "stream_fixture.h"
+
+#include <Poco/Exception.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "http_client.h"
+#include "peers.h"
+#include "pipe_fixture.h"
+
+using namespace streamtest;
+using namespace pipetest;
+
+namespace {
+
+// The helper that copies its input: the "encoded" stream is the PCM itself.
+EncoderSettings passthrough(int rate = 44100, int channels = 2) {
+    return encoderSettings(helper("passthrough"), "", FORMAT_MP3, rate, channels);
+}
+
+// 16-bit stereo PCM of one tone on both channels, as a listener got it (from
+// any byte offset): true when some alignment gives identical channels in
+// every frame, a peak near `peak` and no step larger than the tone allows,
+// so nothing was lost, repeated or mixed up on the way.
+::testing::AssertionResult isCleanStereoTone(const std::string& bytes, double frequency, double peak, int rate) {
+    const double max_step = 2.0 * 3.14159265358979 * frequency / rate * peak * 1.05 + 2.0;
+    for (std::size_t offset = 0; offset < 4; ++offset) {
+        const std::size_t frames = (bytes.size() - offset) / 4;
+        if (frames < 1000)
+            return ::testing::AssertionFailure() << "only " << bytes.size() << " bytes";
+        bool same = true;
+        double top = 0;
+        double worst_step = 0;
+        std::int16_t previous = 0;
+        for (std::size_t i = 0; i < frames && same; ++i) {
+            std::int16_t left, right;
+            std::memcpy(&left, bytes.data() + offset + 4 * i, 2);
+            std::memcpy(&right, bytes.data() + offset + 4 * i + 2, 2);
+            same = left == right;
+            top = std::max(top, std::abs(static_cast<double>(left)));
+            if (i > 0)
+                worst_step = std::max(worst_step, std::abs(static_cast<double>(left) - previous));
+            previous = left;
+        }
+        if (!same)
+            continue;
+        if (top < peak * 0.98 || top > peak * 1.001)
+            return ::testing::AssertionFailure() << "peak " << top << ", expected " << peak;
+        if (worst_step > max_step)
+            return ::testing::AssertionFailure() << "a step of " << worst_step << " (at most " << max_step << ")";
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "the channels differ at every alignment";
+}
+
+// Threads of this process once the runtime's own helpers (a sanitizer's
+// background thread) have started.
+long settledThreadCount() {
+    std::thread([] {}).join();
+    return threadCount();
+}
+
+class StreamLife : public PlayerTest {};
+
+TEST_F(StreamLife, AudioReachesListenersUnchangedAndStopLeavesNothing) {
+    VELMORA_PEER_PORT(port, peers::Kind::Icecast);
+    {
+        // Lazily made runtime objects (network, console) are not counted.
+        Observer observer;
+        Stream warm(&observer, passthrough(), icecastSettings(port, "/warm", "Warm"));
+        warm.start(capture.get());
+        HttpListener listener(port, "/warm", "velmora-test");
+        mountListed(port, "/warm");
+        warm.stop();
+    }
+    const long handles = openHandleCount();
+    (void)handles;
+    const long children = childCount();
+    const long threads = settledThreadCount();
+    {
+        Observer observer;
+        Stream stream(&observer, passthrough(), icecastSettings(port, "/life", "Life"));
+        stream.start(capture.get());
+        ASSERT_EQ(observer.codes(), std::vector<int>{StreamEventListener::EVENT_STARTED})
+            << stream.status().error_text;
+        EXPECT_TRUE(stream.status().running);
+        EXPECT_TRUE(eventually([&] { return mountListed(port, "/life"); }));
+
+        playTone(30);
+        {
+            HttpListener listener(port, "/life", "velmora-test");
+            ASSERT_TRUE(listener.waitForAudio(400000));
+            EXPECT_TRUE(isCleanStereoTone(listener.audio(), 440.0, 0.5 * 32768, 44100));
+        }
+        // One statistics event per second of audio, counting up, each with
+        // the bytes handed to the server in that second.
+        ASSERT_TRUE(observer.waitFor(StreamEventListener::EVENT_STATISTICS, 3));
+        std::uint64_t second = 0;
+        for (const Observer::Event& e : observer.events()) {
+            if (e.code != StreamEventListener::EVENT_STATISTICS)
+                continue;
+            EXPECT_EQ(e.status.seconds, ++second);
+            EXPECT_GT(e.status.bytes_this_second, 0);
+            EXPECT_GE(e.status.bytes_sent, e.status.seconds * 44100 * 4 - 44100 * 4);
+        }
+        // What the server took is what the stream counts as sent.
+        host.pause(true);
+        EXPECT_TRUE(eventually([&] {
+            const StreamStatus s = stream.status();
+            return sourceField(port, "/life", "total_bytes_read") ==
+                   std::to_string(s.bytes_sent + static_cast<std::uint64_t>(s.bytes_this_second));
+        })) << sourceField(port, "/life", "total_bytes_read");
+
+        const auto before = std::chrono::steady_clock::now();
+        stream.stop();
+        EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
+        EXPECT_EQ(observer.codes().back(), StreamEventListener::EVENT_STOPPED);
+        EXPECT_FALSE(stream.status().running);
+        EXPECT_TRUE(eventually([&] { return !mountListed(port, "/life"); }, 1s));
+        host.stop();
+    }
+    EXPECT_EQ(threadCount(), threads);
+    EXPECT_EQ(childCount(), children);
+#if !defined(_WIN32)
+    // (Wine makes runtime objects of its own on the way: the handle count
+    // of the Windows build is checked by the pipe tests' restart cycles.)
+    EXPECT_EQ(openHandleCount(), handles);
+#endif
+}
+
+TEST_F(StreamLife, StartsThatCannotWorkFailWithTheirReason) {
+    VELMORA_PEER_PORT(port, peers::Kind::Icecast);
+    const long children = childCount();
+    struct Case {
+        const char* expected;
+        std::function<void(EncoderSettings&, ServerSettings&)> change;
+    } cases[] = {
+        {"sampling rate 0 Hz", [](EncoderSettings& e, ServerSettings&) { e.sampling_rate = 0; }},
+        {"sampling rate -44100 Hz", [](EncoderSettings& e, ServerSettings&) { e.sampling_rate = -44100; }},
+        {"1 or 2 channels, not 3", [](EncoderSettings& e, ServerSettings&) { e.channel = 3; }},
+        {"1 or 2 channels, not 0", [](EncoderSettings& e, ServerSettings&) { e.channel = 0; }},
+        {"Unknown PCM format 7", [](EncoderSettings& e, ServerSettings&) { e.wave_format = 7; }},
+        {"Unknown server type 9", [](EncoderSettings&, ServerSettings& s) { s.type = 9; }},
+        {"Failed to initialize encoder.",
+         [](EncoderSettings& e, ServerSettings&) { e.encoder_file = "velmora-no-such-encoder"; }},
+        {"Failed to start the pre-processing program velmora-no-such-program.",
+         [](EncoderSettings& e, ServerSettings&) { e.program_file = "velmora-no-such-program"; }},
+        // The server's own text, and no reconnection for a stream that
+        // never ran, whatever auto-reconnect says.
+        {"You need to authenticate", [](EncoderSettings&, ServerSettings& s) { s.password = "wrong"; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        EncoderSettings encoder = passthrough();
+        ServerSettings server = icecastSettings(port, "/refused", "Refused");
+        c.change(encoder, server);
+        Observer observer;
+        observer.window = true;
+        observer.auto_reconnect = true;
+        Stream stream(&observer, encoder, server);
+        stream.start(capture.get());
+        EXPECT_EQ(observer.codes(), (std::vector<int>{StreamEventListener::EVENT_ERROR,
+                                                      StreamEventListener::EVENT_STOPPED}));
+        EXPECT_NE(stream.status().error_text.find(c.expected), std::string::npos) << stream.status().error_text;
+        EXPECT_FALSE(stream.status().running);
+        EXPECT_EQ(childCount(), children);
+    }
+    EXPECT_FALSE(mountListed(port, "/refused"));
+
+    // A stream that never started stops with event 1 and nothing else.
+    Observer observer;
+    Stream idle(&observer, passthrough(), icecastSettings(port, "/idle", "Idle"));
+    idle.stop();
+    EXPECT_EQ(observer.codes(), std::vector<int>{StreamEventListener::EVENT_STOPPED});
+}
+
+TEST_F(StreamLife, AudioTheChainCannotConvertEndsTheStream) {
+    VELMORA_PEER_PORT(port, peers::Kind::Icecast);
+    // A player without resampler and channel converter delivers 44.1 kHz
+    // stereo to a stream set to 22050 Hz mono: streamed, it would play at
+    // the wrong speed.
+    host.registry().clear(dsp_factory::class_guid);
+    Observer observer;
+    observer.window = true;
+    Stream stream(&observer, passthrough(22050, 1), icecastSettings(port, "/convert", "Convert"));
+    stream.start(capture.get());
+    ASSERT_EQ(observer.codes(), std::vector<int>{StreamEventListener::EVENT_STARTED}) << stream.status().error_text;
+    EXPECT_EQ(consoleCount("velmora: failed to set channel converter"), 1u);
+    EXPECT_EQ(consoleCount("velmora: failed to set resampler"), 1u);
+    playTone(10);
+    ASSERT_TRUE(observer.waitFor(StreamEventListener::EVENT_STOPPED));
+    EXPECT_EQ(observer.codes(), (std::vector<int>{0, 5, 1}));
+    EXPECT_EQ(observer.events()[1].status.error_text,
+              "Application exception: The player delivers 44100 Hz with 2 channels, but the stream is set to 22050 Hz "
+              "with 1 channels, and the player has no resampler or channel converter to make it so.");
+    EXPECT_EQ(observer.events()[1].status.bytes_sent, 0u);
+}
+
+TEST_F(StreamLife, AnEncoderThatEndsStopsTheStreamFromItsWorker) {
+    VELMORA_PEER_PORT(port, peers::Kind::Icecast);
+    const long threads = settledThreadCount();
+    const long children = childCount();
+    Observer observer;
+    observer.window = true;
+    observer.auto_reconnect = false;
+    auto stream = std::make_unique<Stream>(
+        &observer, encoderSettings(helper("exitnow"), "1 encoder-gave-up", FORMAT_MP3, 44100, 2),
+        icecastSettings(port, "/ends", "Ends"));
+    stream->start(capture.get());
+    ASSERT_EQ(observer.codes(), std::vector<int>{StreamEventListener::EVENT_STARTED});
+    playTone(10);
+    ASSERT_TRUE(observer.waitFor(StreamEventListener::EVENT_STOPPED));
+    // The worker stopped its own stream while it handled its error.
+    const auto events = observer.events();
+    ASSERT_EQ(observer.codes(), (std::vector<int>{0, 5, 1}));
+    EXPECT_EQ(events[1].status.error_text,
+              "Application exception: Encoder process unexpectedly terminated.\nError log might be output to console.");
+    EXPECT_NE(events[1].thread, std::this_thread::get_id());
+    EXPECT_EQ(events[2].thread, events[1].thread);
+    EXPECT_EQ(consoleCount("encoder-gave-up"), 1u);
+    // Deleted at once, as a window may: the worker's handle is joined, not
+    // left running.
+    stream.reset();
+    host.stop();
+    EXPECT_EQ(threadCount(), threads);
+    EXPECT_EQ(childCount(), children);
+    EXPECT_TRUE(eventually([&] { return !mountListed(port, "/ends"); }, 1s));
+}
+
+TEST_F(StreamLife, ADroppedSourceReconnectsAndAStopEndsTheWaitsAtOnce) {
+    VELMORA_PEER_PORT(port, peers::Kind::Icecast);
+    const long threads = settledThreadCount();
+    Observer observer;
+    observer.window = true;
+    observer.auto_reconnect = true;
+    Stream stream(&observer, passthrough(), icecastSettings(port, "/again", "Again"));
+    stream.setReconnectWait(300ms);
+    stream.start(capture.get());
+    ASSERT_EQ(observer.codes(), std::vector<int>{StreamEventListener::EVENT_STARTED}) << stream.status().error_text;
+    playTone(60);
+    ASSERT_TRUE(observer.waitFor(StreamEventListener::EVENT_STATISTICS));
+
+    httpGet(port, "/admin/killsource?mount=/again", peers::kIcecastAdminUser, peers::kIcecastAdminPassword);
+    ASSERT_TRUE(observer.waitFor(StreamEventListener::EVENT_STARTED, 2));
+    std::vector<int> codes = observer.codes();
+    codes.erase(std::remove(codes.begin(), codes.end(), int(StreamEventListener::EVENT_STATISTICS)), codes.end());
+    EXPECT_EQ(codes, (std::vector<int>{0, 5, 2, 0}));
+    for (const Observer::Event& e : observer.events()) {
+        if (e.code == StreamEventListener::EVENT_RECONNECTING) {
+            EXPECT_EQ(e.status.reconnect_count, 0);
+        }
+    }
+    EXPECT_TRUE(eventually([&] { return !stream.status().reconnecting; }));
+    {
+        HttpListener listener(port, "/again", "velmora-test");
+        ASSERT_TRUE(listener.waitForAudio(200000));
+        EXPECT_TRUE(isCleanStereoTone(listener.audio(), 440.0, 0.5 * 32768, 44100));
+    }
+
+    // Dropped again, now with the full ten-second waits: a stop from the
+    // main thread ends them at once.
+    stream.setReconnectWait(10s);
+    httpGet(port, "/admin/killsource?mount=/again", peers::kIcecastAdminUser, peers::kIcecastAdminPassword);
+    ASSERT_TRUE(observer.waitFor(StreamEventListener::EVENT_RECONNECTING, 2));
+    const auto before = std::chrono::steady_clock::now();
+    stream.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 1500ms);
+    EXPECT_EQ(observer.codes().back(), StreamEventListener::EVENT_STOPPED);
+    EXPECT_EQ(observer.count(StreamEventListener::EVENT_STOPPED), 1);
+    EXPECT_FALSE(stream.status().running);
+    EXPECT_FALSE(stream.status().reconnecting);
+    host.stop();
+    EXPECT_EQ(threadCount(), threads);
+}
+
+} // namespace
