@@ -32,6 +32,7 @@
 #include <Poco/Net/StreamSocket.h>
 
 #include "audio_chunk_impl.h"
+#include "bench_support.h"
 #include "engine/psc_callback.h"
 #include "engine/stream.h"
 #include "kestrune.h"
@@ -110,19 +111,6 @@ constexpr double kSecondsPerCase = 10;
 // Chunks before this many seconds are not counted: the first ones build the
 // DSP instances and fill the buffers.
 constexpr double kWarmUp = 2;
-
-std::string binDir() {
-#if defined(_WIN32)
-    char path[4096];
-    DWORD size = GetModuleFileNameA(nullptr, path, sizeof(path));
-    std::string dir(path, size);
-#else
-    char path[4096];
-    ssize_t size = readlink("/proc/self/exe", path, sizeof(path));
-    std::string dir(path, size > 0 ? static_cast<std::size_t>(size) : 0);
-#endif
-    return dir.substr(0, dir.find_last_of("\\/") + 1);
-}
 
 // A server that takes any source login and reads what comes, noting for
 // the first connection when each byte arrived.
@@ -259,9 +247,9 @@ CaseResult runCase(int streams, std::uint32_t source_rate, Sink& sink, bool rais
 
     EncoderSettings encoder;
 #if defined(_WIN32)
-    encoder.encoder_file = "\"" + binDir() + "passthrough.exe\"";
+    encoder.encoder_file = "\"" + bench::binDir() + "passthrough.exe\"";
 #else
-    encoder.encoder_file = "\"" + binDir() + "passthrough\"";
+    encoder.encoder_file = "\"" + bench::binDir() + "passthrough\"";
 #endif
     encoder.format = FORMAT_MP3;
     encoder.wave_format = 0;

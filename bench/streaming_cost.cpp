@@ -8,7 +8,7 @@
 //
 // Needs the icecast2 peer: scripts/bench.sh runs it through
 // scripts/test-peers.sh, which passes the port in VELMORA_PEER_ICECAST_PORT.
-#include "bench_audio.h"
+#include "bench_support.h"
 
 #include <cstdio>
 

@@ -1,15 +1,23 @@
 #pragma once
-// The audio every benchmark encodes: two tones and a little noise, so the
-// encoder works as on music. 16-bit little-endian PCM, interleaved.
+// What the benchmarks share: the audio they encode and where the programs
+// built beside them are.
 #include <cmath>
 #include <cstdint>
 #include <string>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace bench {
 
 constexpr int kRate = 44100;
 constexpr int kChannels = 2;
 
+// Two tones and a little noise, so the encoder works as on music. 16-bit
+// little-endian PCM, interleaved.
 inline std::string makePcm(double seconds) {
     constexpr double kTwoPi = 6.283185307179586;
     const std::size_t frames = static_cast<std::size_t>(seconds * kRate);
@@ -28,6 +36,21 @@ inline std::string makePcm(double seconds) {
         }
     }
     return pcm;
+}
+
+// The folder of the running program, with its separator at the end (the
+// tests' helper programs are built there too).
+inline std::string binDir() {
+#if defined(_WIN32)
+    char path[4096];
+    DWORD size = GetModuleFileNameA(nullptr, path, sizeof(path));
+    std::string dir(path, size);
+#else
+    char path[4096];
+    ssize_t size = readlink("/proc/self/exe", path, sizeof(path));
+    std::string dir(path, size > 0 ? static_cast<std::size_t>(size) : 0);
+#endif
+    return dir.substr(0, dir.find_last_of("\\/") + 1);
 }
 
 } // namespace bench
