@@ -38,6 +38,30 @@ inline std::string makePcm(double seconds) {
     return pcm;
 }
 
+// The PCM of makePcm as a WAV file's bytes.
+inline std::string makeWav(const std::string& pcm) {
+    std::string wav;
+    auto text = [&](const char* t) { wav.append(t, 4); };
+    auto number = [&](std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            wav.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
+    };
+    text("RIFF");
+    number(static_cast<std::uint32_t>(36 + pcm.size()), 4);
+    text("WAVE");
+    text("fmt ");
+    number(16, 4);
+    number(1, 2); // integer PCM
+    number(kChannels, 2);
+    number(kRate, 4);
+    number(kRate * kChannels * 2, 4);
+    number(kChannels * 2, 2);
+    number(16, 2);
+    text("data");
+    number(static_cast<std::uint32_t>(pcm.size()), 4);
+    return wav + pcm;
+}
+
 // The folder of the running program, with its separator at the end (the
 // tests' helper programs are built there too).
 inline std::string binDir() {
