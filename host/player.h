@@ -234,7 +234,6 @@ public:
     // top-level window titled "kestrune" (none without a display); on Linux
     // there is none. Call on the main thread before loading the component.
     bool create_main_window();
-    HWND main_window() const { return m_main_window; }
 
     // ---- the profile folder
     // Makes the folder when needed and hands it to components as

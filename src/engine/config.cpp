@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <exception>
 #include <sstream>
+#include <stdexcept>
 
 #include "console.h"
 #include "plugin/utils.h"
@@ -72,6 +73,7 @@ Config::Config() {
         kestrune_api* api = core_api();
         std::string folder = api && api->profile_path() ? api->profile_path() : "";
         Poco::replaceInPlace(folder, std::string("file://"), std::string());
+        if (folder.empty()) throw std::runtime_error("the player gives no profile folder");
         path = fromUtf8(folder + "\\velmora.xml");
         file = nativePath(path);
     } catch (const std::exception& e) {

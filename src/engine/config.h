@@ -43,9 +43,6 @@ public:
     void removeEncoderSettings();
     int countEncoderSettings();
 
-    // The file's full path as the component joined it.
-    const std::wstring& filePath() const { return path; }
-
 private:
     void loadEncoder(const std::string& prefix, EncoderSettings& encoder, const char* description);
     void saveEncoder(const std::string& prefix, const EncoderSettings& encoder);

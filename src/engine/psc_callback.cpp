@@ -1,28 +1,13 @@
 #include "engine/psc_callback.h"
 
-#include <Poco/Exception.h>
-
 #include <algorithm>
-#include <exception>
 #include <string>
 
 #include "console.h"
+#include "engine/failure_text.h"
 #include "service_lookup.h"
 
 namespace {
-
-// Called inside a handler: the text of the exception being handled.
-std::string describeCurrent() {
-    try {
-        throw;
-    } catch (const Poco::Exception& e) {
-        return e.displayText();
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "Unknown exception";
-    }
-}
 
 // Console lines of the capture thread; a console that fails is ignored.
 template <class... Args>
@@ -60,7 +45,7 @@ void psc_callback::chunk_captured(const audio_chunk& chunk) {
             entry.listener->onChunk(chunk);
         } catch (...) {
             if (entry.failures++ == 0)
-                report("velmora: a stream failed to take captured audio: %s", describeCurrent().c_str());
+                report("velmora: a stream failed to take captured audio: %s", currentFailureText().c_str());
             continue;
         }
         if (entry.failures != 0) {

@@ -4,13 +4,13 @@
 #include <Poco/Format.h>
 
 #include <cstring>
-#include <exception>
 
 #include "audio_chunk.h"
 #include "console.h"
 #include "dsp_config.h"
 #include "engine/child_process.h"
 #include "engine/encoder_process.h"
+#include "engine/failure_text.h"
 #include "engine/formatter.h"
 #include "engine/message_pump.h"
 #include "engine/output_gain.h"
@@ -39,19 +39,6 @@ namespace {
 const DWORD kTailTime = 5000;
 
 bool isOgg(int format) { return format == FORMAT_OGG_VORBIS || format == FORMAT_OGG_FLAC || format == FORMAT_OGG_OPUS; }
-
-// Called inside a handler: the text of the exception being handled.
-std::string describeCurrent() {
-    try {
-        throw;
-    } catch (const Poco::Exception& e) {
-        return e.displayText();
-    } catch (const std::exception& e) {
-        return *e.what() ? e.what() : "Unknown exception";
-    } catch (...) {
-        return "Unknown exception";
-    }
-}
 
 // Settings that no stream can run with, refused before anything starts.
 void checkSettings(const EncoderSettings& encoder) {
@@ -198,7 +185,7 @@ void Stream::start(psc_callback* capture) {
         lock.unlock();
         raise(StreamEventListener::EVENT_STARTED);
     } catch (...) {
-        const std::string text = describeCurrent();
+        const std::string text = currentFailureText();
         if (lock.owns_lock())
             lock.unlock();
         fail(text);
@@ -402,7 +389,7 @@ void Stream::run(std::shared_ptr<std::atomic<bool>> done) {
     try {
         commandLoop();
     } catch (...) {
-        error = describeCurrent();
+        error = currentFailureText();
     }
     loop_active_ = false;
     if (!error.empty()) {
@@ -411,7 +398,7 @@ void Stream::run(std::shared_ptr<std::atomic<bool>> done) {
         try {
             stop();
         } catch (...) {
-            console_printf("velmora: %s: stop failed: %s", name().c_str(), describeCurrent().c_str());
+            console_printf("velmora: %s: stop failed: %s", name().c_str(), currentFailureText().c_str());
         }
     }
     done->store(true);
@@ -711,7 +698,7 @@ void Stream::raiseQuietly(int event) {
     } catch (...) {
         try {
             console_printf("velmora: %s: the handling of stream event %d failed: %s", name().c_str(), event,
-                           describeCurrent().c_str());
+                           currentFailureText().c_str());
         } catch (...) {
         }
     }

@@ -12,6 +12,7 @@
 #include "engine/config.h"
 #include "player.h"
 #include "service_lookup.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -34,9 +35,7 @@ bool exists(const std::string& path) { return Poco::File(path).exists(); }
 class ConfigTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder = ::testing::TempDir() + "velmora profil \xC3\xBC \xE6\x97\xA5\xE6\x9C\xAC " + info->name();
-        if (exists(folder)) Poco::File(folder).remove(true);
+        folder = scratch.path() + "velmora profil \xC3\xBC \xE6\x97\xA5\xE6\x9C\xAC";
         host.set_profile_folder(folder);
         file = folder + "/velmora.xml";
         client = kestrune_get_interface(&host.api(), nullptr);
@@ -46,7 +45,6 @@ protected:
         deleteConfig();
         client->mark_services_ready(false);
         kestrune_get_interface(nullptr, nullptr);
-        Poco::File(folder).remove(true);
     }
 
     // What the main window does at its end: rewrite its groups, then save.
@@ -61,6 +59,7 @@ protected:
 
     bool console(const std::string& text) { return host.console_log().contains(text); }
 
+    TempDir scratch;
     kestrune_host::player host;
     component_client* client = nullptr;
     std::string folder;
@@ -351,4 +350,14 @@ TEST_F(ConfigTest, AFailedSaveLeavesTheOldFileWhole) {
     deleteConfig();
     getConfig()->loadCommon(common);
     EXPECT_EQ(common.vol, 8);
+}
+
+TEST_F(ConfigTest, WithoutAProfileFolderNothingIsReadOrWritten) {
+    host.api().set_profile_path("file://");
+    CommonSettings common;
+    getConfig()->loadCommon(common);
+    EXPECT_EQ(common.vol, 100);
+    deleteConfig();
+    EXPECT_TRUE(console("velmora: load config: profile folder: the player gives no profile folder"));
+    EXPECT_EQ(host.console_log().lines().size(), 1u);
 }

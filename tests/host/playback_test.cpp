@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "host_string.h"
 #include "player.h"
+#include "temp_dir.h"
 #include "wav_file.h"
 
 using namespace kestrune_host;
@@ -105,6 +107,32 @@ TEST(Capture, NoChunkArrivesAfterRemovalReturned) {
     host.stop();
     std::lock_guard<std::mutex> lock(a.mutex);
     EXPECT_FALSE(a.late);
+}
+
+TEST(Capture, TheFastModeGoesAtThePaceOfItsReceivers) {
+    player host;
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool open = false;
+    std::atomic<int> waits{0};
+    host.set_fast_pace([&] {
+        ++waits;
+        std::unique_lock<std::mutex> lock(mutex);
+        cv.wait(lock, [&] { return open; });
+    });
+    host.play({signal_track("A", "One", 1.0)}, play_speed::fast);
+    ASSERT_TRUE(host.pump_until([&] { return waits > 0; }, 10s));
+    const std::uint64_t held = host.frames_delivered();
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(host.frames_delivered(), held) << "nothing more while the receivers are not ready";
+    EXPECT_GT(held, 0u);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        open = true;
+    }
+    cv.notify_all();
+    ASSERT_TRUE(host.pump_until([&] { return host.finished(); }, 10s));
+    EXPECT_EQ(host.frames_delivered(), 44100u);
 }
 
 TEST(Capture, AThrowingCallbackIsReportedAndPlaybackGoesOn) {
@@ -220,7 +248,8 @@ TEST(Visualisation, TheMostRecentAudioAtThePlayingTime) {
 }
 
 TEST(WavFiles, PlayedWithTheirFormatAndSamples) {
-    const std::string path = testing::TempDir() + "kestrune_test.wav";
+    TempDir scratch;
+    const std::string path = scratch.path() + "kestrune_test.wav";
     std::vector<std::int16_t> samples;
     for (int i = 0; i < 3000; ++i) samples.push_back(static_cast<std::int16_t>((i % 2 ? -1 : 1) * 16384));
     writeWav16(path, 32000, 2, samples);
@@ -237,7 +266,6 @@ TEST(WavFiles, PlayedWithTheirFormatAndSamples) {
     host.pump();
     host.capture().remove_callback(&got);
     host.play_callbacks().unregister_callback(&cb);
-    std::remove(path.c_str());
 
     EXPECT_EQ(got.frames, 3000u);
     EXPECT_EQ(got.rate, 32000u);

@@ -21,6 +21,7 @@
 #endif
 
 #include "component_loader.h"
+#include "temp_dir.h"
 #include "wav_file.h"
 
 #if !defined(_WIN32)
@@ -93,17 +94,14 @@ bool ends_with_unloaded(const std::string& output) {
     return output.size() >= 9 && output.substr(output.size() - 9) == "unloaded\n";
 }
 
-// A profile folder of the test's own, with a non-ASCII name.
-std::string profile_folder(const char* name) {
-    const std::string folder = ::testing::TempDir() + "kestrune profil \xC3\xA9\xE6\x97\xA5 " + name;
-    if (Poco::File(folder).exists()) Poco::File(folder).remove(true);
-    return folder;
-}
+// A profile folder inside a scratch folder, with a non-ASCII name.
+std::string profile_folder(const TempDir& scratch) { return scratch.path() + "kestrune profil \xC3\xA9\xE6\x97\xA5"; }
 
 } // namespace
 
 TEST(KestruneProgram, ShowsTheComponentAndUnloadsIt) {
-    const run_result r = run({"--profile", profile_folder("show")});
+    TempDir scratch;
+    const run_result r = run({"--profile", profile_folder(scratch)});
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_TRUE(has_line(r.output, "name: Velmora")) << r.output;
     EXPECT_TRUE(has_line(r.output, "version: 1.4.1")) << r.output;
@@ -127,15 +125,15 @@ TEST(KestruneProgram, ShowsTheComponentAndUnloadsIt) {
 }
 
 TEST(KestruneProgram, PlaysItsListWithTheTagsItGivesIntoItsProfileFolder) {
-    const std::string wav = ::testing::TempDir() + "kestrune_program_test.wav";
+    TempDir scratch;
+    const std::string wav = scratch.path() + "kestrune_program_test.wav";
     writeWav16(wav, 8000, 1, std::vector<std::int16_t>(4000, 1000));
-    const std::string folder = profile_folder("list");
+    const std::string folder = profile_folder(scratch);
     const run_result r = run({"--fast", "--profile", folder,
                               "--signal", "0.25", "--artist", "Ann", "--title", "Song \xC3\xBC", "--freq", "440,660",
                               "--rate", "22050", "--channels", "2",
                               "--wav", wav, "--artist", "Wav Artist", "--title", "Wav Title",
                               "--wav", wav});
-    std::remove(wav.c_str());
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_TRUE(has_line(r.output, "profile: " + folder)) << r.output;
     EXPECT_TRUE(Poco::File(folder).isDirectory());
@@ -145,11 +143,11 @@ TEST(KestruneProgram, PlaysItsListWithTheTagsItGivesIntoItsProfileFolder) {
     const std::size_t end = r.output.find("\nend of list\n");
     EXPECT_TRUE(first < second && second < third && third < end && end != std::string::npos) << r.output;
     EXPECT_TRUE(ends_with_unloaded(r.output)) << r.output;
-    Poco::File(folder).remove(true);
 }
 
 TEST(KestruneProgram, PlaysInRealTimeUntilTheSecondsAreUp) {
-    const std::string folder = profile_folder("seconds");
+    TempDir scratch;
+    const std::string folder = profile_folder(scratch);
     const auto start = std::chrono::steady_clock::now();
     const run_result r = run({"--profile", folder, "--signal", "600", "--title", "Long", "--seconds", "0.5"});
     const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -157,7 +155,6 @@ TEST(KestruneProgram, PlaysInRealTimeUntilTheSecondsAreUp) {
     EXPECT_TRUE(has_line(r.output, "track: Long")) << r.output;
     EXPECT_TRUE(has_line(r.output, "end of list")) << r.output;
     EXPECT_GE(took, 0.45) << "half a second of audio played in real time";
-    Poco::File(folder).remove(true);
 }
 
 TEST(KestruneProgram, AWrongArgumentIsNamed) {
@@ -171,16 +168,16 @@ TEST(KestruneProgram, AWrongArgumentIsNamed) {
 }
 
 TEST(KestruneProgram, AMissingComponentEndsWithAnError) {
-    const std::string folder = profile_folder("missing");
-    const run_result r = run({"--profile", folder, "--component", "no-such-module"});
+    TempDir scratch;
+    const run_result r = run({"--profile", profile_folder(scratch), "--component", "no-such-module"});
     EXPECT_EQ(r.status, 1) << r.output;
     EXPECT_NE(r.output.find("kestrune: cannot load no-such-module"), std::string::npos) << r.output;
-    Poco::File(folder).remove(true);
 }
 
 #if !defined(_WIN32)
 TEST(KestruneProgram, ASignalEndsTheListAndTheProgramCleanly) {
-    const std::string folder = profile_folder("signal");
+    TempDir scratch;
+    const std::string folder = profile_folder(scratch);
     const std::string program = kestrune_host::program_folder() + "kestrune";
     int out[2];
     ASSERT_EQ(pipe(out), 0);
@@ -214,7 +211,6 @@ TEST(KestruneProgram, ASignalEndsTheListAndTheProgramCleanly) {
     EXPECT_EQ(WEXITSTATUS(raw), 0) << output;
     EXPECT_TRUE(has_line(output, "stopped by a signal")) << output;
     EXPECT_TRUE(ends_with_unloaded(output)) << output;
-    Poco::File(folder).remove(true);
 }
 #endif
 

@@ -12,7 +12,6 @@
 #include <csignal>
 #include <cstdint>
 #include <cstring>
-#include <dirent.h>
 #include <fstream>
 #include <sstream>
 
@@ -77,29 +76,6 @@ std::vector<OggPage> oggPages(const std::string& bytes) {
         at += size;
     }
     return pages;
-}
-
-// The children of this process running `program`.
-std::vector<pid_t> childrenRunning(const std::string& program) {
-    std::vector<pid_t> out;
-    DIR* dir = opendir("/proc");
-    while (dirent* entry = dir ? readdir(dir) : nullptr) {
-        if (entry->d_name[0] < '0' || entry->d_name[0] > '9')
-            continue;
-        std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
-        std::string line;
-        if (!std::getline(stat, line))
-            continue;
-        const std::string comm = line.substr(line.find('(') + 1, line.rfind(')') - line.find('(') - 1);
-        std::istringstream rest(line.substr(line.rfind(')') + 1));
-        std::string state, ppid;
-        rest >> state >> ppid;
-        if (comm == program && ppid == std::to_string(getpid()))
-            out.push_back(static_cast<pid_t>(std::stoi(entry->d_name)));
-    }
-    if (dir)
-        closedir(dir);
-    return out;
 }
 
 class RealStreams : public PlayerTest {
@@ -344,9 +320,9 @@ TEST_F(RealStreams, AKilledEncoderEndsTheStream) {
     ASSERT_EQ(observer.codes(), std::vector<int>{0}) << stream.status().error_text;
     playTone(30);
     ASSERT_TRUE(observer.waitFor(StreamEventListener::EVENT_STATISTICS));
-    const std::vector<pid_t> lame = childrenRunning("lame");
+    const std::vector<unsigned long> lame = childrenRunning("lame");
     ASSERT_EQ(lame.size(), 1u);
-    kill(lame[0], SIGKILL);
+    kill(static_cast<pid_t>(lame[0]), SIGKILL);
     ASSERT_TRUE(observer.waitFor(StreamEventListener::EVENT_STOPPED));
     std::vector<int> codes = observer.codes();
     codes.erase(std::remove(codes.begin(), codes.end(), int(StreamEventListener::EVENT_STATISTICS)), codes.end());

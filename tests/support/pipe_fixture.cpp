@@ -2,17 +2,15 @@
 
 #include "plugin/utils.h"
 
-#include <Poco/Exception.h>
 #include <Poco/File.h>
-#include <Poco/Path.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <random>
 #include <sstream>
+#include <utility>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -46,26 +44,6 @@ std::string helper(const std::string& name) {
 #else
     return "\"" + binDir() + name + "\"";
 #endif
-}
-
-TempDir::TempDir() {
-    static std::mt19937 random(static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
-    for (;;) {
-        Poco::Path dir(Poco::Path::temp());
-        dir.pushDirectory("velmora-pipe-" + std::to_string(random()));
-        if (Poco::File(dir).createDirectory()) {
-            path_ = dir.toString();
-            return;
-        }
-    }
-}
-
-TempDir::~TempDir() {
-    try {
-        Poco::File(path_).remove(true);
-    } catch (const Poco::Exception&) {
-        // A file still open elsewhere: leave the folder.
-    }
 }
 
 bool pathExists(const std::string& path) { return Poco::File(path).exists(); }
@@ -164,20 +142,27 @@ long openHandleCount() {
     return valid;
 }
 
-long childCount() {
+namespace {
+
+// Children of this process, with their program's file name.
+std::vector<std::pair<unsigned long, std::string>> children() {
+    std::vector<std::pair<unsigned long, std::string>> out;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE)
-        return -1;
+        return out;
     PROCESSENTRY32W entry;
     entry.dwSize = sizeof(entry);
-    long count = 0;
     const DWORD self = GetCurrentProcessId();
     for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
         if (entry.th32ParentProcessID == self)
-            ++count;
+            out.emplace_back(entry.th32ProcessID, toUtf8(entry.szExeFile));
     CloseHandle(snapshot);
-    return count;
+    return out;
 }
+
+} // namespace
+
+long childCount() { return static_cast<long>(children().size()); }
 
 long threadCount() {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
@@ -203,24 +188,37 @@ bool processAlive(unsigned long pid) {
     return alive;
 }
 #else
-long openHandleCount() {
+namespace {
+
+// Entries of a folder, "." and ".." not counted; -1 when it cannot be read.
+long entriesOf(const char* folder) {
     long count = 0;
-    DIR* dir = opendir("/proc/self/fd");
+    DIR* dir = opendir(folder);
     if (dir == nullptr)
         return -1;
     while (dirent* entry = readdir(dir))
         if (entry->d_name[0] != '.')
             ++count;
     closedir(dir);
-    return count - 1; // the folder's own descriptor
+    return count;
 }
 
-long childCount() {
+} // namespace
+
+long openHandleCount() {
+    return entriesOf("/proc/self/fd") - 1; // the folder's own descriptor
+}
+
+namespace {
+
+// Children of this process (running or not yet reaped), with their
+// program's name.
+std::vector<std::pair<unsigned long, std::string>> children() {
+    std::vector<std::pair<unsigned long, std::string>> out;
     const std::string self = std::to_string(getpid());
-    long count = 0;
     DIR* dir = opendir("/proc");
     if (dir == nullptr)
-        return -1;
+        return out;
     while (dirent* entry = readdir(dir)) {
         if (entry->d_name[0] < '0' || entry->d_name[0] > '9')
             continue;
@@ -229,27 +227,23 @@ long childCount() {
         if (!std::getline(stat, line))
             continue;
         // pid (comm) state ppid ...: comm may hold blanks and parentheses.
-        std::istringstream rest(line.substr(line.rfind(')') + 1));
+        const std::size_t open = line.find('(');
+        const std::size_t close = line.rfind(')');
+        std::istringstream rest(line.substr(close + 1));
         std::string state, ppid;
         rest >> state >> ppid;
         if (ppid == self)
-            ++count;
+            out.emplace_back(std::stoul(entry->d_name), line.substr(open + 1, close - open - 1));
     }
     closedir(dir);
-    return count;
+    return out;
 }
 
-long threadCount() {
-    long count = 0;
-    DIR* dir = opendir("/proc/self/task");
-    if (dir == nullptr)
-        return -1;
-    while (dirent* entry = readdir(dir))
-        if (entry->d_name[0] != '.')
-            ++count;
-    closedir(dir);
-    return count;
-}
+} // namespace
+
+long childCount() { return static_cast<long>(children().size()); }
+
+long threadCount() { return entriesOf("/proc/self/task"); }
 
 bool processAlive(unsigned long pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
@@ -262,5 +256,13 @@ bool processAlive(unsigned long pid) {
     return state != "Z" && state != "X";
 }
 #endif
+
+std::vector<unsigned long> childrenRunning(const std::string& program) {
+    std::vector<unsigned long> out;
+    for (const auto& child : children())
+        if (child.second == program)
+            out.push_back(child.first);
+    return out;
+}
 
 } // namespace pipetest

@@ -5,6 +5,8 @@
 
 #include <Poco/FIFOBuffer.h>
 
+#include "temp_dir.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -16,19 +18,8 @@ namespace pipetest {
 std::string binDir();
 // A helper program's path, quoted, ready to be the program of a command line.
 std::string helper(const std::string& name);
-// A fresh, empty folder for files a test writes, removed with its content
-// at the end; path() ends with a separator.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
+// Scratch folders (tests/support).
+using ::TempDir;
 bool pathExists(const std::string& path);
 
 // 16-bit little-endian PCM of a 440 Hz sine, interleaved.
@@ -58,6 +49,9 @@ bool parseArgs(const std::string& output, std::vector<std::string>& args);
 long openHandleCount();
 long childCount();
 long threadCount();
+// Process ids of this process's children running `program` (its file name
+// without folder; on Windows with ".exe").
+std::vector<unsigned long> childrenRunning(const std::string& program);
 
 // True while a process of that id exists (and is not a zombie).
 bool processAlive(unsigned long pid);
