@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -18,6 +17,7 @@
 #include <vector>
 
 #include "plugin/utils.h"
+#include "temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -151,7 +151,7 @@ std::string tag(const std::vector<std::uint8_t>& h, std::size_t at) {
 
 } // namespace
 
-TEST(WavHeader, FieldsFor16And24And32Bits) {
+TEST(WavHeader, FieldsFor16And24And32BitsAndHighRates) {
     struct Case {
         int channels, rate, bits;
         std::uint32_t format_tag, byte_rate, block_align;
@@ -183,16 +183,12 @@ TEST(WavHeader, FieldsFor16And24And32Bits) {
         EXPECT_EQ(tag(h, 36), "data");
         EXPECT_EQ(le(h, 40, 4), 0u);
     }
-}
 
-TEST(WavHeader, ByteRateOfHighRatesDoesNotOverflow) {
-    std::vector<std::uint8_t> h;
     // rate x bits leaves the 32-bit range; the byte rate itself still fits
     // the unsigned field.
+    std::vector<std::uint8_t> h;
     makeWavHeader(h, 2, 300000000, 32);
     EXPECT_EQ(le(h, 28, 4), 2400000000u);
-    makeWavHeader(h, 1, 100000000, 24);
-    EXPECT_EQ(le(h, 28, 4), 300000000u);
     // Beyond what the field holds: saturated, never wrapped.
     const int max_rate = std::numeric_limits<std::int32_t>::max();
     makeWavHeader(h, 2, max_rate, 32);
@@ -202,23 +198,17 @@ TEST(WavHeader, ByteRateOfHighRatesDoesNotOverflow) {
 
 namespace {
 
-// A fresh folder under the temporary directory, made the current directory
-// for the test and removed afterwards.
+// A scratch folder made the current directory for the test.
 class InScratchDirectory : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::random_device random;
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        root_ = fs::temp_directory_path() /
-                ("velmora-common-" + std::to_string(stamp) + "-" + std::to_string(random()));
-        fs::create_directories(root_);
+        root_ = fs::u8path(scratch_.path());
         previous_ = fs::current_path();
         fs::current_path(root_);
     }
     void TearDown() override {
         std::error_code ignored;
         fs::current_path(previous_, ignored);
-        fs::remove_all(root_, ignored);
     }
     static void touch(const fs::path& path) {
         std::ofstream(path) << "x";
@@ -226,21 +216,31 @@ protected:
     }
     static std::string utf8(const fs::path& path) { return path.u8string(); }
 
+    TempDir scratch_;
     fs::path root_;
     fs::path previous_;
 };
 
 } // namespace
 
-TEST_F(InScratchDirectory, FileExistsTakesRelativeNamesFromTheCurrentDirectory) {
+TEST_F(InScratchDirectory, FileExistsTakesRelativeNamesFromTheCurrentDirectoryAndAbsolutePaths) {
     touch(root_ / "encoder.exe");
     fs::create_directory(root_ / "encoders");
     touch(root_ / "encoders" / "lame.exe");
 
     EXPECT_TRUE(fileExists("encoder.exe"));
     EXPECT_TRUE(fileExists(utf8(fs::path("encoders") / "lame.exe")));
+    EXPECT_TRUE(fileExists("encoders")); // directories count
+    EXPECT_TRUE(fileExists(utf8(root_ / "encoders")));
+    EXPECT_TRUE(fileExists(utf8(root_ / "encoder.exe")));
     EXPECT_FALSE(fileExists("missing.exe"));
     EXPECT_FALSE(fileExists(utf8(fs::path("encoders") / "missing.exe")));
+    EXPECT_FALSE(fileExists(utf8(root_ / "nothing" / "encoder.exe")));
+    // Names that name no file: an empty one (which would otherwise be the
+    // current directory itself), one with a zero, one that is not UTF-8.
+    EXPECT_FALSE(fileExists(""));
+    EXPECT_FALSE(fileExists(std::string("encoder.exe\0x", 13)));
+    EXPECT_FALSE(fileExists("encoder.exe\xFF"));
 
     // Non-BMP names pass through both conversions.
     const std::string music = "\xF0\x9F\x8E\xB5 caf\xC3\xA9.exe";
@@ -252,20 +252,6 @@ TEST_F(InScratchDirectory, FileExistsTakesRelativeNamesFromTheCurrentDirectory) 
     fs::current_path(root_ / "encoders");
     EXPECT_FALSE(fileExists("encoder.exe"));
     EXPECT_TRUE(fileExists("lame.exe"));
-}
-
-TEST_F(InScratchDirectory, FileExistsAcceptsDirectoriesAndAbsolutePaths) {
-    fs::create_directory(root_ / "folder");
-    touch(root_ / "file.txt");
-    EXPECT_TRUE(fileExists("folder"));
-    EXPECT_TRUE(fileExists(utf8(root_ / "folder")));
-    EXPECT_TRUE(fileExists(utf8(root_ / "file.txt")));
-    EXPECT_FALSE(fileExists(utf8(root_ / "nothing" / "file.txt")));
-    // Names that name no file: an empty one (which would otherwise be the
-    // current directory itself), one with a zero, one that is not UTF-8.
-    EXPECT_FALSE(fileExists(""));
-    EXPECT_FALSE(fileExists(std::string("file.txt\0x", 10)));
-    EXPECT_FALSE(fileExists("file.txt\xFF"));
 }
 
 TEST_F(InScratchDirectory, FileExistsReadsALongCurrentDirectoryWhole) {
@@ -331,7 +317,7 @@ protected:
 
 } // namespace
 
-TEST_F(ClipboardTest, PutsUnicodeTextOnTheClipboard) {
+TEST_F(ClipboardTest, PutsUnicodeTextOnTheClipboardUnlessItIsHeldElsewhere) {
     const std::wstring url = fromUtf8("http://127.0.0.1:8000/stream \xF0\x9F\x8E\xB5 caf\xC3\xA9");
     copyToClipboard(window_, url);
     std::wstring text;
@@ -340,23 +326,13 @@ TEST_F(ClipboardTest, PutsUnicodeTextOnTheClipboard) {
     EXPECT_EQ(text, url);
     EXPECT_GE(bytes, (url.size() + 1) * sizeof(wchar_t));
 
-    // A second text replaces the first.
-    copyToClipboard(window_, L"second");
-    ASSERT_TRUE(read(text, bytes));
-    EXPECT_EQ(text, L"second");
-}
-
-TEST_F(ClipboardTest, EmptyTextIsOneZeroCharacter) {
-    copyToClipboard(window_, L"not yet empty");
+    // A second text replaces the first; an empty one is one zero character.
     copyToClipboard(window_, L"");
-    std::wstring text = L"unchanged";
-    SIZE_T bytes = 0;
+    text = L"unchanged";
     ASSERT_TRUE(read(text, bytes));
     EXPECT_EQ(text, L"");
     EXPECT_GE(bytes, sizeof(wchar_t));
-}
 
-TEST_F(ClipboardTest, ClipboardHeldElsewhereIsLeftAlone) {
     copyToClipboard(window_, L"before");
     // While another window holds the clipboard open, the copy gives up
     // quietly and the old text stays.
@@ -367,8 +343,6 @@ TEST_F(ClipboardTest, ClipboardHeldElsewhereIsLeftAlone) {
     copier.join();
     CloseClipboard();
     DestroyWindow(other);
-    std::wstring text;
-    SIZE_T bytes = 0;
     ASSERT_TRUE(read(text, bytes));
     EXPECT_EQ(text, L"before");
 }

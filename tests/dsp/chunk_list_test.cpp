@@ -12,17 +12,6 @@ void recycle_capacities(dsp_chunk_list_impl& list, const std::vector<zof::t_size
     list.erase_marked(zof::bit_array_true());
 }
 
-TEST(DspChunkList, OutOfRangeIndexesGiveNullAndEraseNothing) {
-    dsp_chunk_list_impl list;
-    EXPECT_EQ(list.chunk_at(0), nullptr);
-    add_audio(list, 8);
-    EXPECT_NE(list.chunk_at(0), nullptr);
-    EXPECT_EQ(list.chunk_at(1), nullptr);
-    list.erase_at(1);
-    EXPECT_EQ(list.chunk_total(), 1u);
-    EXPECT_EQ(list.recycled_total(), 0u);
-}
-
 TEST(DspChunkList, InsertionTakesTheRecycledChunkNearestToTheHint) {
     struct case_t {
         std::vector<zof::t_size> recycled;
@@ -71,41 +60,33 @@ TEST(DspChunkList, AReusedChunkComesBackEmptyWithItsBuffer) {
     EXPECT_EQ(fresh->samples(), nullptr);
 }
 
-TEST(DspChunkList, InsertsAtTheIndexAndAppendsBeyondTheCount) {
+TEST(DspChunkList, InsertsAtTheIndexAndErasesIntoTheRecycledInOrder) {
     dsp_chunk_list_impl list;
-    audio_chunk* b = list.insert_chunk(0, 0);
+    EXPECT_EQ(list.chunk_at(0), nullptr);
+    audio_chunk* b = add_audio(list, 2);
     audio_chunk* a = list.insert_chunk(0, 0);
-    audio_chunk* d = list.insert_chunk(77, 0);
+    audio_chunk* d = list.insert_chunk(77, 0); // beyond the count: appended
     audio_chunk* c = list.insert_chunk(2, 0);
     ASSERT_EQ(list.chunk_total(), 4u);
-    EXPECT_EQ(list.chunk_at(0), a);
-    EXPECT_EQ(list.chunk_at(1), b);
-    EXPECT_EQ(list.chunk_at(2), c);
-    EXPECT_EQ(list.chunk_at(3), d);
-}
+    EXPECT_EQ((std::vector<audio_chunk*>{a, b, c, d}),
+              (std::vector<audio_chunk*>{list.chunk_at(0), list.chunk_at(1), list.chunk_at(2), list.chunk_at(3)}));
+    EXPECT_EQ(list.chunk_at(4), nullptr);
+    list.erase_at(4); // out of range: nothing
+    EXPECT_EQ(list.chunk_total(), 4u);
+    EXPECT_EQ(list.recycled_total(), 0u);
 
-TEST(DspChunkList, ErasingMovesChunksToRecycledAndKeepsTheRestInOrder) {
-    dsp_chunk_list_impl list;
-    audio_chunk* a = add_audio(list, 1);
-    audio_chunk* b = add_audio(list, 2);
-    audio_chunk* c = add_audio(list, 3);
-
-    zof::bit_array_one middle(1);
-    list.erase_marked(middle);
-    ASSERT_EQ(list.chunk_total(), 2u);
-    EXPECT_EQ(list.chunk_at(0), a);
+    list.erase_marked(zof::bit_array_one(1));
+    ASSERT_EQ(list.chunk_total(), 3u);
     EXPECT_EQ(list.chunk_at(1), c);
     ASSERT_EQ(list.recycled_total(), 1u);
     EXPECT_EQ(list.recycled_at(0), b);
-
     list.erase_at(0);
     EXPECT_EQ(list.chunk_at(0), c);
     EXPECT_EQ(list.recycled_at(1), a);
-
     list.erase_marked(zof::bit_array_true());
     EXPECT_EQ(list.chunk_total(), 0u);
-    EXPECT_EQ(list.recycled_total(), 3u);
-    EXPECT_EQ(list.recycled_at(2), c);
+    EXPECT_EQ(list.recycled_total(), 4u);
+    EXPECT_EQ(list.recycled_at(3), d);
 }
 
 TEST(DspChunkList, RecyclingKeepsTheBuffersAcrossRuns) {

@@ -48,7 +48,7 @@ private:
 const GUID owner_x = {0x01020304, 0x0506, 0x0708, {0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10}};
 const GUID owner_y = stub_guid(7);
 
-TEST(DspPreset, RecordHoldsTheOwnerInItsMemoryLayoutThenSizeAndData) {
+TEST(DspPreset, RecordHoldsTheOwnerInItsMemoryLayoutThenSizeAndDataAndReadsBack) {
     kestrune_io::abort_callback_impl abort;
     const dsp_preset_impl preset = make_preset(owner_x, "abc");
     memory_writer w;
@@ -62,20 +62,24 @@ TEST(DspPreset, RecordHoldsTheOwnerInItsMemoryLayoutThenSizeAndData) {
     back.contents_from_stream(r, abort);
     EXPECT_TRUE(back == preset);
     EXPECT_EQ(r.position, expected.size());
-}
 
-TEST(DspPreset, EmptyDataIsTwentyBytesAndReadsBackEqual) {
-    kestrune_io::abort_callback_impl abort;
+    // Empty data: twenty bytes that read back equal over older data.
     dsp_preset_impl empty;
     empty.assign_owner(owner_y);
-    memory_writer w;
-    empty.contents_to_stream(w, abort);
-    EXPECT_EQ(w.bytes.size(), 20u);
-    memory_reader r(w.bytes);
-    dsp_preset_impl back = make_preset(owner_x, "old data");
-    back.contents_from_stream(r, abort);
+    memory_writer we;
+    empty.contents_to_stream(we, abort);
+    EXPECT_EQ(we.bytes.size(), 20u);
+    memory_reader re(we.bytes);
+    back.contents_from_stream(re, abort);
     EXPECT_TRUE(back == empty);
     EXPECT_EQ(back.data_length(), 0u);
+
+    // Short records throw the reader's truncation.
+    for (std::size_t cut : {std::size_t(10), std::size_t(18), w.bytes.size() - 1}) {
+        SCOPED_TRACE(cut);
+        memory_reader rc(std::vector<unsigned char>(w.bytes.begin(), w.bytes.begin() + std::ptrdiff_t(cut)));
+        EXPECT_THROW(back.contents_from_stream(rc, abort), kestrune_io::exception_io_data_truncation);
+    }
 }
 
 TEST(DspPreset, DataOfExactly32MiBIsAcceptedAndOneByteMoreIsRefusedBeforeReading) {
@@ -95,18 +99,6 @@ TEST(DspPreset, DataOfExactly32MiBIsAcceptedAndOneByteMoreIsRefusedBeforeReading
     // The owner was read already; the data is the old one.
     EXPECT_TRUE(guid_equal(p.owner_guid(), owner_y));
     EXPECT_EQ(std::string(static_cast<const char*>(p.data_pointer()), p.data_length()), "kept");
-}
-
-TEST(DspPreset, ShortRecordsThrowTheReadersTruncation) {
-    kestrune_io::abort_callback_impl abort;
-    memory_writer w;
-    make_preset(owner_x, "abcdef").contents_to_stream(w, abort);
-    for (std::size_t cut : {std::size_t(10), std::size_t(18), w.bytes.size() - 1}) {
-        SCOPED_TRACE(cut);
-        memory_reader r(std::vector<unsigned char>(w.bytes.begin(), w.bytes.begin() + std::ptrdiff_t(cut)));
-        dsp_preset_impl p;
-        EXPECT_THROW(p.contents_from_stream(r, abort), kestrune_io::exception_io_data_truncation);
-    }
 }
 
 TEST(DspPreset, ComparesOwnerSizeAndBytesAndCopiesIntoBlocksOfItsOwn) {
@@ -138,7 +130,7 @@ std::vector<std::string> datas(const dsp_chain_config& chain) {
     return out;
 }
 
-TEST(DspChain, InsertsAtTheIndexOrAtTheEndAndErasesTheMarkedPresets) {
+TEST(DspChain, InsertsAtTheIndexOrAtTheEndErasesTheMarkedPresetsAndCopiesDeep) {
     dsp_chain_config_impl chain;
     chain.insert_preset(make_preset(owner_x, "b"), 0);
     chain.insert_preset(make_preset(owner_x, "a"), 0);
@@ -154,28 +146,21 @@ TEST(DspChain, InsertsAtTheIndexOrAtTheEndAndErasesTheMarkedPresets) {
     mask.set(2, true);
     chain.erase_marked(mask);
     EXPECT_EQ(datas(chain), (std::vector<std::string>{"B", "d"}));
-    chain.clear();
-    EXPECT_EQ(chain.preset_total(), 0u);
-}
 
-TEST(DspChain, CopyIsDeepAndKeepsTheOrder) {
-    dsp_chain_config_impl source;
-    source.append(make_preset(owner_x, "one"));
-    source.append(make_preset(owner_y, "two"));
+    // A copy is deep and keeps the order.
     dsp_chain_config_impl copy;
     copy.append(make_preset(owner_y, "dropped"));
-    copy.copy(source);
-    EXPECT_EQ(datas(copy), datas(source));
-    EXPECT_TRUE(guid_equal(copy.preset_at(1).owner_guid(), owner_y));
-
+    copy.copy(chain);
+    EXPECT_EQ(datas(copy), datas(chain));
+    EXPECT_TRUE(guid_equal(copy.preset_at(0).owner_guid(), owner_y));
     copy.replace_preset(make_preset(owner_x, "changed"), 0);
-    EXPECT_EQ(datas(source), (std::vector<std::string>{"one", "two"}));
-    EXPECT_NE(copy.preset_at(1).data_pointer(), source.preset_at(1).data_pointer());
-
+    EXPECT_EQ(datas(chain), (std::vector<std::string>{"B", "d"}));
+    EXPECT_NE(copy.preset_at(1).data_pointer(), chain.preset_at(1).data_pointer());
     copy.copy(copy);
-    EXPECT_EQ(datas(copy), (std::vector<std::string>{"changed", "two"}));
-    const dsp_chain_config_impl constructed(source);
-    EXPECT_EQ(datas(constructed), datas(source));
+    EXPECT_EQ(datas(copy), (std::vector<std::string>{"changed", "d"}));
+    EXPECT_EQ(datas(dsp_chain_config_impl(chain)), datas(chain));
+    chain.clear();
+    EXPECT_EQ(chain.preset_total(), 0u);
 }
 
 TEST(DspChain, RecordFormRoundTripsAndAFailedReadKeepsWhatCameBefore) {

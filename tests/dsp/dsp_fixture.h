@@ -13,33 +13,12 @@
 #include "dsp_manager.h"
 #include "filesystem.h"
 #include "kestrune.h"
-#include "player.h"
-#include "service_lookup.h"
+#include "sdk_fixture.h"
 
 namespace dsp_test {
 
 // The component sees `host` as its player for the fixture's lifetime.
-class player_fixture : public ::testing::Test {
-protected:
-    player_fixture() {
-        m_client = kestrune_get_interface(&host.api(), nullptr);
-        m_client->mark_services_ready(true);
-    }
-    ~player_fixture() override { m_client->mark_services_ready(false); }
-
-    // Lines of the player's console that contain `text`.
-    std::size_t console_count(const std::string& text) {
-        std::size_t n = 0;
-        for (const std::string& line : host.console_log().lines())
-            if (line.find(text) != std::string::npos) ++n;
-        return n;
-    }
-
-    kestrune_host::player host;
-
-private:
-    component_client* m_client = nullptr;
-};
+using player_fixture = with_player;
 
 // Identifiers for stand-in DSP kinds.
 inline GUID stub_guid(std::uint8_t n) { return {0x5EED0000u + n, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, n}}; }
@@ -186,29 +165,5 @@ inline audio_chunk* add_audio(dsp_chunk_list& list, zof::t_size frames, float va
     c->assign_samples(samples.data(), frames, 2, 44100, audio_chunk::channel_config_stereo);
     return c;
 }
-
-// Byte streams over memory.
-class memory_writer final : public byte_writer {
-public:
-    void write(const void* buffer, zof::t_size n, kestrune_io::abort_callback&) override {
-        const auto* p = static_cast<const unsigned char*>(buffer);
-        bytes.insert(bytes.end(), p, p + n);
-    }
-    std::vector<unsigned char> bytes;
-};
-
-class memory_reader final : public byte_reader {
-public:
-    explicit memory_reader(std::vector<unsigned char> data) : bytes(std::move(data)) {}
-    zof::t_size read(void* buffer, zof::t_size n, kestrune_io::abort_callback&) override {
-        const std::size_t left = bytes.size() - position;
-        const std::size_t take = n < left ? n : left;
-        if (take) std::memcpy(buffer, bytes.data() + position, take);
-        position += take;
-        return static_cast<zof::t_size>(take);
-    }
-    std::vector<unsigned char> bytes;
-    std::size_t position = 0;
-};
 
 } // namespace dsp_test

@@ -159,6 +159,15 @@ TEST_F(DspManager, ChangesBeyondOnePresetsDataKeepNoInstance) {
 }
 
 TEST_F(DspManager, PresetsWithoutAFactoryAreSkippedInOrder) {
+    // Nothing installed leaves the chunks alone.
+    configure({make_preset(owner_missing, "?")});
+    list.erase_marked(zof::bit_array_true());
+    audio_chunk* chunk = add_audio(list, 16, 0.5f);
+    EXPECT_DOUBLE_EQ(manager.run(&list, nullptr, 0, abort), 0.0);
+    ASSERT_EQ(list.chunk_total(), 1u);
+    EXPECT_EQ(list.chunk_at(0), chunk);
+    EXPECT_EQ(chunk->samples()[31], 0.5f);
+
     configure({make_preset(owner_b, "y"), make_preset(owner_missing, "?"), make_preset(owner_a, "x")});
     run_once();
     EXPECT_EQ(manager.instance_total(), 2u);
@@ -167,16 +176,6 @@ TEST_F(DspManager, PresetsWithoutAFactoryAreSkippedInOrder) {
     EXPECT_TRUE(guid_equal(log.made_by[1], owner_a));
     EXPECT_EQ(runs_since(0), (runs_t{{1, 0}, {2, 0}}));
     EXPECT_EQ(console_count("bad chunks"), 0u);
-}
-
-TEST_F(DspManager, NothingInstalledLeavesTheChunksAlone) {
-    configure({make_preset(owner_missing, "?")});
-    list.erase_marked(zof::bit_array_true());
-    audio_chunk* chunk = add_audio(list, 16, 0.5f);
-    EXPECT_DOUBLE_EQ(manager.run(&list, nullptr, 0, abort), 0.0);
-    ASSERT_EQ(list.chunk_total(), 1u);
-    EXPECT_EQ(list.chunk_at(0), chunk);
-    EXPECT_EQ(chunk->samples()[31], 0.5f);
 }
 
 TEST_F(DspManager, AThrowingDspEmptiesTheListAndTheCallerSeesTheException) {
@@ -191,26 +190,18 @@ TEST_F(DspManager, AThrowingDspEmptiesTheListAndTheCallerSeesTheException) {
     EXPECT_EQ(list.recycled_total(), 2u);
 }
 
-TEST_F(DspManager, ARefusingFactoryFailsTheRunWithoutStoppingThePlayer) {
+TEST_F(DspManager, ARefusingFactoryFailsTheRunAndTheOldChainStaysUntilARebuildSucceeds) {
     b->options().refuses = true;
     configure({make_preset(owner_a, "x"), make_preset(owner_b, "y")});
-    list.erase_marked(zof::bit_array_true());
-    add_audio(list, 64);
-    EXPECT_THROW(manager.run(&list, nullptr, 0, abort), exception_dsp_instantiate);
+    EXPECT_THROW(run_once(), exception_dsp_instantiate);
     EXPECT_EQ(list.chunk_total(), 0u);
     EXPECT_EQ(manager.instance_total(), 0u);
-
     // The configuration still counts as changed: the next run builds again.
     b->options().refuses = false;
     run_once();
-    EXPECT_EQ(manager.instance_total(), 2u);
     EXPECT_EQ(list.chunk_total(), 1u);
-}
-
-TEST_F(DspManager, AFailedRebuildKeepsTheOldChainUntilARebuildSucceeds) {
-    configure({make_preset(owner_a, "x"), make_preset(owner_b, "y")});
-    run_once();
     const service_ptr_t<dsp> old_a = manager.instance_at(0), old_b = manager.instance_at(1);
+    const int number_a = log.made.end()[-2], number_b = log.made.back();
 
     b->options().refuses = true;
     configure({make_preset(owner_a, "x"), make_preset(owner_b, "changed")});
@@ -226,7 +217,7 @@ TEST_F(DspManager, AFailedRebuildKeepsTheOldChainUntilARebuildSucceeds) {
     b->options().refuses = false;
     mark = log.runs.size();
     run_once();
-    EXPECT_EQ(runs_since(mark), (runs_t{{1, 0}, {2, dsp::flag_flush}}));
+    EXPECT_EQ(runs_since(mark), (runs_t{{number_a, 0}, {number_b, dsp::flag_flush}}));
     EXPECT_EQ(manager.instance_at(0).get_ptr(), old_a.get_ptr());
     EXPECT_NE(manager.instance_at(1).get_ptr(), old_b.get_ptr());
 }
@@ -262,34 +253,35 @@ TEST_F(DspManager, NoDspAndNoCallerSeesABadChunk) {
     for (zof::t_size i = 0; i < list.chunk_total(); ++i) EXPECT_TRUE(list.chunk_at(i)->is_valid());
 }
 
-TEST_F(DspManager, AbortableDspsGetTheirRunAndTheTrackerNamesTheStep) {
+// Each run goes through the abortable entry where a DSP offers it, under
+// a call-stack mark naming the step, flushing denormals and rounding to
+// nearest; the caller's state returns, after a failure too.
+TEST_F(DspManager, DspsRunInsideTheManagersOwnStateAndTheCallersReturns) {
+    const fpu::state caller = fpu::with(fpu::current(), false, fpu::rounding::toward_zero);
+    const fpu::state before = fpu::current();
+    fpu::restore(caller);
+    const fpu::state set = fpu::current();
+
     b->options().abortable = true;
     configure({make_preset(owner_a, "x"), make_preset(owner_b, "y")});
     run_once();
     ASSERT_EQ(log.runs.size(), 2u);
     EXPECT_FALSE(log.runs[0].abortable);
     EXPECT_TRUE(log.runs[1].abortable);
-    for (const auto& r : log.runs) EXPECT_EQ(r.tracker, "dsp::run");
+    for (const auto& r : log.runs) {
+        EXPECT_EQ(r.tracker, "dsp::run");
+        EXPECT_TRUE(r.rounding_nearest);
+#if defined(_WIN32) || defined(__x86_64__) || defined(__i386__)
+        EXPECT_TRUE(r.flushing_denormals);
+#endif
+#if defined(__SSE_MATH__)
+        EXPECT_TRUE(r.denormal_product_zero);
+#endif
+    }
     EXPECT_EQ(log.latency_trackers, (std::vector<std::string>{"dsp::get_latency", "dsp::get_latency"}));
     EXPECT_EQ(log.making_trackers, (std::vector<std::string>{"dsp_manager::run", "dsp_manager::run"}));
     EXPECT_EQ(uCallStackTracker::current(), nullptr);
-}
-
-TEST_F(DspManager, DspsRunFlushingDenormalsAndRoundingToNearestAndTheCallersStateReturns) {
-    const fpu::state caller = fpu::with(fpu::current(), false, fpu::rounding::toward_zero);
-    const fpu::state before = fpu::current();
-    fpu::restore(caller);
-    const fpu::state set = fpu::current();
-
-    configure({make_preset(owner_a, "x")});
-    run_once();
-    ASSERT_EQ(log.runs.size(), 1u);
-    EXPECT_TRUE(log.runs[0].rounding_nearest);
-#if defined(_WIN32) || defined(__x86_64__) || defined(__i386__)
-    EXPECT_TRUE(log.runs[0].flushing_denormals);
-#endif
 #if defined(__SSE_MATH__)
-    EXPECT_TRUE(log.runs[0].denormal_product_zero);
     volatile float tiny = 1e-30f;
     EXPECT_NE(tiny * 1e-10f, 0.0f);
 #endif

@@ -135,24 +135,6 @@ TEST(Capture, TheFastModeGoesAtThePaceOfItsReceivers) {
     EXPECT_EQ(host.frames_delivered(), 44100u);
 }
 
-TEST(Capture, AThrowingCallbackIsReportedAndPlaybackGoesOn) {
-    class thrower final : public playback_stream_capture_callback {
-    public:
-        void chunk_captured(const audio_chunk&) override { throw std::runtime_error("capture fault"); }
-    } bad;
-    player host;
-    counting_capture good;
-    host.capture().add_callback(&bad);
-    host.capture().add_callback(&good);
-    host.play({signal_track("A", "One", 0.1, 440.0, 44100, 2)}, play_speed::fast);
-    ASSERT_TRUE(host.pump_until([&] { return host.finished(); }, 10s));
-    host.stop();
-    host.capture().remove_callback(&bad);
-    host.capture().remove_callback(&good);
-    EXPECT_EQ(good.frames, 4410u);
-    EXPECT_TRUE(host.console_log().contains("kestrune: capture callback threw: capture fault"));
-}
-
 TEST(PlayCallbacks, TheFlagsChooseTheNotifications) {
     player host;
     recording_play_callback all, chosen, stop_only, none;
@@ -205,20 +187,31 @@ TEST(PlayCallbacks, ForwardedStateDynamicInfoPauseAndUnregistration) {
     host.play_callbacks().unregister_callback(&quiet);
 }
 
-TEST(PlayCallbacks, AThrowingCallbackIsReported) {
+TEST(Callbacks, ThrowingCallbacksAreReportedAndPlaybackGoesOn) {
+    class thrower final : public playback_stream_capture_callback {
+    public:
+        void chunk_captured(const audio_chunk&) override { throw std::runtime_error("capture fault"); }
+    } bad_capture;
     player host;
+    counting_capture good_capture;
     throwing_play_callback bad;
     recording_play_callback good;
+    host.capture().add_callback(&bad_capture);
+    host.capture().add_callback(&good_capture);
     host.play_callbacks().register_callback(&bad, 0x96, false);
     host.play_callbacks().register_callback(&good, 0x96, false);
-    host.play({signal_track("A", "One", 0.05)}, play_speed::fast);
+    host.play({signal_track("A", "One", 0.1, 440.0, 44100, 2)}, play_speed::fast);
     ASSERT_TRUE(host.pump_until([&] { return host.finished(); }, 10s));
     host.stop();
     host.pump();
-    EXPECT_EQ(good.events.front(), "new A - One @signal://440Hz");
-    EXPECT_TRUE(host.console_log().contains("kestrune: play callback threw: bad component"));
+    host.capture().remove_callback(&bad_capture);
+    host.capture().remove_callback(&good_capture);
     host.play_callbacks().unregister_callback(&bad);
     host.play_callbacks().unregister_callback(&good);
+    EXPECT_EQ(good_capture.frames, 4410u);
+    EXPECT_EQ(good.events.front(), "new A - One @signal://440Hz");
+    EXPECT_TRUE(host.console_log().contains("kestrune: capture callback threw: capture fault"));
+    EXPECT_TRUE(host.console_log().contains("kestrune: play callback threw: bad component"));
 }
 
 TEST(Visualisation, TheMostRecentAudioAtThePlayingTime) {

@@ -157,7 +157,7 @@ TEST(KestruneProgram, PlaysInRealTimeUntilTheSecondsAreUp) {
     EXPECT_GE(took, 0.45) << "half a second of audio played in real time";
 }
 
-TEST(KestruneProgram, AWrongArgumentIsNamed) {
+TEST(KestruneProgram, AWrongArgumentIsNamedAndAMissingComponentIsAnError) {
     for (const auto& args : std::vector<std::vector<std::string>>{
              {"--title", "X"}, {"--signal", "0"}, {"--wav", "a.wav", "--freq", "440"}, {"--signal", "1", "--rate"}}) {
         const run_result r = run(args);
@@ -165,9 +165,6 @@ TEST(KestruneProgram, AWrongArgumentIsNamed) {
         EXPECT_EQ(r.output.rfind("kestrune: ", 0), 0u) << r.output;
         EXPECT_NE(r.output.find("usage: kestrune"), std::string::npos) << r.output;
     }
-}
-
-TEST(KestruneProgram, AMissingComponentEndsWithAnError) {
     TempDir scratch;
     const run_result r = run({"--profile", profile_folder(scratch), "--component", "no-such-module"});
     EXPECT_EQ(r.status, 1) << r.output;

@@ -71,36 +71,25 @@ TEST(TitleFormatLanguage, SyntaxErrorsDoNotCompile) {
         EXPECT_EQ(titleformat_script::compile(bad), nullptr) << bad;
 }
 
-TEST(PlaybackControl, NothingPlayingFormatsNothing) {
+TEST(PlaybackControl, FormatsThePlayingTrackWithHookAndFilter) {
     player host;
     auto compiler = host.registry().get<titleformat_compiler>();
     auto control = host.registry().get<playback_control>();
     ASSERT_TRUE(compiler && control);
-
     service_ptr_t<titleformat_object> script;
-    ASSERT_TRUE(compiler->compile(script, "%title%"));
+    ASSERT_TRUE(compiler->compile(script, "%artist% - %title% [(%album%)]"));
     service_ptr_t<titleformat_object> untouched = script;
     EXPECT_FALSE(compiler->compile(script, "%title"));
     EXPECT_EQ(script.get_ptr(), untouched.get_ptr());
 
+    // Nothing playing formats nothing.
     host_string out("before");
     EXPECT_FALSE(control->format_title(nullptr, out, script, nullptr, 3));
     EXPECT_EQ(out.str(), "before");
     EXPECT_FALSE(control->is_playing());
-}
 
-TEST(PlaybackControl, FormatsThePlayingTrackWithHookAndFilter) {
-    player host;
     host.play({signal_track("Ann", "Song", 30.0)});
     ASSERT_TRUE(host.pump_until([&] { return host.is_playing(); }, std::chrono::seconds(10)));
-
-    auto compiler = host.registry().get<titleformat_compiler>();
-    auto control = host.registry().get<playback_control>();
-    ASSERT_TRUE(compiler && control);
-
-    service_ptr_t<titleformat_object> script;
-    ASSERT_TRUE(compiler->compile(script, "%artist% - %title% [(%album%)]"));
-    host_string out;
     ASSERT_TRUE(control->format_title(nullptr, out, script, nullptr, 3));
     EXPECT_EQ(out.str(), "Ann - Song ");
 

@@ -2,40 +2,16 @@
 // player.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "filesystem.h"
 #include "kestrune_io.h"
 #include "sdk_fixture.h"
 
 namespace {
 
 using ComponentClient = with_player;
-
-class vector_writer final : public byte_writer {
-public:
-    void write(const void* buffer, zof::t_size n, kestrune_io::abort_callback&) override {
-        const auto* p = static_cast<const unsigned char*>(buffer);
-        bytes.insert(bytes.end(), p, p + n);
-    }
-    std::vector<unsigned char> bytes;
-};
-
-class vector_reader final : public byte_reader {
-public:
-    explicit vector_reader(std::vector<unsigned char> data) : bytes(std::move(data)) {}
-    zof::t_size read(void* buffer, zof::t_size n, kestrune_io::abort_callback&) override {
-        const std::size_t take = std::min<std::size_t>(n, bytes.size() - pos);
-        if (take) std::memcpy(buffer, bytes.data() + pos, take);
-        pos += take;
-        return static_cast<zof::t_size>(take);
-    }
-    std::vector<unsigned char> bytes;
-    std::size_t pos = 0;
-};
 
 // One record: 16 identifier bytes, a 32-bit little-endian size, the data.
 std::vector<unsigned char> record(unsigned char id, std::uint32_t size, std::size_t data_present) {
@@ -76,7 +52,7 @@ TEST_F(ComponentClient, KeepsOnlyTheLastLibraryPath) {
 
 TEST_F(ComponentClient, StoresNothingAndSkipsEveryRecordItIsGiven) {
     kestrune_io::abort_callback_impl abort;
-    vector_writer out;
+    memory_writer out;
     client->store_config(&out, abort);
     EXPECT_TRUE(out.bytes.empty());
 
@@ -84,19 +60,16 @@ TEST_F(ComponentClient, StoresNothingAndSkipsEveryRecordItIsGiven) {
     auto second = record(2, 0, 0);
     block.insert(block.end(), second.begin(), second.end());
     block.insert(block.end(), 7, 0x11); // part of an identifier: the end
-    vector_reader in(block);
+    memory_reader in(block);
     client->load_config(&in, abort);
-    EXPECT_EQ(in.pos, block.size());
+    EXPECT_EQ(in.position, block.size());
     EXPECT_TRUE(host.console_log().lines().empty());
+    // A truncated block reaches the player as its error.
+    memory_reader cut(record(1, 10, 4));
+    EXPECT_THROW(client->load_config(&cut, abort), kestrune_io::exception_io);
 }
 
-TEST_F(ComponentClient, ATruncatedBlockReachesThePlayerAsItsError) {
-    kestrune_io::abort_callback_impl abort;
-    vector_reader in(record(1, 10, 4));
-    EXPECT_THROW(client->load_config(&in, abort), kestrune_io::exception_io);
-}
-
-TEST_F(ComponentClient, MainThreadBeforeReadinessIsTheThreadThatLoadedUs) {
+TEST_F(ComponentClient, BeforeReadinessThePlayerIsNotAsked) {
     client->mark_services_ready(false);
     // The player would answer "no" for every thread; it is not asked yet.
     host.api().set_main_thread(std::thread::id());
@@ -112,9 +85,8 @@ TEST_F(ComponentClient, MainThreadBeforeReadinessIsTheThreadThatLoadedUs) {
         on_worker = core_is_main_thread();
     }).join();
     EXPECT_TRUE(on_worker);
-}
 
-TEST_F(ComponentClient, MayOpenTheWindowIsAskedOnlyOnceReady) {
+    // Whether the window may open is asked only once ready, too.
     host.api().set_may_open_window(false);
     EXPECT_FALSE(core_may_open_window());
     client->mark_services_ready(false);

@@ -52,27 +52,26 @@ std::string thrown_by(const std::function<void()>& f) {
 
 } // namespace
 
-TEST_F(ServiceLookup, ExactlyOneInstanceIsHandedOut) {
-    auto one = make_service<test_service>(1);
-    host.registry().add(test_class, one);
-    service_ptr_t<test_service> out;
-    create_host_service(out);
-    ASSERT_TRUE(out.is_valid());
-    EXPECT_EQ(out->id, 1);
-}
-
-TEST_F(ServiceLookup, NoInstanceLeavesTheOutPointerAlone) {
+TEST_F(ServiceLookup, ExactlyOneInstanceIsHandedOutAndNoneOrTwoLeaveTheOutPointerAlone) {
     auto held = make_service<test_service>(7);
     service_ptr_t<test_service> out = held;
     EXPECT_EQ(thrown_by([&] { create_host_service(out); }), "Service not found");
     EXPECT_EQ(out.get_ptr(), held.get_ptr());
-}
 
-TEST_F(ServiceLookup, TwoInstancesAreDuplicatedAndLeaveTheOutPointerAlone) {
-    host.registry().add(test_class, make_service<test_service>(1));
+    auto one = make_service<test_service>(1);
+    host.registry().add(test_class, one);
+    {
+        service_ptr_t<test_service> found;
+        create_host_service(found);
+        ASSERT_TRUE(found.is_valid());
+        EXPECT_EQ(found->id, 1);
+    }
+    // Every reference taken was given back: the registry and `one` hold
+    // the only ones left.
+    EXPECT_EQ(one->add_reference(), 3);
+    EXPECT_EQ(one->drop_reference(), 2);
+
     host.registry().add(test_class, make_service<test_service>(2));
-    auto held = make_service<test_service>(7);
-    service_ptr_t<test_service> out = held;
     EXPECT_EQ(thrown_by([&] { create_host_service(out); }), "Service duplicated");
     EXPECT_EQ(out.get_ptr(), held.get_ptr());
     // The untyped form behaves alike.
@@ -118,7 +117,8 @@ TEST(ServiceLookupScripted, WithoutThePlayerNothingIsFound) {
 }
 
 TEST_F(ServiceLookup, EnumerationWalksEveryInstanceAndSkipsOnesThatDoNotNarrow) {
-    host.registry().add(test_class, make_service<test_service>(1));
+    auto first = make_service<test_service>(1);
+    host.registry().add(test_class, first);
     host.registry().add(test_class, make_service<kestrune_host::host_console>());
     host.registry().add(test_class, make_service<test_service>(3));
     service_enum_t<test_service> e;
@@ -126,19 +126,7 @@ TEST_F(ServiceLookup, EnumerationWalksEveryInstanceAndSkipsOnesThatDoNotNarrow) 
     std::vector<int> seen;
     while (e.next(item)) seen.push_back(item->id);
     EXPECT_EQ(seen, (std::vector<int>{1, 3}));
-}
-
-TEST_F(ServiceLookup, EveryReferenceTakenIsGivenBack) {
-    auto one = make_service<test_service>(1);
-    host.registry().add(test_class, one);
-    {
-        service_ptr_t<test_service> out;
-        create_host_service(out);
-        service_enum_t<test_service> e;
-        service_ptr_t<test_service> item;
-        while (e.next(item)) {}
-    }
-    // The registry and `one` hold the only references left.
-    EXPECT_EQ(one->add_reference(), 3);
-    EXPECT_EQ(one->drop_reference(), 2);
+    item.release();
+    EXPECT_EQ(first->add_reference(), 3); // the registry's, `first` and this one
+    EXPECT_EQ(first->drop_reference(), 2);
 }

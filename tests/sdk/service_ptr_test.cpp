@@ -28,10 +28,11 @@ public:
 
 } // namespace
 
-TEST(ServicePointer, SelfAssignmentKeepsTheServiceAlive) {
+TEST(ServicePointer, AssignmentTakesTheNewBeforeReleasingTheOld) {
     std::vector<int> destroyed;
     service_ptr_t<dsp> p = make_service<probe>(&destroyed, 1);
-    ASSERT_TRUE(p.is_valid());
+    EXPECT_EQ(p->add_reference(), 2); // counts answer the new value
+    EXPECT_EQ(p->drop_reference(), 1);
     // The pointer holds the only reference: assigning it to itself must add
     // before it releases.
     service_ptr_t<dsp>& alias = p;
@@ -39,34 +40,20 @@ TEST(ServicePointer, SelfAssignmentKeepsTheServiceAlive) {
     p = p.get_ptr();
     EXPECT_TRUE(destroyed.empty());
     EXPECT_DOUBLE_EQ(p->get_latency(), 0.0);
-    p.release();
-    EXPECT_EQ(destroyed, std::vector<int>{1});
-}
 
-TEST(ServicePointer, AssignmentReleasesTheOldServiceAfterTakingTheNew) {
-    std::vector<int> destroyed;
-    service_ptr_t<dsp> a = make_service<probe>(&destroyed, 1);
     service_ptr_t<dsp> b = make_service<probe>(&destroyed, 2);
-    a = b;
+    p = b;
     EXPECT_EQ(destroyed, std::vector<int>{1});
     b = nullptr;
     EXPECT_EQ(destroyed, std::vector<int>{1});
     {
-        service_ptr_t<dsp> moved(std::move(a));
-        EXPECT_TRUE(a.is_empty());
+        service_ptr_t<dsp> moved(std::move(p));
+        EXPECT_TRUE(p.is_empty());
     }
     EXPECT_EQ(destroyed, (std::vector<int>{1, 2}));
 }
 
-TEST(ServicePointer, CountsAnswerTheNewValue) {
-    std::vector<int> destroyed;
-    service_ptr_t<dsp> p = make_service<probe>(&destroyed, 7);
-    EXPECT_EQ(p->add_reference(), 2);
-    EXPECT_EQ(p->drop_reference(), 1);
-    EXPECT_TRUE(destroyed.empty());
-}
-
-TEST(ServiceQuery, NarrowsToTheClassAndEveryInterfaceItExtends) {
+TEST(ServiceQuery, NarrowsToTheClassAndEveryInterfaceItExtendsOnly) {
     service_ptr_t<dsp> p = make_service<abortable_probe>();
     service_ptr_t<dsp_abortable> ext;
     ASSERT_TRUE(p.query(ext));
@@ -81,15 +68,13 @@ TEST(ServiceQuery, NarrowsToTheClassAndEveryInterfaceItExtends) {
     service_ptr_t<dsp_factory> other;
     EXPECT_FALSE(p.query(other));
     EXPECT_TRUE(other.is_empty());
-
     service_ptr held = static_cast<service_base*>(p.get_ptr());
     EXPECT_FALSE(p->query_class(held, console::class_guid));
     EXPECT_EQ(held.get_ptr(), static_cast<service_base*>(p.get_ptr()));
-}
 
-TEST(ServiceQuery, PlainDspDoesNotOfferTheAbortableExtension) {
+    // A plain DSP does not offer the abortable extension.
     std::vector<int> destroyed;
-    service_ptr_t<dsp> p = make_service<probe>(&destroyed, 1);
-    service_ptr_t<dsp_abortable> ext;
-    EXPECT_FALSE(p.query(ext));
+    service_ptr_t<dsp> plain = make_service<probe>(&destroyed, 1);
+    service_ptr_t<dsp_abortable> none;
+    EXPECT_FALSE(plain.query(none));
 }

@@ -15,64 +15,42 @@ using iotest::memory_file;
 
 namespace {
 
-TEST(IoExceptions, CaughtByTheirBases) {
+TEST(IoExceptions, CaughtByTheirBasesWithTheirTexts) {
     try {
         throw kestrune_io::exception_io_data_truncation();
     } catch (const kestrune_io::exception_io_data& e) {
         EXPECT_STREQ("Unsupported format or corrupted file", e.what());
     }
-    try {
-        throw kestrune_io::exception_io_write_protected();
-    } catch (const kestrune_io::exception_io_denied&) {
-    }
+    EXPECT_THROW(throw kestrune_io::exception_io_write_protected(), kestrune_io::exception_io_denied);
     EXPECT_STREQ("Length of object is unknown", kestrune_io::exception_io_no_length().what());
     EXPECT_STREQ("Invalid path", kestrune_io::exception_io_no_handler_for_path().what());
     EXPECT_STREQ("User abort", kestrune_io::exception_aborted().what());
-}
-
-TEST(IoExceptions, FileSystemFailuresJoinTheFamily) {
+    // An abort is no I/O error.
+    try {
+        try {
+            throw kestrune_io::exception_aborted();
+        } catch (const kestrune_io::exception_io&) {
+            ADD_FAILURE() << "caught as an I/O error";
+        }
+    } catch (const kestrune_io::exception_aborted&) {
+    }
     // A missing drive is a missing object: removals that pass over missing
     // entries pass over it too.
-    try {
-        throw exception_io_invalid_drive();
-    } catch (const kestrune_io::exception_io_not_found&) {
-    }
-    try {
-        throw exception_io_win32_ex("The network name cannot be found.");
-    } catch (const exception_io_win32& e) {
-        EXPECT_STREQ("The network name cannot be found.", e.what());
-    }
+    EXPECT_THROW(throw exception_io_invalid_drive(), kestrune_io::exception_io_not_found);
     EXPECT_STREQ("Generic win32 I/O error", exception_io_win32().what());
     for (auto thrower : {+[] { throw exception_io_invalid_path_syntax(); }, +[] { throw exception_io_buffer_overflow(); },
                          +[] { throw exception_io_device_not_ready(); }}) {
         EXPECT_THROW(thrower(), kestrune_io::exception_io);
     }
+    // The player's texts travel with the type.
+    const exception_io_win32_ex thrown("The network name cannot be found.");
+    const exception_io_win32 copy(thrown);
+    EXPECT_STREQ("The network name cannot be found.", copy.what());
+    const kestrune_io::exception_io_not_found found("Object not found: C:\\x.wav");
+    EXPECT_EQ(found.what(), kestrune_io::exception_io_not_found(found).what());
 }
 
-TEST(IoExceptions, AbortIsNotAnIoError) {
-    bool caught_as_io = false;
-    bool caught_as_abort = false;
-    try {
-        try {
-            throw kestrune_io::exception_aborted();
-        } catch (const kestrune_io::exception_io&) {
-            caught_as_io = true;
-        }
-    } catch (const kestrune_io::exception_aborted&) {
-        caught_as_abort = true;
-    }
-    EXPECT_FALSE(caught_as_io);
-    EXPECT_TRUE(caught_as_abort);
-}
-
-TEST(IoExceptions, PlayerTextsTravelWithTheType) {
-    const kestrune_io::exception_io_not_found thrown("Object not found: C:\\x.wav");
-    const kestrune_io::exception_io_not_found copy(thrown);
-    EXPECT_STREQ("Object not found: C:\\x.wav", copy.what());
-    EXPECT_EQ(thrown.what(), copy.what());
-}
-
-TEST(AbortCallback, FreshCallbackReportsNoAbort) {
+TEST(AbortCallback, AbortEndsChecksAndSleepsUntilReset) {
     kestrune_io::abort_callback_impl abort;
     EXPECT_FALSE(abort.abort_requested());
     EXPECT_NO_THROW(abort.check());
@@ -80,10 +58,7 @@ TEST(AbortCallback, FreshCallbackReportsNoAbort) {
     EXPECT_NO_THROW(abort.sleep());
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(40));
     EXPECT_TRUE(abort.sleep_ex());
-}
 
-TEST(AbortCallback, AbortEndsChecksAndSleeps) {
-    kestrune_io::abort_callback_impl abort;
     std::thread other([&] { abort.abort(); });
     other.join();
     EXPECT_TRUE(abort.abort_requested());
@@ -102,23 +77,18 @@ TEST(TickTimer, CountsAcrossTheThirtyTwoBitWrap) {
     EXPECT_DOUBLE_EQ(0.255, t.elapsed_seconds(0xFFFFFFFFu));
     EXPECT_DOUBLE_EQ(0.256, t.elapsed_seconds(0x00000000u));
     EXPECT_DOUBLE_EQ(1.256, t.elapsed_seconds(1000u));
-    // A second wrap steps the high half again.
+    // A second wrap steps the high half again: 2^32 + 5 - 0xFFFFFF00 ms.
     t.elapsed_seconds(0xFFFFFFFFu);
-    EXPECT_DOUBLE_EQ(double(0x200000005ull - 0xFFFFFF00ull) * 0.001, t.elapsed_seconds(5u));
-}
+    EXPECT_DOUBLE_EQ(4294967.557, t.elapsed_seconds(5u));
 
-TEST(TickTimer, FollowsTheSystemClock) {
-    tick_timer t;
-    t.start();
+    t.start(); // the system clock
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     const double e = t.elapsed_seconds();
     EXPECT_GE(e, 0.02);
     EXPECT_LT(e, 5.0);
 }
 
-// ---- limited reader --------------------------------------------------------
-
-TEST(LimitedReader, NeverPassesItsCount) {
+TEST(LimitedReader, NeverPassesItsCountAndReportsTruncation) {
     kestrune_io::abort_callback_impl abort;
     memory_file file(counting_bytes(100));
     limited_reader r(file, 10);
@@ -127,30 +97,18 @@ TEST(LimitedReader, NeverPassesItsCount) {
     EXPECT_EQ(0u, r.read(buf, 100, abort));
     EXPECT_EQ(10u, file.position);
     EXPECT_EQ(0u, r.remaining());
-}
 
-TEST(LimitedReader, ObjectReadsReportTruncation) {
-    kestrune_io::abort_callback_impl abort;
-    memory_file file(counting_bytes(100));
-    limited_reader r(file, 6);
-    unsigned char buf[4];
-    r.read_object(buf, 4, abort);
+    file.position = 0;
+    limited_reader objects(file, 6);
+    objects.read_object(buf, 4, abort);
     EXPECT_EQ(counting_bytes(4), std::vector<unsigned char>(buf, buf + 4));
-    try {
-        r.read_object(buf, 4, abort); // two bytes left
-        FAIL() << "no exception";
-    } catch (const kestrune_io::exception_io_data_truncation& e) {
-        EXPECT_STREQ("Unsupported format or corrupted file", e.what());
-    }
+    EXPECT_THROW(objects.read_object(buf, 4, abort), kestrune_io::exception_io_data_truncation); // two left
     EXPECT_EQ(6u, file.position);
-}
 
-TEST(LimitedReader, SkipsAreClampedToo) {
-    kestrune_io::abort_callback_impl abort;
-    memory_file file(counting_bytes(50));
-    limited_reader r(file, 20);
-    EXPECT_EQ(5u, r.skip(5, abort));
-    EXPECT_THROW(r.skip_object(16, abort), kestrune_io::exception_io_data_truncation);
+    file.position = 0;
+    limited_reader skips(file, 20);
+    EXPECT_EQ(5u, skips.skip(5, abort));
+    EXPECT_THROW(skips.skip_object(16, abort), kestrune_io::exception_io_data_truncation);
     EXPECT_EQ(20u, file.position);
     // An inner stream that ends before the count.
     memory_file short_file(counting_bytes(3));
@@ -196,7 +154,7 @@ TEST(StreamFunctions, SmallSkipsReadLargeOnesSeek) {
     EXPECT_EQ(1000u, stream.skip(5000, abort));
 }
 
-TEST(StreamFunctions, CopyBufferSizes) {
+TEST(StreamFunctions, CopiesTakeBuffersOfTheirSizeAndStopAtTheEndOrAnAbort) {
     kestrune_io::abort_callback_impl abort;
     memory_file small(counting_bytes(10));
     memory_file out;
@@ -210,6 +168,18 @@ TEST(StreamFunctions, CopyBufferSizes) {
     filesystem_util::copy_exact(large, sink, big, abort);
     EXPECT_EQ(8u * 1024 * 1024, large.largest_read);
     EXPECT_EQ(large.bytes, sink.bytes);
+
+    memory_file src(counting_bytes(700));
+    memory_file dst;
+    EXPECT_THROW(filesystem_util::copy_exact(src, dst, 800, abort), kestrune_io::exception_io_data_truncation);
+    src.position = 0;
+    memory_file all;
+    EXPECT_EQ(700u, filesystem_util::copy_to_end(src, all, abort));
+    EXPECT_EQ(src.bytes, all.bytes);
+
+    abort.abort();
+    src.position = 0;
+    EXPECT_THROW(filesystem_util::copy(src, dst, 100, abort), kestrune_io::exception_aborted);
 }
 
 std::size_t g_heap_limit = 0;
@@ -232,17 +202,6 @@ TEST(StreamFunctions, WorkBufferHalvesWhileTheHeapRefuses) {
     zof::set_realloc_function(previous);
 }
 
-TEST(StreamFunctions, CopyExactAndToEnd) {
-    kestrune_io::abort_callback_impl abort;
-    memory_file src(counting_bytes(700));
-    memory_file dst;
-    EXPECT_THROW(filesystem_util::copy_exact(src, dst, 800, abort), kestrune_io::exception_io_data_truncation);
-    src.position = 0;
-    memory_file all;
-    EXPECT_EQ(700u, filesystem_util::copy_to_end(src, all, abort));
-    EXPECT_EQ(src.bytes, all.bytes);
-}
-
 TEST(StreamFunctions, CopyObjectChecksLengthsFirst) {
     kestrune_io::abort_callback_impl abort;
     memory_file src(counting_bytes(3000));
@@ -255,14 +214,6 @@ TEST(StreamFunctions, CopyObjectChecksLengthsFirst) {
     EXPECT_EQ(1, dst.resizes);
     EXPECT_EQ(2005u, dst.bytes.size());
     EXPECT_TRUE(std::equal(src.bytes.begin() + 1000, src.bytes.end(), dst.bytes.begin() + 5));
-}
-
-TEST(StreamFunctions, AbortStopsACopy) {
-    kestrune_io::abort_callback_impl abort;
-    abort.abort();
-    memory_file src(counting_bytes(100));
-    memory_file dst;
-    EXPECT_THROW(filesystem_util::copy(src, dst, 100, abort), kestrune_io::exception_aborted);
 }
 
 } // namespace

@@ -41,7 +41,7 @@ std::string decode(const std::string& base64)
 
 using servertest::messageOf;
 
-TEST(Server, CreatePicksTheProtocolByType)
+TEST(Server, CreatePicksTheProtocolByTypeAndFormatsTheirContentTypes)
 {
     ServerSettings s = settingsFor(8000);
     EXPECT_NE(dynamic_cast<ServerIcecast2*>(Server::create(s).get()), nullptr);
@@ -53,10 +53,13 @@ TEST(Server, CreatePicksTheProtocolByType)
         s.type = type;
         EXPECT_EQ(Server::create(s), nullptr);
     }
-}
+    // An unsupported charset fails at creation.
+    s.yp.charset = "NO-SUCH-CHARSET";
+    for (int type : {SERVER_ICECAST2, SERVER_SHOUTCAST1}) {
+        s.type = type;
+        EXPECT_THROW(Server::create(s), std::runtime_error);
+    }
 
-TEST(Server, ContentTypes)
-{
     EXPECT_EQ(Server::contentType(FORMAT_MP3), "audio/mpeg");
     EXPECT_EQ(Server::contentType(FORMAT_LC_AAC), "audio/aac");
     EXPECT_EQ(Server::contentType(FORMAT_HE_AAC), "audio/aacp");
@@ -87,7 +90,7 @@ TEST(Server, CredentialsStayOnOneLine)
     }
 }
 
-TEST(Server, StatusCountsOnlyAtItsPlace)
+TEST(Server, StatusCountsOnlyAtItsPlaceAndTheServersWordsAreCleaned)
 {
     EXPECT_TRUE(Server::statusIs("HTTP/1.1 100 Continue\r\n\r\n", "100 Continue"));
     EXPECT_TRUE(Server::statusIs("HTTP/1.0 200 OK\r\n\r\n", "200 OK"));
@@ -98,20 +101,17 @@ TEST(Server, StatusCountsOnlyAtItsPlace)
               "You need to authenticate\r\n");
     EXPECT_EQ(Server::replyBody("HTTP/1.0 403 Forbidden\r\n\r\n"), "HTTP/1.0 403 Forbidden");
     EXPECT_EQ(Server::replyBody("garbage"), "garbage");
-}
 
-TEST(Server, ServersWordsAreCutAndCleaned)
-{
+    // The server's words are cut and cleaned: control bytes become blanks,
+    // invalid UTF-8 the replacement character.
     EXPECT_EQ(Server::readableText("You need to authenticate\r\n"), "You need to authenticate\r\n");
-    // Control bytes become blanks, invalid UTF-8 the replacement character.
     EXPECT_EQ(Server::readableText(std::string("a\0b\x1b[31m\tc\xFF\xC3(\xED\xA0\x80\xC3\xA9", 18)),
               "a b [31m\tc\xEF\xBF\xBD\xEF\xBF\xBD(\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xC3\xA9");
     // At most 500 characters, cut between characters.
     std::string long_text;
     for (int i = 0; i < 100000; ++i)
         long_text += "\xC3\xA9";
-    std::string cut = Server::readableText(long_text);
-    EXPECT_EQ(cut, long_text.substr(0, 1000) + "...");
+    EXPECT_EQ(Server::readableText(long_text), long_text.substr(0, 1000) + "...");
     EXPECT_EQ(Server::readableText(long_text.substr(0, 1000)), long_text.substr(0, 1000));
 }
 
@@ -273,13 +273,4 @@ TEST(Server, EveryExchangeHasADeadline)
     EXPECT_EQ(messageOf([&] { connection->connect(); }), "Socks5 Authorization was refused.");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     connection->disconnect();
-}
-
-TEST(Server, UnsupportedCharsetFailsAtCreation)
-{
-    ServerSettings s = settingsFor(8000);
-    s.yp.charset = "NO-SUCH-CHARSET";
-    EXPECT_THROW(Server::create(s), std::runtime_error);
-    s.type = SERVER_SHOUTCAST1;
-    EXPECT_THROW(Server::create(s), std::runtime_error);
 }

@@ -174,7 +174,7 @@ TEST(SSProxy, CloseQuietlyNeverThrows)
 
 class RealProxy : public ::testing::TestWithParam<peers::Kind> {};
 
-TEST_P(RealProxy, ReachesAServerByName)
+TEST_P(RealProxy, ReachesAServerByNameAndReportsAClosedPort)
 {
     VELMORA_PEER_PORT(proxy_port, GetParam());
     FakeServer server({[](FakeConnection& c) {
@@ -185,11 +185,6 @@ TEST_P(RealProxy, ReachesAServerByName)
     socket.connect(loopback(proxy_port), "127.0.0.1", static_cast<std::uint16_t>(server.port()));
     EXPECT_EQ(readAll(socket, 23), "hello through the proxy");
     socket.closeQuietly();
-}
-
-TEST_P(RealProxy, ReportsAClosedPort)
-{
-    VELMORA_PEER_PORT(proxy_port, GetParam());
     EXPECT_EQ(connectFailure(proxy_port, "127.0.0.1", static_cast<std::uint16_t>(peers::freePort())),
               "Connection to proxy was not established.");
 }

@@ -43,7 +43,7 @@ TEST(SharedLibrary, PrintfFormatsShortAndLongTexts) {
     EXPECT_EQ(format("<%s>", big.c_str()), "<" + big + ">");
 }
 
-TEST(SharedLibrary, ConvertToInt16RoundsAndClips) {
+TEST(SharedLibrary, ConvertToInt16RoundsAndClipsAndScaleWorksInPlace) {
     const float inf = std::numeric_limits<float>::infinity();
     const float step = 1.0f / 32768.0f;
     struct Case {
@@ -73,9 +73,7 @@ TEST(SharedLibrary, ConvertToInt16RoundsAndClips) {
     EXPECT_EQ(out[0], 8192);
     EXPECT_EQ(out[1], 16384);
     EXPECT_EQ(out[2], -16384);
-}
-
-TEST(SharedLibrary, ScaleWorksInPlace) {
+    // Scaling works in place.
     std::vector<float> v{1.0f, -0.5f, 0.25f};
     audio_math::scale(v.data(), v.size(), v.data(), 2.0f);
     EXPECT_EQ(v, (std::vector<float>{2.0f, -1.0f, 0.5f}));

@@ -93,7 +93,7 @@ TEST(Utf16Decode, PairsAndLoneSurrogates) {
     EXPECT_EQ(0u, zof::utf16_decode_char(pair, code, 0));
 }
 
-TEST(Utf16ToUtf8, EstimateAndConversion) {
+TEST(Utf16ToUtf8, EstimateConversionAndSmallBuffers) {
     EXPECT_EQ(1u, zof::utf8_size_estimate(L""));
     const wchar_t text[] = {'C', 'a', 'f', 0xE9, ' ', 0x20AC, ' ', 0xD83D, 0xDE00, 0};
     const std::string expected = "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80";
@@ -104,18 +104,16 @@ TEST(Utf16ToUtf8, EstimateAndConversion) {
     // A limit in units stops early.
     zof::utf8_from_utf16 three(text, 3);
     EXPECT_STREQ("Caf", three.text());
-}
 
-TEST(Utf16ToUtf8, SmallBuffersCutAndTerminate) {
-    const wchar_t text[] = {'a', 0x20AC, 'b', 0};
+    // Small buffers cut (inside a character too) and terminate.
+    const wchar_t short_text[] = {'a', 0x20AC, 'b', 0};
     char out[4] = {'#', '#', '#', '#'};
-    EXPECT_EQ(3u, zof::utf16_to_utf8(out, 4, text));
-    EXPECT_EQ(std::string("a\xE2\x82"), std::string(out, 3)); // cut inside the character
-    EXPECT_EQ(0, out[3]);
-    EXPECT_EQ(0u, zof::utf16_to_utf8(out, 1, text));
+    EXPECT_EQ(3u, zof::utf16_to_utf8(out, 4, short_text));
+    EXPECT_EQ(std::string("a\xE2\x82\0", 4), std::string(out, 4));
+    EXPECT_EQ(0u, zof::utf16_to_utf8(out, 1, short_text));
     EXPECT_EQ(0, out[0]);
     out[0] = '#';
-    EXPECT_EQ(0u, zof::utf16_to_utf8(out, 0, text));
+    EXPECT_EQ(0u, zof::utf16_to_utf8(out, 0, short_text));
     EXPECT_EQ('#', out[0]);
 }
 
