@@ -4,7 +4,7 @@
 // and the pump's throughput through a pass-through program, in multiples of
 // real time. Targets: overhead ratio at most 1.05, pass-through at least
 // 200x real time on Linux.
-#include "bench_audio.h"
+#include "bench_support.h"
 #include "engine/encoder_process.h"
 
 #include <Poco/FIFOBuffer.h>
@@ -28,23 +28,11 @@ extern char** environ;
 
 namespace {
 
+using bench::binDir;
 using bench::kChannels;
 using bench::kRate;
 using bench::makePcm;
 constexpr double kRealTimeBytes = kRate * kChannels * 2.0;
-
-std::string binDir() {
-#if defined(_WIN32)
-    char path[4096];
-    DWORD size = GetModuleFileNameA(nullptr, path, sizeof(path));
-    std::string dir(path, size);
-#else
-    char path[4096];
-    ssize_t size = readlink("/proc/self/exe", path, sizeof(path));
-    std::string dir(path, size > 0 ? static_cast<std::size_t>(size) : 0);
-#endif
-    return dir.substr(0, dir.find_last_of("\\/") + 1);
-}
 
 // Pushes `pcm` through the encoder in pieces of `piece` bytes, as the
 // stream's worker does, dropping the output; then closes the program.

@@ -1,0 +1,268 @@
+// The stream list with real streams: rows in step with the window's
+// streams through add, remove, moves and renames; selection events; and
+// rows drawn bold while a stream runs, bold gray while it reconnects.
+#include <gtest/gtest.h>
+
+#include <Poco/File.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/config.h"
+#include "engine/psc_callback.h"
+#include "engine/stream.h"
+#include "fake_server.h"
+#include "pipe_fixture.h"
+#include "res/resource.h"
+#include "sdk_fixture.h"
+#include "ui/list_box_streams.h"
+#include "ui_harness.h"
+#include "view_support.h"
+
+using view_test::MainStandIn;
+
+namespace {
+
+using Rows = std::vector<std::wstring>;
+
+struct Selections : ListBoxEventListener {
+    std::vector<int> kinds;
+    void onListBoxEvent(CListBoxStreams*, int kind) override { kinds.push_back(kind); }
+};
+
+// Reacts to a stream's failure as the window does with auto-reconnect set:
+// the failing worker reconnects (and waits there until the stream stops).
+struct Reconnector : StreamEventListener {
+    std::atomic<int> reconnecting{0};
+    void onStreamEvent(Stream* stream, int code) override {
+        if (code == EVENT_ERROR && stream->status().running) stream->reconnect();
+        if (code == EVENT_RECONNECTING) ++reconnecting;
+    }
+};
+
+// A profile folder of its own, where addStream finds the saved presets.
+class StreamList : public with_player {
+protected:
+    void SetUp() override {
+        folder = ::testing::TempDir() + "velmora-stream-list";
+        if (Poco::File(folder).exists()) Poco::File(folder).remove(true);
+        host.set_profile_folder(folder);
+        with_player::SetUp();
+    }
+    void TearDown() override {
+        deleteConfig();
+        with_player::TearDown();
+        Poco::File(folder).remove(true);
+    }
+
+    // The main window's list view 40010, as its dialog makes it.
+    static HWND listControl(MainStandIn& main) {
+        HWND list = ::CreateWindowExW(0, WC_LISTVIEWW, L"",
+                                      WS_CHILD | WS_VISIBLE | WS_BORDER | LVS_REPORT | LVS_SINGLESEL |
+                                          LVS_NOCOLUMNHEADER | LVS_SHOWSELALWAYS,
+                                      10, 10, 140, 115, main, reinterpret_cast<HMENU>(IDC_STREAM_LIST), nullptr,
+                                      nullptr);
+        ::SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(::GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+        return list;
+    }
+
+    std::unique_ptr<Stream> stream(const std::string& name, int port = 1) {
+        EncoderSettings e;
+        e.encoder_file = pipetest::helper("passthrough");
+        e.format = FORMAT_MP3;
+        e.sampling_rate = 44100;
+        e.channel = 2;
+        ServerSettings s;
+        s.host = "127.0.0.1";
+        s.port = port;
+        s.password = "hackme";
+        s.mount_point = "/" + std::to_string(port);
+        s.yp.name = name;
+        s.yp.charset = "UTF-8";
+        return std::make_unique<Stream>(&events, e, s);
+    }
+
+    std::string folder;
+    Reconnector events;
+};
+
+Rows texts(HWND list) { return view_test::rows(list); }
+
+void click(HWND list, int x, int y, UINT down, UINT up) {
+    ::SendMessageW(list, down, MK_LBUTTON, MAKELPARAM(x, y));
+    ::SendMessageW(list, up, 0, MAKELPARAM(x, y));
+}
+
+RECT rowRect(HWND list, int row) {
+    RECT r = {};
+    r.left = LVIR_BOUNDS;
+    ::SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
+    return r;
+}
+
+// Pixels of a row's text: dark (black text) and gray (0x808080).
+struct Ink {
+    int dark = 0;
+    int gray = 0;
+};
+Ink inkOf(const ui_harness::Image& image, const RECT& row) {
+    Ink ink;
+    for (int y = row.top; y < row.bottom; ++y)
+        for (int x = row.left; x < row.right && x < image.width; ++x) {
+            COLORREF c = image.at(x, y);
+            if (c == RGB(128, 128, 128)) ++ink.gray;
+            else if (GetRValue(c) < 64 && GetGValue(c) < 64 && GetBValue(c) < 64) ++ink.dark;
+        }
+    return ink;
+}
+
+}  // namespace
+
+TEST_F(StreamList, RowsFollowTheStreamsThroughAddRemoveMovesAndRenames) {
+    VELMORA_NEED_DISPLAY();
+    MainStandIn main(200, 160);
+    Selections selections;
+    CListBoxStreams list(&selections);
+    ASSERT_TRUE(list.SubclassWindow(listControl(main)));
+    CListBoxStreams::Streams streams;
+    for (const char* name : {"First", "Second", "Third"}) streams.push_back(stream(name));
+
+    list.init(&streams);
+    EXPECT_EQ(texts(list), (Rows{L"First", L"Second", L"Third"}));
+    EXPECT_EQ(list.GetSelectedIndex(), 0);
+    ASSERT_FALSE(selections.kinds.empty());
+    EXPECT_EQ(selections.kinds, std::vector<int>(selections.kinds.size(), ListBoxEventListener::EVENT_SELECTED));
+
+    // A new stream: the defaults and the first saved preset; the selection
+    // stays.
+    EncoderSettings preset;
+    getConfig()->loadEncoderSetting(0, preset);
+    list.addStream(&events);
+    ASSERT_EQ(streams.size(), 4u);
+    EXPECT_EQ(texts(list), (Rows{L"First", L"Second", L"Third", L"Stream Name"}));
+    EXPECT_EQ(streams[3]->encoderSettings().encoder_name, preset.encoder_name);
+    EXPECT_EQ(streams[3]->encoderSettings().encoder_params, preset.encoder_params);
+    EXPECT_EQ(list.GetSelectedIndex(), 0);
+
+    // Moves: nothing at the ends; the moved stream stays selected.
+    Stream* added = streams[3].get();
+    list.moveUp();
+    list.SelectItem(3);
+    list.moveDown();
+    EXPECT_EQ(texts(list), (Rows{L"First", L"Second", L"Third", L"Stream Name"}));
+    list.moveUp();
+    EXPECT_EQ(texts(list), (Rows{L"First", L"Second", L"Stream Name", L"Third"}));
+    EXPECT_EQ(streams[2].get(), added);
+    EXPECT_EQ(list.GetSelectedIndex(), 2);
+    list.updateStreamName(added, "Caf\xc3\xa9");
+    Stream stranger(&events, EncoderSettings(), ServerSettings());
+    list.updateStreamName(&stranger, "Stranger");
+    EXPECT_EQ(texts(list), (Rows{L"First", L"Second", L"Caf\u00e9", L"Third"}));
+    EXPECT_NE(ui_harness::saveScreenshot(ui_harness::captureClient(list), "stream-list"), "");
+
+    // Removing the last row selects the new last, the first the new first.
+    list.SelectItem(3);
+    EXPECT_TRUE(list.deleteSelected());
+    EXPECT_EQ(texts(list), (Rows{L"First", L"Second", L"Caf\u00e9"}));
+    EXPECT_EQ(list.GetSelectedIndex(), 2);
+    list.SelectItem(0);
+    EXPECT_TRUE(list.deleteSelected());
+    EXPECT_EQ(texts(list), (Rows{L"Second", L"Caf\u00e9"}));
+    EXPECT_EQ(list.GetSelectedIndex(), 0);
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_EQ(streams[1].get(), added);
+
+    // A click on the empty part clears the highlight without an event; the
+    // list's commands then do nothing.
+    selections.kinds.clear();
+    click(list, 20, 100, WM_LBUTTONDOWN, WM_LBUTTONUP);
+    EXPECT_EQ(list.GetSelectedIndex(), -1);
+    EXPECT_TRUE(selections.kinds.empty());
+    EXPECT_TRUE(list.deleteSelected());
+    list.moveDown();
+    EXPECT_EQ(texts(list), (Rows{L"Second", L"Caf\u00e9"}));
+
+    // A click and a double click on a row.
+    RECT second = rowRect(list, 1);
+    click(list, 10, (second.top + second.bottom) / 2, WM_LBUTTONDOWN, WM_LBUTTONUP);
+    EXPECT_EQ(selections.kinds, std::vector<int>{ListBoxEventListener::EVENT_SELECTED});
+    click(list, 10, (second.top + second.bottom) / 2, WM_LBUTTONDBLCLK, WM_LBUTTONUP);
+    EXPECT_EQ(selections.kinds.back(), ListBoxEventListener::EVENT_DOUBLE_CLICK);
+
+    // The last stream is never removed.
+    EXPECT_TRUE(list.deleteSelected());
+    EXPECT_EQ(texts(list), Rows{L"Second"});
+    EXPECT_FALSE(list.deleteSelected());
+    EXPECT_EQ(streams.size(), 1u);
+}
+
+TEST_F(StreamList, RunningRowsAreBoldAndReconnectingOnesBoldGray) {
+    VELMORA_NEED_DISPLAY();
+    // Servers that take the source; the second drops it after a little
+    // audio, so its stream fails and reconnects.
+    auto take = [](FakeConnection& c) {
+        c.readHead();
+        c.send("HTTP/1.1 100 Continue\r\n\r\n");
+        c.waitForClose();
+    };
+    auto drop = [](FakeConnection& c) {
+        c.readHead();
+        c.send("HTTP/1.1 100 Continue\r\n\r\n");
+        c.readBytes(8192);
+    };
+    LoopbackService steady(take), dropping(drop);
+    std::unique_ptr<psc_callback> capture;
+    psc_callback::create(capture);
+
+    MainStandIn main(200, 160);
+    Selections selections;
+    CListBoxStreams list(&selections);
+    ASSERT_TRUE(list.SubclassWindow(listControl(main)));
+    CListBoxStreams::Streams streams;
+    streams.push_back(stream("Velmora"));
+    streams.push_back(stream("Velmora", steady.port()));
+    streams.push_back(stream("Velmora", dropping.port()));
+    streams[2]->setReconnectWait(std::chrono::seconds(60));
+    list.init(&streams);
+
+    for (int i : {1, 2}) {
+        streams[static_cast<std::size_t>(i)]->start(capture.get());
+        ASSERT_TRUE(streams[static_cast<std::size_t>(i)]->status().running)
+            << streams[static_cast<std::size_t>(i)]->status().error_text;
+    }
+    host.play({kestrune_host::signal_track("Artist", "Tone", 30)});
+    for (int i = 0; i < 1000 && events.reconnecting == 0; ++i) ui_harness::pumpMessages(20);
+    ASSERT_GT(events.reconnecting, 0) << "the dropped stream did not reconnect";
+    ASSERT_TRUE(streams[2]->status().reconnecting);
+
+    // No row selected, so that no highlight covers the text.
+    list.SetItemState(-1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    list.Invalidate();
+    ui_harness::Image image = ui_harness::captureClient(list);
+    EXPECT_NE(ui_harness::saveScreenshot(image, "stream-list-running"), "");
+    const Ink stopped = inkOf(image, rowRect(list, 0));
+    const Ink running = inkOf(image, rowRect(list, 1));
+    const Ink reconnecting = inkOf(image, rowRect(list, 2));
+    EXPECT_GT(stopped.dark, 0);
+    EXPECT_EQ(stopped.gray, 0);
+    EXPECT_GT(running.dark, stopped.dark) << "the running row is bold";
+    EXPECT_EQ(running.gray, 0);
+    EXPECT_GT(reconnecting.gray, stopped.dark) << "the reconnecting row is bold gray";
+    EXPECT_EQ(reconnecting.dark, 0);
+
+    // A running stream is not removed, but moves and stays bold gray.
+    list.SelectItem(2);
+    EXPECT_FALSE(list.deleteSelected());
+    list.moveUp();
+    list.SetItemState(-1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    image = ui_harness::captureClient(list);
+    EXPECT_GT(inkOf(image, rowRect(list, 1)).gray, stopped.dark);
+    EXPECT_GT(inkOf(image, rowRect(list, 2)).dark, stopped.dark);
+
+    host.stop();
+    for (auto& s : streams) s->stop();
+    EXPECT_FALSE(streams[1]->status().running);
+    EXPECT_FALSE(streams[1]->status().reconnecting);
+}
