@@ -127,6 +127,8 @@ bool host_console::contains(const std::string& text) const {
 // ---------------------------------------------------------------- playback control
 bool host_playback_control::is_playing() { return m_player.is_playing(); }
 
+bool host_fast_playback::is_fast() { return m_player.plays_fast(); }
+
 namespace {
 
 // The caller's hook first, then the playing track's fields.
@@ -378,6 +380,7 @@ player::player(bool echo_console) : m_api(m_registry) {
     m_registry.add(playback_control::class_guid, make_service<host_playback_control>(*this));
     m_registry.add(play_callback_manager::class_guid, m_play_callbacks);
     m_registry.add(playback_stream_capture::class_guid, m_capture);
+    m_registry.add(fast_playback::class_guid, make_service<host_fast_playback>(*this));
     m_registry.add(vis_stream_manager::class_guid, make_service<host_vis_manager>(m_vis));
     register_standard_dsps(m_registry);
 
@@ -546,6 +549,7 @@ void player::play(std::vector<track_spec> tracks, play_speed speed, double secon
         m_paused = false;
         m_finished = false;
     }
+    m_fast = speed == play_speed::fast;
     m_thread = std::thread(&player::playback_thread, this, std::move(tracks), speed, seconds);
 }
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "audio_source.h"
+#include "fast_playback.h"
 #include "host_chunk.h"
 #include "kestrune.h"
 #include "registry.h"
@@ -100,6 +101,14 @@ public:
     bool is_playing() override;
     bool format_title(titleformat_hook* hook, zof::string_base& out, const service_ptr_t<titleformat_object>& script,
                       titleformat_text_filter* filter, std::uint32_t flags) override;
+private:
+    player& m_player;
+};
+
+class host_fast_playback : public fast_playback {
+public:
+    explicit host_fast_playback(player& owner) : m_player(owner) {}
+    bool is_fast() override;
 private:
     player& m_player;
 };
@@ -264,6 +273,9 @@ public:
     service_ptr_t<host_track> playing_track() const;
     // The capture thread has ended.
     bool finished() const;
+    // The list playing (or played last) plays as fast as the receivers
+    // take it.
+    bool plays_fast() const { return m_fast.load(); }
     // The playing source's new track information (a radio's title); the
     // fields change for the main thread with the notification.
     void set_dynamic_info(meta_list meta);
@@ -321,6 +333,7 @@ private:
     std::uint64_t m_announced = 0;
     std::uint64_t m_started = 0;
     std::atomic<std::uint64_t> m_frames_delivered{0};
+    std::atomic<bool> m_fast{false};
 };
 
 } // namespace kestrune_host

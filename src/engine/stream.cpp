@@ -588,6 +588,23 @@ void Stream::onChunk(const audio_chunk& chunk) {
     chunk_list_.erase_marked(zof::bit_array_true());
 }
 
+double Stream::inputBacklog() {
+    {
+        std::lock_guard<std::mutex> status(status_mutex_);
+        if (!status_.running)
+            return 0;
+    }
+    std::size_t waiting;
+    {
+        Poco::Mutex::ScopedLock fifo(input_fifo_.mutex());
+        waiting = input_fifo_.used();
+    }
+    if (waiting == 0)
+        return 0;
+    signal_.post(COMMAND_DATA);
+    return static_cast<double>(waiting) / (sizeof(float) * static_cast<double>(capture_rate_) * capture_channels_);
+}
+
 // ---------------------------------------------------------------- requests
 void Stream::updateMetadata(const std::string& title) {
     std::shared_ptr<Connection> link = connection();

@@ -112,6 +112,12 @@ public:
 
     // On the capture thread, with the capture callback's lock held.
     void onChunk(const audio_chunk& chunk) override;
+    // The seconds of audio waiting in the input FIFO for the worker (0
+    // while the stream does not run). When some wait, the worker is asked
+    // for them once more, since the capture path does not repeat a refused
+    // post. Any thread; for holding back a player that plays faster than
+    // real time.
+    double inputBacklog();
 
     // The time between reconnection attempts (ten seconds); for tests.
     void setReconnectWait(std::chrono::milliseconds wait) { reconnect_wait_ = wait; }

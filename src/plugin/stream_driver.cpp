@@ -3,6 +3,7 @@
 #include <Poco/Exception.h>
 #include <Poco/Format.h>
 
+#include <chrono>
 #include <exception>
 
 #include "console.h"
@@ -39,7 +40,7 @@ public:
     explicit PlayCallback(StreamDriver& driver) : driver_(driver) {
         service_ptr_t<play_callback_manager> manager;
         create_host_service(manager);
-        manager->register_callback(this, flag_new_track | flag_dynamic_info_track, true);
+        manager->register_callback(this, flag_new_track | flag_dynamic_info_track | flag_stop, true);
     }
     ~PlayCallback() {
         try {
@@ -58,7 +59,12 @@ public:
     }
     void on_playback_dynamic_info_track(const track_info&) override { changed(); }
     void on_playback_starting(std::uint32_t, bool) override {}
-    void on_playback_stop(stop_reason) override {}
+    void on_playback_stop(stop_reason reason) override {
+        // What the last chunks left in the streams' input goes out before
+        // the player's end handler may close them.
+        if (reason == stop_eof && driver_.fast_.is_valid() && driver_.fast_->is_fast())
+            driver_.waitForStreams(0);
+    }
     void on_playback_seek(double) override {}
     void on_playback_pause(bool) override {}
     void on_playback_edited(service_ptr_t<track_handle>) override {}
@@ -75,6 +81,36 @@ private:
         }
     }
     StreamDriver& driver_;
+};
+
+// Registered after the capture callback, so it runs when the streams have
+// taken the chunk, and outside that callback's lock, which a stream's stop
+// takes: while a stream stops, the wait ends as it stops running.
+class StreamDriver::Pace : public playback_stream_capture_callback {
+public:
+    explicit Pace(StreamDriver& driver) : driver_(driver) {
+        create_host_service(capture_);
+        capture_->add_callback(this);
+    }
+    ~Pace() {
+        try {
+            capture_->remove_callback(this);
+        } catch (...) {
+        }
+    }
+    void chunk_captured(const audio_chunk&) override {
+        try {
+            // A stream that lacks room for a second more holds the player.
+            if (driver_.fast_->is_fast())
+                driver_.waitForStreams(2.0);
+        } catch (...) {
+            console_printf("velmora: holding the player back failed: %s", currentFailureText().c_str());
+        }
+    }
+
+private:
+    StreamDriver& driver_;
+    service_ptr_t<playback_stream_capture> capture_;
 };
 
 void StreamDriver::open() {
@@ -106,6 +142,13 @@ StreamDriver::StreamDriver() {
         streams_.emplace_back(new Stream(this, encoder, server));
     }
     psc_callback::create(capture_);
+    try {
+        create_host_service(fast_);
+    } catch (...) {
+        // A player that only plays in real time.
+    }
+    if (fast_.is_valid())
+        pace_.reset(new Pace(*this));
     playback_.reset(new PlayCallback(*this));
     worker_ = std::thread(&StreamDriver::workerThread, this);
     console_printf("velmora: %d stream(s) from the settings file", static_cast<int>(streams_.size()));
@@ -132,6 +175,7 @@ StreamDriver::~StreamDriver() {
         console_printf("velmora: closing the streams failed: %s", currentFailureText().c_str());
     }
     playback_.reset();
+    pace_.reset();
     streams_.clear();
     capture_.reset();
 }
@@ -150,6 +194,12 @@ void StreamDriver::trackChanged() {
         formatTitle(common_.title_format, current_title_);
     }
     worker_signal_.post(SEND_TITLES);
+}
+
+void StreamDriver::waitForStreams(double seconds) {
+    for (auto& stream : streams_)
+        while (stream->inputBacklog() > seconds)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 void StreamDriver::workerThread() {

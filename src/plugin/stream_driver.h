@@ -10,6 +10,11 @@
 // and stops it otherwise. It is opened by the main-menu command and closed
 // when the player quits, which stops the streams and writes the settings.
 //
+// The stand-in player can play faster than real time, as fast as the
+// streams take the audio: then its capture thread is held back while a
+// running stream's input is two seconds behind, and the end of the list
+// waits until every stream has taken what is left.
+//
 // Main thread: open, close, track changes. Stream events arrive on the
 // main thread (starts, stops) and on the streams' workers (statistics,
 // errors, reconnections); titles are sent on a worker of the driver's own.
@@ -22,6 +27,7 @@
 #include "engine/command_signal.h"
 #include "engine/psc_callback.h"
 #include "engine/stream.h"
+#include "host/fast_playback.h"
 #include "plugin/settings.h"
 
 class StreamDriver final : public StreamEventListener {
@@ -40,16 +46,23 @@ public:
 
 private:
     class PlayCallback;
+    class Pace;
 
     StreamDriver();
     ~StreamDriver();
     void workerThread();
     void sendTitles();
+    // Returns when no running stream has more than `seconds` of input
+    // waiting.
+    void waitForStreams(double seconds);
 
     CommonSettings common_;
     std::vector<std::unique_ptr<Stream>> streams_;
     std::unique_ptr<psc_callback> capture_;
     std::unique_ptr<PlayCallback> playback_;
+    // The player's fast mode, when it has one.
+    service_ptr_t<fast_playback> fast_;
+    std::unique_ptr<Pace> pace_;
     CommandSignal worker_signal_;
     std::thread worker_;
     std::mutex title_mutex_;

@@ -11,6 +11,7 @@
 #include <Poco/File.h>
 #include <Poco/Util/XMLConfiguration.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -20,6 +21,7 @@
 #include <thread>
 
 #include "component_loader.h"
+#include "fake_server.h"
 #include "http_client.h"
 #include "media.h"
 #include "peers.h"
@@ -55,6 +57,20 @@ std::size_t countLines(const std::string& output, const std::string& text) {
     return n;
 }
 
+// Runs the command to its end: its exit status and everything it printed.
+std::pair<int, std::string> runProgram(const std::string& command) {
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return std::make_pair(-1, output);
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        output.append(buffer, n);
+    const int raw = pclose(pipe);
+    return std::make_pair(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, output);
+}
+
 TEST(StreamDriver, StreamsTheSettingsFilesStreamsWhilePlayingAndEndsClean) {
     VELMORA_PEER_PORT(port, peers::Kind::Icecast);
     for (const char* program : {"lame", "oggenc"})
@@ -87,18 +103,7 @@ TEST(StreamDriver, StreamsTheSettingsFilesStreamsWhilePlayingAndEndsClean) {
                                 media::shellQuote(profile) +
                                 " --signal 4 --artist 'First Artist' --title 'First Song'"
                                 " --signal 20 --artist 'Second Artist' --title 'Caf\xc3\xa9 &=#+' 2>&1";
-    auto run = std::async(std::launch::async, [&] {
-        std::string output;
-        FILE* pipe = popen((command + " --seconds 18").c_str(), "r");
-        if (!pipe)
-            return std::make_pair(-1, output);
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            output.append(buffer, n);
-        const int raw = pclose(pipe);
-        return std::make_pair(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, output);
-    });
+    auto run = std::async(std::launch::async, [&] { return runProgram(command + " --seconds 18"); });
 
     // The MP3 stream carries the track's formatted title to the server.
     EXPECT_TRUE(eventually([&] { return statsField(port, "/driver.mp3", "title") == "First Artist - First Song"; }, 10s));
@@ -130,6 +135,45 @@ TEST(StreamDriver, StreamsTheSettingsFilesStreamsWhilePlayingAndEndsClean) {
     EXPECT_FALSE(saved->has("stream[2]"));
     EXPECT_EQ(pipetest::childCount(), children);
     EXPECT_TRUE(eventually([&] { return statsField(port, "/driver.ogg", "title").empty(); }, 2s));
+}
+
+// As fast as the stream takes it, the player loses no audio: its capture
+// thread waits while the stream's three seconds of input are full, and the
+// list's end waits for the stream to take what is left. The encoder copies
+// the 16-bit PCM through, so the server's byte count is the audio's.
+TEST(StreamDriver, FastPlaybackWaitsForTheStreamsAndLosesNoAudio) {
+    TempDir scratch;
+    const std::string profile = scratch.path() + "profile";
+    Poco::File(profile).createDirectories();
+    std::atomic<std::size_t> received{0};
+    LoopbackService server([&](FakeConnection& c) {
+        const std::string head = c.readHead();
+        if (head.compare(0, 4, "PUT ") != 0) {
+            c.send("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n");
+            return;
+        }
+        c.send("HTTP/1.1 100 Continue\r\n\r\n");
+        c.waitForClose();
+        received += c.received().size() - head.size();
+    });
+    std::ofstream(profile + "/velmora.xml")
+        << "<velmora version=\"1.4.1\"><stream><server><type>0</type><host>127.0.0.1</host><port>"
+        << server.port() << "</port><password>x</password><mount_point>/fast</mount_point><yp><name>Fast</name></yp>"
+        << "</server><encoder><encoder_file>\"" << kestrune_host::program_folder() << "passthrough\"</encoder_file>"
+           "<format>0</format><wave_format>0</wave_format><wave_header>0</wave_header>"
+           "<sampling_rate>44100</sampling_rate><channel>2</channel></encoder></stream></velmora>";
+
+    const double seconds = 20;
+    const auto result = runProgram(media::shellQuote(kestrune_host::program_folder() + "kestrune") + " --fast --profile " +
+                                   media::shellQuote(profile) + " --signal 8 --title One --signal 12 --title Two 2>&1");
+    EXPECT_EQ(result.first, 0) << result.second;
+    EXPECT_EQ(countLines(result.second, "console: velmora: Streaming finish: Fast"), 1u) << result.second;
+    EXPECT_TRUE(eventually([&] { return received > 0; }, 5s));
+    // The stop ends the encoder with what it still holds (at most a few of
+    // its pipe buffers), as it does in real time.
+    const double bytes_per_second = 44100 * 2 * 2;
+    EXPECT_LE(received, seconds * bytes_per_second);
+    EXPECT_GE(received, (seconds - 1) * bytes_per_second) << result.second;
 }
 
 } // namespace
