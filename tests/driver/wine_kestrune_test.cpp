@@ -1,0 +1,95 @@
+// Under Wine: the Windows build's kestrune with velmora.dll streams one MP3
+// stream through the lame.exe cross-built from Debian's source (see
+// scripts/build-win-deps.sh) to the Linux icecast2 on loopback, and a
+// listener there decodes what it hears. Wine cannot start Linux programs:
+// the listener and its decoder are the decoding peer's.
+#if defined(_WIN32)
+#include <gtest/gtest.h>
+
+#include <Poco/File.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <future>
+#include <map>
+#include <string>
+#include <thread>
+
+#include <windows.h>
+
+#include "component_loader.h"
+#include "http_client.h"
+#include "peers.h"
+#include "temp_dir.h"
+
+namespace {
+
+// The program's status and output; arguments are UTF-8, quoted here.
+std::pair<int, std::string> runKestrune(const std::string& arguments) {
+    // The shell takes off the outermost quotes.
+    const std::string command =
+        "\"\"" + kestrune_host::program_folder() + "kestrune.exe\" " + arguments + " 2>&1\"";
+    std::wstring wide(std::size_t(MultiByteToWideChar(CP_UTF8, 0, command.c_str(), -1, nullptr, 0)), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, command.c_str(), -1, &wide[0], int(wide.size()));
+    std::string output;
+    FILE* pipe = _wpopen(wide.c_str(), L"rb");
+    if (pipe == nullptr)
+        return {-1, output};
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        output.append(buffer, n);
+    return {_pclose(pipe), output};
+}
+
+TEST(WindowsStream, KestruneStreamsMp3ThroughLameExeToIcecastOnLinux) {
+    VELMORA_PEER_PORT(icecast_port, peers::Kind::Icecast);
+    VELMORA_PEER_PORT(probe_port, peers::Kind::Probe);
+    const std::string lame = kestrune_host::program_folder() + "lame.exe";
+    if (!Poco::File(lame).exists()) {
+        if (peers::required())
+            FAIL() << lame << " is missing (bash scripts/setup.sh builds it)";
+        GTEST_SKIP() << lame << " is missing";
+    }
+    TempDir scratch;
+    const std::string profile = scratch.path() + "profile";
+    Poco::File(profile).createDirectories();
+    const std::string mount = "/wine.mp3";
+    std::ofstream(profile + "\\velmora.xml")
+        << "<velmora version=\"1.4.1\"><common><auto_reconnect>0</auto_reconnect></common>"
+           "<stream><server><type>0</type><host>127.0.0.1</host><port>"
+        << icecast_port << "</port><password>" << peers::kIcecastSourcePassword << "</password><mount_point>" << mount
+        << "</mount_point><yp><name>Wine MP3</name></yp></server><encoder><encoder_file>\"" << lame
+        << "\"</encoder_file><encoder_params>-r -s 44.1 --bitwidth 16 --signed --little-endian -m j -b 128 --flush "
+           "--quiet - -</encoder_params><format>0</format><sampling_rate>44100</sampling_rate><channel>2</channel>"
+           "<bitrate>128</bitrate></encoder></stream></velmora>";
+
+    auto run = std::async(std::launch::async, [&] {
+        return runKestrune("--profile \"" + profile + "\" --signal 14 --artist Wine --title Tone --freq 440,880");
+    });
+    // A listener from the stream's third second on, for six seconds (with
+    // what icecast bursts at a new listener).
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    std::map<std::string, std::string> heard;
+    std::string why;
+    try {
+        heard = listenAndProbe(probe_port, icecast_port, mount, 6);
+    } catch (const std::exception& e) {
+        why = e.what();
+    }
+    const auto result = run.get();
+    EXPECT_EQ(result.first, 0) << result.second;
+    EXPECT_NE(result.second.find("console: velmora: Streaming start: Wine MP3"), std::string::npos) << result.second;
+    EXPECT_NE(result.second.find("console: velmora: Streaming finish: Wine MP3"), std::string::npos) << result.second;
+    ASSERT_TRUE(why.empty()) << why << "\n" << result.second;
+    EXPECT_EQ(heard["codec_name"], "mp3");
+    EXPECT_EQ(heard["sample_rate"], "44100");
+    EXPECT_EQ(heard["channels"], "2");
+    EXPECT_EQ(heard["decode_errors"], "0");
+    EXPECT_GE(std::atof(heard["decoded_seconds"].c_str()), 5.0) << result.second;
+}
+
+} // namespace
+#endif
