@@ -254,30 +254,6 @@ public:
     void show_config_popup(const dsp_preset&, host_window, dsp_preset_edit_callback&) override {}
 };
 
-class throwing_dsp : public dsp {
-public:
-    void run(dsp_chunk_list*, track_handle*, std::uint32_t) override { throw std::runtime_error("DSP failure"); }
-    double get_latency() override { return 0.0; }
-};
-
-class throwing_factory : public dsp_factory {
-public:
-    bool get_default_preset(dsp_preset& out) override {
-        out.assign_owner(guid_dsp_test_throwing);
-        out.assign_data(nullptr, 0);
-        return true;
-    }
-    bool instantiate(service_ptr_t<dsp>& out, const dsp_preset& preset) override {
-        if (!guid_equal(preset.owner_guid(), guid_dsp_test_throwing)) return false;
-        out = make_service<throwing_dsp>();
-        return true;
-    }
-    GUID get_guid() override { return guid_dsp_test_throwing; }
-    void get_name(zof::string_base& out) override { out.assign("Throwing DSP"); }
-    bool have_config_popup() override { return false; }
-    void show_config_popup(const dsp_preset&, host_window, dsp_preset_edit_callback&) override {}
-};
-
 std::uint32_t get_le32(const unsigned char* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t(p[3]) << 24);
 }
@@ -306,8 +282,6 @@ service_ptr_t<resampler_factory> make_resampler_factory(const GUID& owner, float
 }
 
 service_ptr_t<dsp_factory> make_refusing_factory() { return make_service<refusing_factory>(); }
-
-service_ptr_t<dsp_factory> make_throwing_factory() { return make_service<throwing_factory>(); }
 
 void register_standard_dsps(service_registry& registry) {
     registry.add(dsp_factory::class_guid, make_channel_converter_factory(1));

@@ -484,7 +484,14 @@ int Stream::send() {
     std::shared_ptr<Connection> link = connection();
     if (!link)
         throw Poco::ApplicationException("The stream has no server connection.");
-    return link->server->sendData(output_fifo_);
+    try {
+        return link->server->sendData(output_fifo_);
+    } catch (const ServerStalled& stalled) {
+        // What the server took before it stopped was sent all the same.
+        std::lock_guard<std::mutex> status(status_mutex_);
+        status_.bytes_this_second += stalled.sent();
+        throw;
+    }
 }
 
 void Stream::newTitle() {

@@ -73,6 +73,21 @@ bool headIsWhole(const std::string& text)
 
 }  // namespace
 
+ServerStalled::ServerStalled(int sent)
+    : Poco::ApplicationException("The server stopped taking the stream."), sent_(sent)
+{
+}
+
+Poco::Exception* ServerStalled::clone() const
+{
+    return new ServerStalled(*this);
+}
+
+void ServerStalled::rethrow() const
+{
+    throw *this;
+}
+
 std::unique_ptr<Server> Server::create(const ServerSettings& settings)
 {
     switch (settings.type) {
@@ -304,12 +319,11 @@ int Server::sendFifo(SSProxy& socket, Poco::FIFOBuffer& fifo, std::vector<char>&
 {
     buffer.resize(fifo.used());
     std::size_t length = fifo.read(buffer.data(), buffer.size());
-    std::size_t sent = 0;
-    while (sent < length) {
-        int n = socket.sendBytes(buffer.data() + sent, static_cast<int>(length - sent));
-        if (n <= 0)
-            throw Poco::ApplicationException("Connection closed while sending audio.");
-        sent += static_cast<std::size_t>(n);
+    std::size_t sent = socket.sendBefore(buffer.data(), length, Deadline(SSProxy::sendLimit()));
+    if (sent < length) {
+        // More on this socket would continue a cut batch.
+        socket.closeQuietly();
+        throw ServerStalled(static_cast<int>(sent));
     }
     return static_cast<int>(sent);
 }

@@ -18,6 +18,20 @@
 class Deadline;
 class SSProxy;
 
+// The server stopped taking the stream: what sendData was handed did not
+// leave within the send time-out. The socket had taken `sent` bytes of it
+// (they count as sent) and is closed, so nothing follows the cut.
+class ServerStalled : public Poco::ApplicationException {
+public:
+    explicit ServerStalled(int sent);
+    int sent() const { return sent_; }
+    Poco::Exception* clone() const override;
+    void rethrow() const override;
+
+private:
+    int sent_;
+};
+
 class Server {
 public:
     // Type 0 makes an Icecast2 connection, 1 a SHOUTcast v1 and 2 a
@@ -108,7 +122,8 @@ protected:
     // returns the whole reply (empty when the server answered nothing),
     // its body at most `limit` bytes, all within one exchange deadline.
     std::string sideRequest(const std::string& request, std::size_t limit) const;
-    // Moves the FIFO's bytes through `buffer` to the socket.
+    // Moves the FIFO's bytes through `buffer` to the socket, all within the
+    // send limit; throws ServerStalled when they do not leave in time.
     static int sendFifo(SSProxy& socket, Poco::FIFOBuffer& fifo, std::vector<char>& buffer);
 
     // The exception for a reply that ended or stalled before it was whole.

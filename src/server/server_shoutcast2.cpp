@@ -32,7 +32,7 @@ void ServerSHOUTcast2::disconnect()
     logged_in = false;
     try {
         if (socket.poll(Poco::Timespan(100000), Poco::Net::Socket::SELECT_READ | Poco::Net::Socket::SELECT_WRITE))
-            sendPacket(1, 0x005, nullptr, 0);
+            sendPacket(1, 0x005, nullptr, 0, Deadline(Poco::Timespan(100000)));
     } catch (...) {
         // Never connected, or gone already: there is nobody to tell.
     }
@@ -72,13 +72,13 @@ void ServerSHOUTcast2::login(const EncoderSettings& encoder)
     Deadline deadline;
     authenticate(requestCipher(deadline), deadline);
     sendSetup(encoder, deadline);
-    sendStandby();
+    sendStandby(deadline);
     logged_in = true;
 }
 
 std::string ServerSHOUTcast2::requestCipher(const Deadline& deadline)
 {
-    sendPacket(1, 0x009, "2.1");
+    sendPacket(1, 0x009, "2.1", deadline);
     std::string reply = receiveReply(deadline);
     std::size_t ack = reply.find("ACK");
     std::string key = ack + 4 < reply.size() ? reply.substr(ack + 4) : std::string();
@@ -91,39 +91,42 @@ void ServerSHOUTcast2::authenticate(const std::string& key, const Deadline& dead
 {
     sendPacket(1, 0x001,
                Poco::format("2.1:%d:%s:%s", static_cast<int>(settings->stream_id),
-                            xteaEncipherHex(settings->username, key), xteaEncipherHex(settings->password, key)));
+                            xteaEncipherHex(settings->username, key), xteaEncipherHex(settings->password, key)),
+               deadline);
     receiveReply(deadline);
 }
 
 void ServerSHOUTcast2::sendSetup(const EncoderSettings& encoder, const Deadline& deadline)
 {
-    sendPacket(1, 0x040, content_type);
+    sendPacket(1, 0x040, content_type, deadline);
     receiveReply(deadline);
-    sendPacket(1, 0x002, Poco::format("%d:%d", static_cast<int>(encoder.bitrate), static_cast<int>(encoder.bitrate)));
+    sendPacket(1, 0x002, Poco::format("%d:%d", static_cast<int>(encoder.bitrate), static_cast<int>(encoder.bitrate)),
+               deadline);
     receiveReply(deadline);
-    sendPacket(1, 0x003, "240:0");
+    sendPacket(1, 0x003, "240:0", deadline);
     receiveReply(deadline);
-    sendPacket(1, 0x008, Poco::format("%d:0", max_payload));
+    sendPacket(1, 0x008, Poco::format("%d:0", max_payload), deadline);
     receiveReply(deadline);
-    sendPacket(1, 0x100, settings->yp.name);
-    sendPacket(1, 0x101, settings->yp.genre);
-    sendPacket(1, 0x102, settings->yp.url);
-    sendPacket(1, 0x103, settings->yp.pub ? "1" : "0");
+    sendPacket(1, 0x100, settings->yp.name, deadline);
+    sendPacket(1, 0x101, settings->yp.genre, deadline);
+    sendPacket(1, 0x102, settings->yp.url, deadline);
+    sendPacket(1, 0x103, settings->yp.pub ? "1" : "0", deadline);
     receiveReply(deadline);
 }
 
-void ServerSHOUTcast2::sendStandby()
+void ServerSHOUTcast2::sendStandby(const Deadline& deadline)
 {
-    sendPacket(1, 0x006, "0");
-    sendPacket(1, 0x004, "0");
+    sendPacket(1, 0x006, "0", deadline);
+    sendPacket(1, 0x004, "0", deadline);
 }
 
-int ServerSHOUTcast2::sendPacket(int message_class, int type, const std::string& payload)
+int ServerSHOUTcast2::sendPacket(int message_class, int type, const std::string& payload, const Deadline& deadline)
 {
-    return sendPacket(message_class, type, payload.data(), payload.size());
+    return sendPacket(message_class, type, payload.data(), payload.size(), deadline);
 }
 
-int ServerSHOUTcast2::sendPacket(int message_class, int type, const char* payload, std::size_t length)
+int ServerSHOUTcast2::sendPacket(int message_class, int type, const char* payload, std::size_t length,
+                                 const Deadline& deadline)
 {
     // The length field must tell the truth: nothing is ever cut.
     if (length > static_cast<std::size_t>(max_payload))
@@ -141,19 +144,19 @@ int ServerSHOUTcast2::sendPacket(int message_class, int type, const char* payloa
     packet.insert(packet.end(), payload, payload + length);
     packet.push_back(0);
 
+    // Whatever follows a failed send must not continue half a packet.
     std::size_t sent = 0;
     try {
-        while (sent < packet.size()) {
-            int n = socket.sendBytes(packet.data() + sent, static_cast<int>(packet.size() - sent));
-            if (n <= 0)
-                throw Poco::ApplicationException("Connection closed while sending to the server.");
-            sent += static_cast<std::size_t>(n);
-        }
+        sent = socket.sendBefore(packet.data(), packet.size(), deadline);
     } catch (...) {
-        // Whatever follows must not continue half a packet.
         logged_in = false;
         socket.closeQuietly();
         throw;
+    }
+    if (sent < packet.size()) {
+        logged_in = false;
+        socket.closeQuietly();
+        throw ServerStalled(static_cast<int>(sent));
     }
     return static_cast<int>(sent);
 }
@@ -185,6 +188,7 @@ std::string ServerSHOUTcast2::receiveReply(const Deadline& deadline)
 int ServerSHOUTcast2::sendData(Poco::FIFOBuffer& fifo)
 {
     console_printf("SendPacket: %d", static_cast<int>(fifo.used()));
+    Deadline deadline(SSProxy::sendLimit());
     int total = 0;
     while (fifo.used() > 0) {
         std::size_t n = std::min(fifo.used(), static_cast<std::size_t>(max_payload));
@@ -193,7 +197,11 @@ int ServerSHOUTcast2::sendData(Poco::FIFOBuffer& fifo)
         std::lock_guard<std::mutex> guard(lock);
         if (!logged_in)
             throw Poco::ApplicationException("Not connected to the server.");
-        total += sendPacket(data_class, data_type, send_buffer.data(), n);
+        try {
+            total += sendPacket(data_class, data_type, send_buffer.data(), n, deadline);
+        } catch (const ServerStalled& stalled) {
+            throw ServerStalled(total + stalled.sent());
+        }
     }
     return total;
 }
@@ -222,7 +230,7 @@ void ServerSHOUTcast2::updateMetadata(const std::string& title)
     std::lock_guard<std::mutex> guard(lock);
     if (!logged_in)
         throw Poco::ApplicationException("The title was not sent: the stream is not connected to the server.");
-    sendPacket(3, 0x902, payload);
+    sendPacket(3, 0x902, payload, Deadline(SSProxy::sendLimit()));
 }
 
 std::string ServerSHOUTcast2::listClients(const std::string& admin_user, const std::string& admin_password)

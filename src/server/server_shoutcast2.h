@@ -28,8 +28,9 @@ public:
     // Sends the terminating packet when the socket is ready, then closes it.
     void disconnect() override;
     void login(const EncoderSettings& encoder) override;
-    // Sends the FIFO's bytes in data packets of at most max_payload bytes;
-    // returns the bytes written, framing included.
+    // Sends the FIFO's bytes in data packets of at most max_payload bytes,
+    // all within the send limit; returns the bytes written, framing
+    // included.
     int sendData(Poco::FIFOBuffer& fifo) override;
     // Sends the title as an XML packet on the audio connection; refuses it
     // while the connection is not logged in, and a title too long for one
@@ -45,11 +46,12 @@ private:
     std::string requestCipher(const Deadline& deadline);
     void authenticate(const std::string& key, const Deadline& deadline);
     void sendSetup(const EncoderSettings& encoder, const Deadline& deadline);
-    void sendStandby();
-    // Sends one whole packet; a failed send closes the socket. The lock is
-    // held. Returns the bytes written.
-    int sendPacket(int message_class, int type, const char* payload, std::size_t length);
-    int sendPacket(int message_class, int type, const std::string& payload);
+    void sendStandby(const Deadline& deadline);
+    // Sends one whole packet before the deadline; a failed send closes the
+    // socket, and one that runs out of time throws ServerStalled. The lock
+    // is held. Returns the bytes written.
+    int sendPacket(int message_class, int type, const char* payload, std::size_t length, const Deadline& deadline);
+    int sendPacket(int message_class, int type, const std::string& payload, const Deadline& deadline);
     // Reads one whole reply packet and returns its text; throws it when it
     // is no acknowledgement.
     std::string receiveReply(const Deadline& deadline);

@@ -2,14 +2,30 @@
 
 #include <Poco/Exception.h>
 #include <Poco/Net/Net.h>
+#include <Poco/Net/SocketDefs.h>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <vector>
 
 #include "console.h"
 
 const Poco::Timespan SSProxy::timeout(10, 0);
+
+namespace {
+std::atomic<Poco::Timespan::TimeDiff> send_limit{SSProxy::timeout.totalMicroseconds()};
+}
+
+Poco::Timespan SSProxy::sendLimit()
+{
+    return Poco::Timespan(send_limit.load());
+}
+
+void SSProxy::setSendLimit(Poco::Timespan limit)
+{
+    send_limit = limit.totalMicroseconds();
+}
 
 SSProxy::~SSProxy() = default;
 
@@ -113,6 +129,44 @@ int SSProxy::receiveBefore(void* buffer, int length, const Deadline& deadline)
         return -1;
     int n = receiveBytes(buffer, length);
     return n > 0 ? n : 0;
+}
+
+std::size_t SSProxy::sendBefore(const void* buffer, std::size_t length, const Deadline& deadline)
+{
+    // A blocking send waits up to the send time-out on every call, and a
+    // peer that takes a trickle restarts that wait each time: without
+    // blocking, each wait is bounded by what is left of the deadline.
+    setBlocking(false);
+    struct Restore {
+        SSProxy& socket;
+        ~Restore()
+        {
+            try {
+                socket.setBlocking(true);
+            } catch (...) {
+                // Closed meanwhile: nothing to restore.
+            }
+        }
+    } restore{*this};
+    const char* bytes = static_cast<const char*>(buffer);
+    std::size_t sent = 0;
+    while (sent < length) {
+        // Polled first: where the system's time-outs are emulated, the send
+        // itself would wait out the whole send time-out.
+        Poco::Timespan wait = deadline.left();
+        if (wait <= 0 || !poll(wait, SELECT_WRITE))
+            break;
+        try {
+            int n = sendBytes(bytes + sent, static_cast<int>(std::min<std::size_t>(length - sent, 1 << 30)));
+            if (n > 0)
+                sent += static_cast<std::size_t>(n);
+        } catch (Poco::TimeoutException&) {
+        } catch (Poco::IOException& e) {
+            if (e.code() != POCO_EWOULDBLOCK)
+                throw;
+        }
+    }
+    return sent;
 }
 
 std::size_t SSProxy::receiveFully(void* buffer, std::size_t length, const Deadline& deadline)

@@ -16,6 +16,11 @@ public:
     // Connect, send and receive time-out of every server connection.
     static const Poco::Timespan timeout;
 
+    // The time one batch of audio may take to leave as a whole: the send
+    // time-out, unless set otherwise (tests shorten it).
+    static Poco::Timespan sendLimit();
+    static void setSendLimit(Poco::Timespan limit);
+
     // Readies the platform's sockets (once per process; Windows needs it).
     static void initializeNetwork();
 
@@ -44,6 +49,12 @@ public:
     // number; 0 when the peer has closed; -1 when nothing came within the
     // time-out or before the deadline.
     int receiveBefore(void* buffer, int length, const Deadline& deadline);
+
+    // Sends as much of `length` bytes as the peer takes before the
+    // deadline, never waiting past it; returns the bytes taken, fewer than
+    // `length` only when the time ran out. Throws the socket's exceptions
+    // when the connection fails.
+    std::size_t sendBefore(const void* buffer, std::size_t length, const Deadline& deadline);
 
     // Receives exactly `length` bytes unless the peer closes or the time
     // runs out first; returns the bytes received.

@@ -5,7 +5,9 @@
 #include <Poco/Base64Decoder.h>
 #include <Poco/Exception.h>
 
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -17,6 +19,7 @@
 #include "server/server_shoutcast1.h"
 #include "server/server_shoutcast2.h"
 #include "server_test_support.h"
+#include "shoutcast_servers.h"
 
 namespace {
 
@@ -273,4 +276,67 @@ TEST(Server, EveryExchangeHasADeadline)
     EXPECT_EQ(messageOf([&] { connection->connect(); }), "Socks5 Authorization was refused.");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     connection->disconnect();
+}
+
+TEST(Server, AServerThatStopsReadingFailsTheBatchInTime)
+{
+    // Batches of 1 MB go out until the socket's buffers are full and the
+    // server takes no more; a batch may take half a second here. Icecast2's
+    // audio path is SHOUTcast v1's too; SHOUTcast v2 sends packets.
+    servertest::SendLimit limit(Poco::Timespan(0, 500000));
+    auto hold = std::make_shared<std::atomic<bool>>(true);
+    FakeServer icecast({[hold](FakeConnection& c) {
+        c.readHead();
+        c.send("HTTP/1.1 100 Continue\r\n\r\n");
+        while (*hold && !c.stopping())
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        c.waitForClose();
+    }});
+    Shoutcast2Options options;
+    options.hold = hold;
+    Shoutcast2Server sc(options);
+    std::string batch(1 << 20, 'a');
+    for (int type : {SERVER_ICECAST2, SERVER_SHOUTCAST2}) {
+        SCOPED_TRACE(type);
+        *hold = true;
+        ServerSettings s = type == SERVER_ICECAST2 ? settingsFor(icecast.port())
+                                                   : servertest::shoutcast(type, sc.port(), "sc2-pass");
+        auto server = Server::create(s);
+        server->connect();
+        server->login(mp3());
+        Poco::FIFOBuffer fifo(batch.size());
+        std::size_t counted = 0;
+        std::string message;
+        for (int i = 0; i < 256 && message.empty(); ++i) {
+            fifo.write(batch.data(), batch.size());
+            auto start = std::chrono::steady_clock::now();
+            try {
+                counted += static_cast<std::size_t>(server->sendData(fifo));
+            } catch (const ServerStalled& stalled) {
+                EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+                counted += static_cast<std::size_t>(stalled.sent());
+                message = stalled.displayText();
+            }
+        }
+        EXPECT_EQ(message, "Application exception: The server stopped taking the stream.");
+        // Nothing follows the cut.
+        EXPECT_ANY_THROW(server->sendData(fifo));
+        *hold = false;
+        // The server got exactly what was counted as sent.
+        if (type == SERVER_ICECAST2) {
+            std::vector<std::string> received = icecast.finish();
+            ASSERT_EQ(received.size(), 1u);
+            EXPECT_EQ(received[0].size() - received[0].find("\r\n\r\n") - 4, counted);
+        } else {
+            ASSERT_TRUE(waitUntil([&] { return sc.sourcesEnded() == 1; }));
+            std::size_t login = 0;
+            for (const auto& p : sc.packets())
+                login += p.message_class == 1 ? p.raw.size() : 0;
+            EXPECT_EQ(sc.sourceBytes() - login, counted);
+            // At most the last packet is cut; nothing came after it.
+            for (const std::string& e : sc.errors())
+                EXPECT_EQ(e.substr(0, 14), "packet cut off");
+        }
+        server->disconnect();
+    }
 }

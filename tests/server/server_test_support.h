@@ -9,6 +9,7 @@
 #include "listener_documents.h"
 #include "plugin/settings.h"
 #include "server/deadline.h"
+#include "server/ss_proxy.h"
 #include "ui/listener_xml.h"
 
 namespace servertest {
@@ -65,6 +66,16 @@ public:
         Deadline::setExchangeLimit(limit);
     }
     ~ExchangeLimit() { Deadline::setExchangeLimit(saved_); }
+
+private:
+    Poco::Timespan saved_;
+};
+
+// Shortens the time a batch of audio may take to leave while it lives.
+class SendLimit {
+public:
+    explicit SendLimit(Poco::Timespan limit) : saved_(SSProxy::sendLimit()) { SSProxy::setSendLimit(limit); }
+    ~SendLimit() { SSProxy::setSendLimit(saved_); }
 
 private:
     Poco::Timespan saved_;

@@ -26,9 +26,9 @@ std::string element(const std::string& name, const std::string& value)
 
 std::vector<ListenerEntry> sampleListeners()
 {
-    return {{"127.0.0.1", "WinampMPEG/5.66, Ultravox/2.1", "5"},
+    return {{"127.0.0.1", "Murmelo/5.66, Zentra/2.1", "5"},
             {"192.0.2.17", "", "3725"},
-            {"listener.example", "VLC/3.0.18 LibVLC/3.0.18", "1h 2m"}};
+            {"listener.example", "Quabble/3.0.18 LibQuabble/3.0.18", "1h 2m"}};
 }
 
 std::string shoutcast1Statistics(const std::vector<ListenerEntry>& listeners, const std::string& song_title)

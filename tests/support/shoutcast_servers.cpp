@@ -264,6 +264,7 @@ std::string Shoutcast2Server::audio() const { return locked(lock_, audio_); }
 std::vector<std::string> Shoutcast2Server::titles() const { return locked(lock_, titles_); }
 std::string Shoutcast2Server::credentials() const { return locked(lock_, credentials_); }
 int Shoutcast2Server::sourcesEnded() const { return locked(lock_, sources_ended_); }
+std::size_t Shoutcast2Server::sourceBytes() const { return locked(lock_, source_bytes_); }
 std::vector<std::string> Shoutcast2Server::requests() const { return locked(lock_, requests_); }
 std::vector<std::string> Shoutcast2Server::errors() const { return locked(lock_, errors_); }
 
@@ -284,6 +285,7 @@ void Shoutcast2Server::serve(FakeConnection& c)
     source(c);
     std::lock_guard<std::mutex> guard(lock_);
     ++sources_ended_;
+    source_bytes_ += c.received().size();
 }
 
 void Shoutcast2Server::reply(FakeConnection& c, int message_class, int type, const std::string& text)
@@ -393,6 +395,8 @@ void Shoutcast2Server::source(FakeConnection& c)
             if (data_message < 0)
                 return error("standby before the content type");
             state = Streaming;
+            while (options_.hold && *options_.hold && !c.stopping())
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
         } else if (message == 0x1005) {
             return;  // the source says goodbye
         } else if (message == 0x3902) {

@@ -5,6 +5,7 @@
 // once and records what arrived; errors() lists every breach of the
 // protocol it saw, so a test that ends with it empty proves the client
 // spoke the protocol.
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -81,6 +82,8 @@ struct Shoutcast2Options {
     // When set, the whole reply to every admin request.
     std::string admin_reply;
     std::vector<ListenerEntry> listeners = sampleListeners();
+    // While this holds true, a source that has gone to standby is not read.
+    std::shared_ptr<std::atomic<bool>> hold;
 };
 
 class Shoutcast2Server {
@@ -105,8 +108,9 @@ public:
     std::vector<std::string> titles() const;
     // "user:password" as deciphered at the last authentication.
     std::string credentials() const;
-    // Source connections that have ended.
+    // Source connections that have ended, and the bytes they carried.
     int sourcesEnded() const;
+    std::size_t sourceBytes() const;
     std::vector<std::string> requests() const;
     std::vector<std::string> errors() const;
 
@@ -123,5 +127,6 @@ private:
     std::string audio_, credentials_;
     std::vector<std::string> titles_, requests_, errors_;
     int sources_ended_ = 0;
+    std::size_t source_bytes_ = 0;
     std::unique_ptr<LoopbackService> service_;
 };
