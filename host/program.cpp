@@ -6,6 +6,7 @@
 #include <Poco/StringTokenizer.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <stdexcept>
 #include <thread>
@@ -101,6 +102,12 @@ void show_component(player& host, component_module& module) {
 
     if (auto validator = host.registry().get<component_installation_validator>())
         std::printf("installation check: %s\n", validator->file_name_matches() ? "file name matches" : "file name differs");
+
+    // The owner of the component's windows, as the core API hands it out.
+    if (const host_window owner = host.api().main_window())
+        std::printf("main window: %#lx\n", static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(owner)));
+    else
+        std::printf("main window: none\n");
 
     if (auto menu = host.registry().get<mainmenu_commands>()) {
         for (std::uint32_t i = 0; i < menu->command_total(); ++i) {
