@@ -9,10 +9,10 @@
 // is the tests' pass-through program (so the delay is the engine's, with no
 // encoder frames in it) and its server a local sink of ours that takes the
 // Icecast2 login and timestamps what arrives. Each case runs with the
-// capture thread at the normal priority (as the stand-in player's) and
-// raised above the streams' workers (as a player's audio thread may be): a
-// post wakes a worker, which at equal priority may take the capture
-// thread's processor at once. Targets: the 99th percentile under 50 us per
+// capture thread at the normal priority and raised above the streams'
+// workers (as a player's audio thread is, the stand-in player's among
+// them): a post wakes a worker, which at equal priority may take the
+// capture thread's processor at once. Targets: the 99th percentile under 50 us per
 // stream, no allocation per chunk in steady state.
 #include <algorithm>
 #include <atomic>
@@ -38,14 +38,6 @@
 #include "kestrune.h"
 #include "player.h"
 #include "server/ss_proxy.h"
-
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-#endif
 
 // ---------------------------------------------------------------- allocations
 // Every heap allocation of the process goes through here; the capture side
@@ -229,16 +221,6 @@ struct CaseResult {
     std::vector<double> delays_ms;
 };
 
-// Raises or restores the calling thread's priority (nice -10 or 0), as a
-// player may run its audio thread above its others; false when refused.
-bool raisePriority(bool raise) {
-#if defined(_WIN32)
-    return SetThreadPriority(GetCurrentThread(), raise ? THREAD_PRIORITY_ABOVE_NORMAL : THREAD_PRIORITY_NORMAL) != 0;
-#else
-    return setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), raise ? -10 : 0) == 0;
-#endif
-}
-
 CaseResult runCase(int streams, std::uint32_t source_rate, Sink& sink, bool raised) {
     CaseResult result;
     Events events;
@@ -270,7 +252,7 @@ CaseResult runCase(int streams, std::uint32_t source_rate, Sink& sink, bool rais
     }
 
     // (After the start, so that the streams' workers keep the normal one.)
-    if (raised && !raisePriority(true))
+    if (raised && !kestrune_host::set_audio_thread_priority(true))
         std::printf("  (the capture thread's priority cannot be raised here)\n");
     // 20 ms chunks, as the player delivers them: a 440 Hz tone.
     const std::size_t frames = source_rate / 50;
@@ -328,7 +310,7 @@ CaseResult runCase(int streams, std::uint32_t source_rate, Sink& sink, bool rais
         }
     }
     if (raised)
-        raisePriority(false);
+        kestrune_host::set_audio_thread_priority(false);
     for (auto& stream : list)
         stream->stop();
     list.clear();

@@ -14,6 +14,12 @@
 #include "host_string.h"
 #include "titleformat.h"
 
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
 namespace kestrune_host {
 
 namespace {
@@ -40,6 +46,16 @@ std::string describe(const std::exception_ptr& e) {
 }
 
 } // namespace
+
+bool set_audio_thread_priority(bool raised) {
+#if defined(_WIN32)
+    return SetThreadPriority(GetCurrentThread(), raised ? THREAD_PRIORITY_ABOVE_NORMAL : THREAD_PRIORITY_NORMAL) != 0;
+#else
+    // A thread's nice value is its own on Linux; lowering it needs the
+    // privilege (or a nice limit) to do so.
+    return setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), raised ? -10 : 0) == 0;
+#endif
+}
 
 // ---------------------------------------------------------------- tracks
 const char* host_track_info::meta_get(const char* name) const {
@@ -674,6 +690,8 @@ void player::announce_stop(play_callback::stop_reason reason, bool ended_by_itse
 }
 
 void player::playback_thread(std::vector<track_spec> tracks, play_speed speed, double seconds) {
+    // Where that is refused, the thread plays at its normal priority.
+    set_audio_thread_priority(true);
     host_chunk chunk;
     std::vector<float> buffer;
     bool stopped_by_user = false;

@@ -202,6 +202,11 @@ private:
     const vis_buffer& m_buffer;
 };
 
+// Raises the calling thread above the program's other threads, as a player
+// runs its audio thread (above normal on Windows, nice -10 on Linux), or
+// puts it back to normal; false when the system refuses.
+bool set_audio_thread_priority(bool raised);
+
 // ---------------------------------------------------------------- player
 class player {
 public:
