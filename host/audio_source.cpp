@@ -124,34 +124,36 @@ public:
         m_left -= got * m_frame_bytes;
         if (got == 0) m_left = 0;
         const unsigned char* p = m_raw.data();
-        for (std::size_t i = 0; i < got * m_channels; ++i) {
-            switch (m_bits) {
-            case 8: out[i] = (float(*p) - 128.0f) / 128.0f; p += 1; break;
-            case 16: out[i] = float(std::int16_t(le16(p))) / 32768.0f; p += 2; break;
-            case 24: {
-                std::int32_t v = std::int32_t(std::uint32_t(p[0]) << 8 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 24) >> 8;
+        const std::size_t n = got * m_channels;
+        // One loop per sample format, so each is a plain loop.
+        switch (m_bits) {
+        case 8:
+            for (std::size_t i = 0; i < n; ++i) out[i] = (float(p[i]) - 128.0f) / 128.0f;
+            break;
+        case 16:
+            for (std::size_t i = 0; i < n; ++i) out[i] = float(std::int16_t(le16(p + 2 * i))) / 32768.0f;
+            break;
+        case 24:
+            for (std::size_t i = 0; i < n; ++i, p += 3) {
+                const std::int32_t v =
+                    std::int32_t(std::uint32_t(p[0]) << 8 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 24) >> 8;
                 out[i] = float(v) / 8388608.0f;
-                p += 3;
-                break;
             }
-            case 32:
-                if (m_float) {
-                    float f;
-                    std::memcpy(&f, p, 4);
-                    out[i] = f;
-                } else {
-                    out[i] = float(double(std::int32_t(le32(p))) / 2147483648.0);
-                }
-                p += 4;
-                break;
-            case 64: {
+            break;
+        case 32:
+            if (m_float) {
+                std::memcpy(out, p, n * 4);
+            } else {
+                for (std::size_t i = 0; i < n; ++i) out[i] = float(double(std::int32_t(le32(p + 4 * i))) / 2147483648.0);
+            }
+            break;
+        case 64:
+            for (std::size_t i = 0; i < n; ++i) {
                 double d;
-                std::memcpy(&d, p, 8);
+                std::memcpy(&d, p + 8 * i, 8);
                 out[i] = float(d);
-                p += 8;
-                break;
             }
-            }
+            break;
         }
         return got;
     }

@@ -303,10 +303,11 @@ void vis_buffer::write(const float* data, std::size_t frames, std::uint32_t chan
         data += (frames - capacity) * channels;
         frames = capacity;
     }
-    for (std::size_t i = 0; i < frames; ++i) {
-        std::memcpy(&m_ring[m_head * channels], data + i * channels, channels * sizeof(float));
-        m_head = (m_head + 1) % capacity;
-    }
+    // In two pieces at most: up to the ring's end, then from its start.
+    const std::size_t first = std::min(frames, capacity - m_head);
+    std::memcpy(&m_ring[m_head * channels], data, first * channels * sizeof(float));
+    std::memcpy(&m_ring[0], data + first * channels, (frames - first) * channels * sizeof(float));
+    m_head = (m_head + frames) % capacity;
     m_frames = std::min(capacity, m_frames + frames);
     m_end_time = end_time;
     m_active = true;

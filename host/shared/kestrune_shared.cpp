@@ -6,6 +6,10 @@
 #include <cstdlib>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 void uPrintfV(zof::string_base& out, const char* format, va_list args) {
     va_list copy;
     va_copy(copy, args);
@@ -58,7 +62,25 @@ void scale(const float* in, std::size_t count, float* out, float factor) {
 
 void convert_to_int16(const float* in, std::size_t count, std::int16_t* out, float scale) {
     const float k = 32768.0f * scale;
-    for (std::size_t i = 0; i < count; ++i) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Eight at a time, with the same result as the loop below: NaN becomes
+    // 0, the clipping comes before the rounding (to nearest, as lrintf in
+    // the default mode), and the saturating pack has nothing left to clip.
+    const __m128 factor = _mm_set1_ps(k);
+    const __m128 high = _mm_set1_ps(32767.0f);
+    const __m128 low = _mm_set1_ps(-32768.0f);
+    for (; i + 8 <= count; i += 8) {
+        __m128 a = _mm_mul_ps(_mm_loadu_ps(in + i), factor);
+        __m128 b = _mm_mul_ps(_mm_loadu_ps(in + i + 4), factor);
+        a = _mm_and_ps(a, _mm_cmpord_ps(a, a));
+        b = _mm_and_ps(b, _mm_cmpord_ps(b, b));
+        a = _mm_max_ps(_mm_min_ps(a, high), low);
+        b = _mm_max_ps(_mm_min_ps(b, high), low);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(_mm_cvtps_epi32(a), _mm_cvtps_epi32(b)));
+    }
+#endif
+    for (; i < count; ++i) {
         float v = in[i] * k;
         // Clip before rounding: a value beyond the range of long has no
         // defined rounded result (x86 gives the most negative one).

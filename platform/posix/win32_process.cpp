@@ -182,26 +182,31 @@ std::string narrow(const std::wstring& text, bool& ok) {
 }
 
 // Writes with SIGPIPE held back for this thread: a closed reader gives
-// EPIPE (ERROR_NO_DATA), as on Windows, and never a signal.
+// EPIPE (ERROR_NO_DATA), as on Windows, and never a signal. A thread that
+// writes to pipes keeps SIGPIPE blocked from its first write to its end,
+// so no mask calls surround every write; the signal that a failed write
+// raises stays pending on the thread (it is taken from there before any
+// of the process's) and is taken at once. Only this thread's mask
+// changes, never the process's handling of the signal.
 ssize_t writeWithoutSigpipe(int fd, const void* data, std::size_t count) {
-    sigset_t pipe_set, old_set;
+    thread_local bool blocked = false;
+    sigset_t pipe_set;
     sigemptyset(&pipe_set);
     sigaddset(&pipe_set, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe_set, &old_set);
-    sigset_t pending;
-    sigpending(&pending);
-    const bool was_pending = sigismember(&pending, SIGPIPE) == 1;
+    if (!blocked) {
+        pthread_sigmask(SIG_BLOCK, &pipe_set, nullptr);
+        blocked = true;
+    }
     ssize_t r;
     do {
         r = ::write(fd, data, count);
     } while (r < 0 && errno == EINTR);
     const int saved = errno;
-    if (r < 0 && saved == EPIPE && !was_pending) {
+    if (r < 0 && saved == EPIPE) {
         const timespec zero = {0, 0};
         while (sigtimedwait(&pipe_set, nullptr, &zero) < 0 && errno == EINTR) {
         }
     }
-    pthread_sigmask(SIG_SETMASK, &old_set, nullptr);
     errno = saved;
     return r;
 }

@@ -273,8 +273,13 @@ void ChildProcess::printErrors() {
 void ChildProcess::pump(const char* data, std::size_t size, Poco::BasicFIFOBuffer<char>& output, const char* what) {
     std::size_t written = 0;
     DWORD last_progress = GetTickCount();
+#if defined(_WIN32)
+    const std::size_t largest = kMaxWrite;
+#else
+    const std::size_t largest = 0x40000000;
+#endif
     while (written < size) {
-        const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size - written, kMaxWrite));
+        const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size - written, largest));
         const DWORD taken = write(data + written, piece);
         if (taken == 0) {
             if (!isRunning()) {

@@ -14,8 +14,9 @@ class ChildProcess {
 public:
     // Input and output pipe sizes; standard error keeps the system's default.
     static constexpr DWORD kPipeSize = 16384;
-    // Largest single write: a no-wait write larger than the free space of
-    // the pipe may take nothing at all, however long the reader works.
+    // Largest single write on Windows: there a no-wait write larger than
+    // the free space of the pipe may take nothing at all, however long the
+    // reader works. A Linux pipe takes what fits of any write.
     static constexpr DWORD kMaxWrite = 4096;
     // How long close waits for the program after closing its input before
     // it ends the program.
@@ -48,16 +49,16 @@ public:
     DWORD peekError();
     DWORD readError(char* buffer, DWORD count);
 
-    // Pushes `size` bytes into the program's standard input in pieces of at
-    // most kMaxWrite bytes. When a write takes nothing, a program that has
-    // ended gives Poco::ApplicationException "<what> process unexpectedly
-    // terminated..." (after its waiting standard-error text is printed),
-    // and one that has taken no input and written no output for the stall
-    // time-out gives one that says so; otherwise standard output is drained
-    // into `output`, standard error onto the console, and the pump sleeps
-    // 1 ms unless the drain took a whole piece or more. After the last write
-    // standard output is drained once more. Pipe failures throw the Win32
-    // error code.
+    // Pushes `size` bytes into the program's standard input (on Windows in
+    // pieces of at most kMaxWrite bytes). When a write takes nothing, a
+    // program that has ended gives Poco::ApplicationException "<what>
+    // process unexpectedly terminated..." (after its waiting standard-error
+    // text is printed), and one that has taken no input and written no
+    // output for the stall time-out gives one that says so; otherwise
+    // standard output is drained into `output`, standard error onto the
+    // console, and the pump sleeps 1 ms unless the drain took kMaxWrite
+    // bytes or more. After the last write standard output is drained once
+    // more. Pipe failures throw the Win32 error code.
     void pump(const char* data, std::size_t size, Poco::BasicFIFOBuffer<char>& output, const char* what);
     // Moves what waits on standard output into `output`; returns the bytes
     // read. What does not fit is dropped and counted: one console line when

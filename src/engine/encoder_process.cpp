@@ -66,10 +66,14 @@ void EncoderProcess::open(const std::string& artist, const std::string& title) {
 }
 
 void EncoderProcess::encode(Poco::BasicFIFOBuffer<char>& input, Poco::BasicFIFOBuffer<char>& output) {
-    input_.resize(input.used());
-    input_.resize(input.read(input_.data(), input_.size()));
+    // Written from the FIFO's own storage, with no copy; the FIFO is
+    // emptied whatever happens, as if it had been read out first.
+    struct Emptied {
+        Poco::BasicFIFOBuffer<char>& fifo;
+        ~Emptied() { fifo.drain(); }
+    } emptied{input};
     try {
-        pump(input_.data(), input_.size(), output, "Encoder");
+        pump(input.begin(), input.used(), output, "Encoder");
         printErrors();
     } catch (DWORD code) {
         throw Poco::ApplicationException(Poco::format("encode error (%lu)", static_cast<unsigned long>(code)));

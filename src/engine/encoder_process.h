@@ -6,7 +6,6 @@
 #include <Poco/FIFOBuffer.h>
 
 #include <string>
-#include <vector>
 
 class EncoderProcess : public ChildProcess {
 public:
@@ -20,8 +19,9 @@ public:
     // whatever quotes, backslashes or blanks they hold (NUL, CR and LF are
     // dropped from them).
     void open(const std::string& artist, const std::string& title);
-    // Pushes every byte of `input` through the program; its output goes to
-    // `output` (what does not fit is dropped). Throws
+    // Pushes every byte of `input` through the program, which leaves it
+    // empty; the program's output goes to `output` (what does not fit is
+    // dropped). `input` belongs to the calling thread meanwhile. Throws
     // Poco::ApplicationException when the program has ended or a pipe fails.
     void encode(Poco::BasicFIFOBuffer<char>& input, Poco::BasicFIFOBuffer<char>& output);
 
@@ -33,5 +33,4 @@ private:
 
     std::string encoder_file_;
     std::string params_;
-    std::vector<char> input_;
 };

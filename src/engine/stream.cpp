@@ -3,8 +3,6 @@
 #include <Poco/Exception.h>
 #include <Poco/Format.h>
 
-#include <cstring>
-
 #include "audio_chunk.h"
 #include "console.h"
 #include "dsp_config.h"
@@ -434,12 +432,18 @@ void Stream::processData() {
         std::lock_guard<std::mutex> status(status_mutex_);
         throw Poco::ApplicationException(format_error_);
     }
-    // Every whole float waiting (the capture path writes whole floats).
-    const std::size_t got = input_fifo_.read(raw_);
-    const std::size_t n = got / sizeof(float);
+    // Every whole float waiting (the capture path writes whole floats),
+    // read straight into the float vector. Only this thread reads, so what
+    // was counted is still there; the vector is sized without the FIFO's
+    // lock, which the capture thread's write takes.
+    std::size_t n;
+    {
+        Poco::Mutex::ScopedLock fifo(input_fifo_.mutex());
+        n = input_fifo_.used() / sizeof(float);
+    }
     floats_.resize(n);
     if (n != 0)
-        std::memcpy(floats_.data(), raw_.begin(), n * sizeof(float));
+        input_fifo_.read(reinterpret_cast<char*>(floats_.data()), n * sizeof(float));
     formatter_->format(floats_, pcm_);
     encoder_input_fifo_.write(reinterpret_cast<const char*>(pcm_.data()), pcm_.size());
 

@@ -12,7 +12,6 @@
 // capture thread; listClients and updateMetadata on the window's worker;
 // addTitle on the thread of the play callbacks. The status and the title
 // records may be read from any thread: they are handed out as copies.
-#include <Poco/Buffer.h>
 #include <Poco/FIFOBuffer.h>
 
 #include <atomic>
@@ -209,7 +208,6 @@ private:
     std::string encoder_title_;
 
     // The worker's buffers, kept from command to command.
-    Poco::Buffer<char> raw_{0};
     std::vector<float> floats_;
     std::vector<std::uint8_t> pcm_;
     std::vector<char> preprocessor_input_;

@@ -61,10 +61,20 @@ TEST(SharedLibrary, ConvertToInt16RoundsAndClipsAndScaleWorksInPlace) {
         {1e20f, 32767}, {-1e20f, -32768}, {std::numeric_limits<float>::max(), 32767},
         {std::numeric_limits<float>::lowest(), -32768}, {inf, 32767}, {-inf, -32768},
     };
+    // One at a time, and all in one call (which converts blocks of them at
+    // once where the processor can).
+    std::vector<float> all;
     for (const Case& c : cases) {
         std::int16_t out = 12345;
         audio_math::convert_to_int16(&c.in, 1, &out, 1.0f);
         EXPECT_EQ(out, c.out) << "sample " << c.in;
+        all.push_back(c.in);
+    }
+    for (std::size_t from : {0, 3}) {
+        std::vector<std::int16_t> outs(all.size() - from, 12345);
+        audio_math::convert_to_int16(all.data() + from, outs.size(), outs.data(), 1.0f);
+        for (std::size_t i = 0; i < outs.size(); ++i)
+            EXPECT_EQ(outs[i], cases[from + i].out) << "sample " << all[from + i] << " in a block";
     }
     // The scale applies before rounding and clipping.
     const float half[] = {0.5f, 1.0f, -1.0f};
