@@ -65,7 +65,8 @@ void EncoderProcess::open(const std::string& artist, const std::string& title) {
     startWith(commandLine(artist, title));
 }
 
-void EncoderProcess::encode(Poco::BasicFIFOBuffer<char>& input, Poco::BasicFIFOBuffer<char>& output) {
+void EncoderProcess::encode(Poco::BasicFIFOBuffer<char>& input, Poco::BasicFIFOBuffer<char>& output,
+                            DWORD output_wait) {
     // Written from the FIFO's own storage, with no copy; the FIFO is
     // emptied whatever happens, as if it had been read out first.
     struct Emptied {
@@ -73,8 +74,8 @@ void EncoderProcess::encode(Poco::BasicFIFOBuffer<char>& input, Poco::BasicFIFOB
         ~Emptied() { fifo.drain(); }
     } emptied{input};
     try {
-        pump(input.begin(), input.used(), output, "Encoder");
-        printErrors();
+        // (The pump's last step prints the program's standard error.)
+        pump(input.begin(), input.used(), output, "Encoder", output_wait);
     } catch (DWORD code) {
         throw Poco::ApplicationException(Poco::format("encode error (%lu)", static_cast<unsigned long>(code)));
     }

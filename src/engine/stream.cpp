@@ -33,8 +33,20 @@ struct Stream::Connection {
 namespace {
 
 // How long the old programs may take to hand over the rest of their output
-// when the programs restart for a new title.
+// when the programs restart for a new title or the stream stops.
 const DWORD kTailTime = 5000;
+
+// The capture thread wakes the worker once this much audio waits, and the
+// worker takes what has gathered when this much time passed without a
+// wake-up, so a stream's last partial piece goes out too. The encoder gets
+// the audio in a few large writes a second instead of one per chunk of the
+// player, which saves it, the worker and the capture thread most of their
+// wake-ups.
+const unsigned kPieceMilliseconds = 250;
+// After handing the programs a piece, the worker waits this long at most
+// for their first output of it, so the piece reaches the server in the
+// same round.
+const DWORD kOutputWait = 20;
 
 bool isOgg(int format) { return format == FORMAT_OGG_VORBIS || format == FORMAT_OGG_FLAC || format == FORMAT_OGG_OPUS; }
 
@@ -117,6 +129,15 @@ void Stream::start(psc_callback* capture) {
         output_fifo_.resize(capacity, false);
         wav_header_.clear();
 
+        const std::size_t piece_frames = static_cast<std::size_t>(run_.sampling_rate) * kPieceMilliseconds / 1000;
+        const std::size_t piece_samples = piece_frames * static_cast<std::size_t>(run_.channel);
+        piece_bytes_ = piece_samples * sizeof(float);
+        // The programs' pipes hold a whole piece of PCM, with room for a
+        // piece that came late and the WAV header, so a piece goes in with
+        // one write.
+        const std::size_t pcm_bytes = run_.wave_format == WAVE_INT16 ? 2 : run_.wave_format == WAVE_INT24 ? 3 : 4;
+        pipe_size_ = static_cast<DWORD>(piece_samples * pcm_bytes * 3 / 2 + 4096);
+
         if (!run_.program_file.empty()) {
             startPreprocessor();
         } else if (preprocessor_) {
@@ -128,6 +149,7 @@ void Stream::start(psc_callback* capture) {
         formatter_ = createFormatter(run_.wave_format, &bits);
 
         encoder_.reset(new EncoderProcess(run_.encoder_file, run_.encoder_params));
+        encoder_->setPipeSizes(pipe_size_, pipe_size_);
         encoder_artist_.clear();
         encoder_title_.clear();
         if (isOgg(run_.format)) {
@@ -410,24 +432,52 @@ void Stream::commandLoop() {
         status_.seconds = 0;
         status_.bytes_sent = 0;
     }
+    // Whether the last data command moved anything: the programs may then
+    // still have output of it on the way.
+    bool moving = false;
     for (;;) {
         std::unique_lock<std::mutex> lock(signal_.mutex());
-        const int command = signal_.wait(lock);
-        if (command == COMMAND_QUIT)
+        int command = COMMAND_DATA;
+        const std::size_t waiting = inputWaiting();
+        if (waiting >= piece_bytes_) {
+            // A piece gathered while this worker was busy, when the capture
+            // thread's posts were refused: it goes now, unless a command
+            // waits.
+            signal_.waitFor(lock, std::chrono::milliseconds(0), command);
+        } else if (waiting > 0 || moving) {
+            // Less than a piece, or output still on the way: it goes when
+            // the capture thread has a piece, or when the time is up (the
+            // player has stopped or delivers slowly).
+            signal_.waitFor(lock, std::chrono::milliseconds(kPieceMilliseconds), command);
+        } else {
+            command = signal_.wait(lock);
+        }
+        if (command == COMMAND_QUIT) {
+            finishStream();
             return;
+        }
         if (command == COMMAND_DATA)
-            processData();
+            moving = processData();
         // A title asked for while this worker was busy is not lost: the
         // request waits for the next command.
         const bool title_asked = title_pending_.exchange(false);
-        if (command == COMMAND_NEW_TITLE || title_asked)
+        if (command == COMMAND_NEW_TITLE || title_asked) {
             newTitle();
-        if (deferred_stop_)
+            moving = true;
+        }
+        if (deferred_stop_) {
+            finishStream();
             return;
+        }
     }
 }
 
-void Stream::processData() {
+std::size_t Stream::inputWaiting() {
+    Poco::Mutex::ScopedLock fifo(input_fifo_.mutex());
+    return input_fifo_.used();
+}
+
+bool Stream::processData() {
     if (format_failed_) {
         std::lock_guard<std::mutex> status(status_mutex_);
         throw Poco::ApplicationException(format_error_);
@@ -436,31 +486,29 @@ void Stream::processData() {
     // read straight into the float vector. Only this thread reads, so what
     // was counted is still there; the vector is sized without the FIFO's
     // lock, which the capture thread's write takes.
-    std::size_t n;
-    {
-        Poco::Mutex::ScopedLock fifo(input_fifo_.mutex());
-        n = input_fifo_.used() / sizeof(float);
-    }
+    const std::size_t n = inputWaiting() / sizeof(float);
     floats_.resize(n);
     if (n != 0)
         input_fifo_.read(reinterpret_cast<char*>(floats_.data()), n * sizeof(float));
     formatter_->format(floats_, pcm_);
     encoder_input_fifo_.write(reinterpret_cast<const char*>(pcm_.data()), pcm_.size());
+    const bool took = encoder_input_fifo_.used() != 0;
 
     if (preprocessor_) {
         preprocessor_input_.resize(encoder_input_fifo_.used());
         preprocessor_input_.resize(encoder_input_fifo_.read(preprocessor_input_.data(), preprocessor_input_.size()));
         try {
+            // (The pump's last step prints the program's standard error.)
             preprocessor_->pump(preprocessor_input_.data(), preprocessor_input_.size(), encoder_input_fifo_,
-                                "Pre-processing");
-            preprocessor_->printErrors();
+                                "Pre-processing", kOutputWait);
         } catch (DWORD code) {
             throw Poco::ApplicationException(Poco::format("Pipe error %lu with the pre-processing program %s.",
                                                           static_cast<unsigned long>(code), preprocessor_->program()));
         }
     }
-    encoder_->encode(encoder_input_fifo_, output_fifo_);
+    encoder_->encode(encoder_input_fifo_, output_fifo_, kOutputWait);
 
+    const bool came = output_fifo_.used() != 0;
     const int sent = send();
     bool tick = false;
     {
@@ -479,6 +527,39 @@ void Stream::processData() {
         raiseQuietly(StreamEventListener::EVENT_STATISTICS);
         std::lock_guard<std::mutex> status(status_mutex_);
         status_.bytes_this_second = 0;
+    }
+    return took || came;
+}
+
+void Stream::finishStream() {
+    // The stream is ending anyway: a failure here is told on the console,
+    // not as an error of the stream.
+    try {
+        processData();
+        // The programs' tail ends the stream whole (the last MP3 frames,
+        // the last Ogg page).
+        try {
+            if (preprocessor_)
+                preprocessor_->finish(encoder_input_fifo_, kTailTime);
+        } catch (DWORD code) {
+            throw Poco::ApplicationException(Poco::format("Pipe error %lu with the pre-processing program %s.",
+                                                          static_cast<unsigned long>(code), preprocessor_->program()));
+        }
+        encoder_->encode(encoder_input_fifo_, output_fifo_);
+        try {
+            encoder_->finish(output_fifo_, kTailTime);
+        } catch (DWORD code) {
+            throw Poco::ApplicationException(Poco::format("encode error (%lu)", static_cast<unsigned long>(code)));
+        }
+        const int sent = send();
+        std::lock_guard<std::mutex> status(status_mutex_);
+        status_.bytes_this_second += sent;
+    } catch (...) {
+        try {
+            console_printf("velmora: %s: the end of the stream could not be sent: %s", name().c_str(),
+                           currentFailureText().c_str());
+        } catch (...) {
+        }
     }
 }
 
@@ -506,6 +587,9 @@ void Stream::newTitle() {
             return;
         last = titles_.back();
     }
+    // What was captured before the title changed belongs to the old
+    // programs: the last partial piece goes to them before they end.
+    processData();
     restartPrograms(last.artist, last.title, true);
     // The old stream's end goes out now, whether or not audio follows.
     const int sent = send();
@@ -550,6 +634,7 @@ void Stream::restartPrograms(const std::string& artist, const std::string& title
 void Stream::startPreprocessor() {
     if (!preprocessor_)
         preprocessor_.reset(new ChildProcess);
+    preprocessor_->setPipeSizes(pipe_size_, pipe_size_);
     const std::string failed = Poco::format("Failed to start the pre-processing program %s.", run_.program_file);
     std::wstring line;
     try {
@@ -595,7 +680,11 @@ void Stream::onChunk(const audio_chunk& chunk) {
         input_fifo_.write(reinterpret_cast<const char*>(out->samples()),
                           static_cast<std::size_t>(out->float_total()) * sizeof(float));
     }
-    signal_.post(COMMAND_DATA);
+    // A whole piece wakes the worker; less waits for more audio or for the
+    // worker's own time-out. A refused post is made again with the next
+    // chunk while the piece waits.
+    if (format_failed_ || inputWaiting() >= piece_bytes_)
+        signal_.post(COMMAND_DATA);
     chunk_list_.erase_marked(zof::bit_array_true());
 }
 

@@ -131,7 +131,14 @@ private:
 
     void run(std::shared_ptr<std::atomic<bool>> done);
     void commandLoop();
-    void processData();
+    // Takes everything the input FIFO holds through the programs to the
+    // server; true when audio went in or encoded bytes came out.
+    bool processData();
+    // At a stop: the last partial piece and what the programs still hold
+    // go to the server.
+    void finishStream();
+    // Bytes waiting in the input FIFO.
+    std::size_t inputWaiting();
     // Hands the output FIFO to the server; the bytes it sent.
     int send();
     void newTitle();
@@ -191,6 +198,10 @@ private:
     psc_callback* capture_ = nullptr;
     std::uint32_t capture_rate_ = 0;
     std::uint32_t capture_channels_ = 0;
+    // Input FIFO bytes of one piece: the audio that wakes the worker.
+    std::size_t piece_bytes_ = 0;
+    // Size of the programs' input and output pipes.
+    DWORD pipe_size_ = 0;
 
     Poco::BasicFIFOBuffer<char> input_fifo_;
     Poco::BasicFIFOBuffer<char> encoder_input_fifo_;

@@ -2,6 +2,7 @@
 
 #include <Poco/Exception.h>
 #include <Poco/Net/Net.h>
+#include <Poco/Net/NetException.h>
 #include <Poco/Net/SocketDefs.h>
 
 #include <algorithm>
@@ -135,34 +136,30 @@ std::size_t SSProxy::sendBefore(const void* buffer, std::size_t length, const De
 {
     // A blocking send waits up to the send time-out on every call, and a
     // peer that takes a trickle restarts that wait each time: without
-    // blocking, each wait is bounded by what is left of the deadline.
-    setBlocking(false);
-    struct Restore {
-        SSProxy& socket;
-        ~Restore()
-        {
-            try {
-                socket.setBlocking(true);
-            } catch (...) {
-                // Closed meanwhile: nothing to restore.
-            }
-        }
-    } restore{*this};
+    // blocking, each wait is bounded by what is left of the deadline. The
+    // socket stays non-blocking from its first batch on (what else uses it
+    // then waits for readiness first), so a batch the peer takes at once
+    // costs one send.
+    if (impl()->sockfd() == POCO_INVALID_SOCKET)
+        throw Poco::Net::InvalidSocketException();
+    if (getBlocking())
+        setBlocking(false);
     const char* bytes = static_cast<const char*>(buffer);
     std::size_t sent = 0;
-    while (sent < length) {
-        // Polled first: where the system's time-outs are emulated, the send
-        // itself would wait out the whole send time-out.
-        Poco::Timespan wait = deadline.left();
-        if (wait <= 0 || !poll(wait, SELECT_WRITE))
-            break;
+    for (bool first = true; sent < length; first = false) {
+        if (!first) {
+            // Waited for only when the peer has taken less than all.
+            Poco::Timespan wait = deadline.left();
+            if (wait <= 0 || !poll(wait, SELECT_WRITE))
+                break;
+        }
         try {
             int n = sendBytes(bytes + sent, static_cast<int>(std::min<std::size_t>(length - sent, 1 << 30)));
             if (n > 0)
                 sent += static_cast<std::size_t>(n);
         } catch (Poco::TimeoutException&) {
         } catch (Poco::IOException& e) {
-            if (e.code() != POCO_EWOULDBLOCK)
+            if (e.code() != POCO_EWOULDBLOCK && e.code() != POCO_EAGAIN)
                 throw;
         }
     }
