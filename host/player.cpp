@@ -15,6 +15,7 @@
 #include "titleformat.h"
 
 #if !defined(_WIN32)
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -693,6 +694,10 @@ void player::announce_stop(play_callback::stop_reason reason, bool ended_by_itse
 void player::playback_thread(std::vector<track_spec> tracks, play_speed speed, double seconds) {
     // Where that is refused, the thread plays at its normal priority.
     set_audio_thread_priority(true);
+#if defined(__linux__)
+    // Named for the system's tools (top -H, /proc/PID/task).
+    pthread_setname_np(pthread_self(), "kestrune-audio");
+#endif
     host_chunk chunk;
     std::vector<float> buffer;
     bool stopped_by_user = false;

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
@@ -36,6 +37,8 @@ const char kUsage[] =
     "\n"
     "options:\n"
     "  --component PATH   the component (default: the one beside this program)\n"
+    "  --no-component     play without loading any component (the player's own\n"
+    "                     cost, for comparison)\n"
     "  --profile DIR      the profile folder (default: kestrune in the user's\n"
     "                     configuration folder)\n"
     "  --fast             play as fast as the component takes the audio\n"
@@ -173,6 +176,8 @@ bool parse_options(const std::vector<std::string>& args, program_options& o, std
             o.help = true;
         } else if (a == "--fast") {
             o.speed = play_speed::fast;
+        } else if (a == "--no-component") {
+            o.no_component = true;
         } else if (a == "--component" || a == "--profile") {
             if (!value(i, v)) return false;
             (a == "--component" ? o.component : o.profile) = v;
@@ -374,8 +379,12 @@ int run_program(const program_options& o) {
     host.play_callbacks().register_callback(&printer, play_callback::flag_new_track, false);
     int status = 0;
     try {
-        component_module module(host, o.component.empty() ? program_folder() + component_file_name() : o.component);
-        show_component(host, module);
+        std::unique_ptr<component_module> module;
+        if (!o.no_component) {
+            module.reset(new component_module(
+                host, o.component.empty() ? program_folder() + component_file_name() : o.component));
+            show_component(host, *module);
+        }
         if (o.playlist.empty()) {
             host.pump();
         } else {

@@ -1,5 +1,9 @@
 #include "engine/stream.h"
 
+#if defined(__linux__)
+#include <pthread.h>
+#endif
+
 #include <Poco/Exception.h>
 #include <Poco/Format.h>
 
@@ -405,6 +409,11 @@ void Stream::releasePartsLocked() {
 
 // ---------------------------------------------------------------- worker
 void Stream::run(std::shared_ptr<std::atomic<bool>> done) {
+#if defined(__linux__)
+    // Named for the system's tools (top -H, /proc/PID/task), which then
+    // tell the streams' workers from the player's threads.
+    pthread_setname_np(pthread_self(), "velmora-stream");
+#endif
     std::string error;
     try {
         commandLoop();
