@@ -707,6 +707,16 @@ int main(int argc, char** argv) {
                 pair.named("kestrune-audio").cpu, pair_worker.cpu,
                 pair_workers > 0 ? pair_worker.switches / kSeconds / pair_workers : 0.0);
 
+    for (const auto* run : {&player, &single}) {
+        std::printf("  %s:", run == &player ? "threads without a component" : "threads with 1 stream");
+        auto it = run->threads.find(run->pid);
+        if (it != run->threads.end())
+            for (const auto& thread : it->second)
+                std::printf(" %s %.3f s %.1f/s;", thread.second.name.c_str(), thread.second.cpu,
+                            thread.second.switches / kSeconds);
+        std::printf("\n");
+    }
+
     // Medians of the differences, round by round.
     std::vector<double> firsts, seconds_, lame_ratios, feeder_ratios;
     for (int i = 0; i < rounds; ++i) {

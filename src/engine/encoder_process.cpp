@@ -73,9 +73,14 @@ void EncoderProcess::encode(Poco::BasicFIFOBuffer<char>& input, Poco::BasicFIFOB
         Poco::BasicFIFOBuffer<char>& fifo;
         ~Emptied() { fifo.drain(); }
     } emptied{input};
+    encode(input.begin(), input.used(), output, output_wait);
+}
+
+void EncoderProcess::encode(const char* data, std::size_t size, Poco::BasicFIFOBuffer<char>& output,
+                            DWORD output_wait) {
     try {
         // (The pump's last step prints the program's standard error.)
-        pump(input.begin(), input.used(), output, "Encoder", output_wait);
+        pump(data, size, output, "Encoder", output_wait);
     } catch (DWORD code) {
         throw Poco::ApplicationException(Poco::format("encode error (%lu)", static_cast<unsigned long>(code)));
     }

@@ -26,6 +26,8 @@ public:
     // `output_wait` ms. Throws Poco::ApplicationException when the program
     // has ended or a pipe fails.
     void encode(Poco::BasicFIFOBuffer<char>& input, Poco::BasicFIFOBuffer<char>& output, DWORD output_wait = 0);
+    // The same for `size` bytes at `data`.
+    void encode(const char* data, std::size_t size, Poco::BasicFIFOBuffer<char>& output, DWORD output_wait = 0);
 
     // The command line for the given artist and title (see open).
     std::string commandLine(const std::string& artist, const std::string& title) const;

@@ -500,8 +500,14 @@ bool Stream::processData() {
     if (n != 0)
         input_fifo_.read(reinterpret_cast<char*>(floats_.data()), n * sizeof(float));
     formatter_->format(floats_, pcm_);
+    const bool took = !pcm_.empty() || encoder_input_fifo_.used() != 0;
+    if (!preprocessor_ && encoder_input_fifo_.used() == 0) {
+        // Nothing waits before these bytes: they go to the encoder as they
+        // are, without a copy through its input FIFO.
+        encoder_->encode(reinterpret_cast<const char*>(pcm_.data()), pcm_.size(), output_fifo_, kOutputWait);
+        return finishData(n);
+    }
     encoder_input_fifo_.write(reinterpret_cast<const char*>(pcm_.data()), pcm_.size());
-    const bool took = encoder_input_fifo_.used() != 0;
 
     if (preprocessor_) {
         preprocessor_input_.resize(encoder_input_fifo_.used());
@@ -516,7 +522,10 @@ bool Stream::processData() {
         }
     }
     encoder_->encode(encoder_input_fifo_, output_fifo_, kOutputWait);
+    return finishData(n) || took;
+}
 
+bool Stream::finishData(std::size_t n) {
     const bool came = output_fifo_.used() != 0;
     const int sent = send();
     bool tick = false;
@@ -537,7 +546,7 @@ bool Stream::processData() {
         std::lock_guard<std::mutex> status(status_mutex_);
         status_.bytes_this_second = 0;
     }
-    return took || came;
+    return came || n != 0;
 }
 
 void Stream::finishStream() {
