@@ -173,8 +173,8 @@ bool isBlank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
 }
 
-// The words of a page: markup (and what scripts and style sheets hold)
-// gone, the common entities read, blanks run together.
+// The words of a page: markup (and what its head, scripts and style sheets
+// hold) gone, the common entities read, blanks run together.
 std::string plainWords(const std::string& page)
 {
     static const struct {
@@ -198,9 +198,12 @@ std::string plainWords(const std::string& page)
     for (std::size_t i = 0; i < page.size();) {
         if (page[i] == '<') {
             std::size_t end = page.find('>', i);
-            for (const char* hidden : {"script", "style"})
-                if (lower.compare(i + 1, std::strlen(hidden), hidden) == 0)
+            for (const char* hidden : {"head", "script", "style"}) {
+                const std::size_t length = std::strlen(hidden);
+                const char after = i + 1 + length < lower.size() ? lower[i + 1 + length] : '>';
+                if (lower.compare(i + 1, length, hidden) == 0 && (after == '>' || after == '/' || isBlank(after)))
                     end = lower.find(std::string("</") + hidden, i);
+            }
             if (end != std::string::npos)
                 end = page.find('>', end);
             if (end == std::string::npos)
@@ -243,6 +246,14 @@ std::string Server::refusalText(const std::string& reply)
         head_end == std::string::npos ? std::string() : plainWords(reply.substr(head_end + 4, 16 * max_error_text));
     if (status.empty())
         status = status_line;
+    // A page that repeats the status code ("400 - Source does not exist")
+    // says it once.
+    const std::string code_number = status.substr(0, status.find(' '));
+    if (!code_number.empty() && words.compare(0, code_number.size(), code_number) == 0 &&
+        (words.size() == code_number.size() || std::strchr(" -:", words[code_number.size()]))) {
+        std::size_t rest = words.find_first_not_of(" -:", code_number.size());
+        words = rest == std::string::npos ? std::string() : words.substr(rest);
+    }
     return readableText(words.empty() ? status : status + ": " + words);
 }
 

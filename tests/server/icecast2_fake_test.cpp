@@ -205,7 +205,10 @@ TEST(Icecast2Metadata, RequestAndReplies)
         {"HTTP/1.0 200 OK\r\n\r\n<iceresponse><message>Broken", "Broken"},
         {"HTTP/1.0 200 OK\r\n\r\n<iceresponse><message>Metadata update unsuccessful</message></iceresponse>",
          "Metadata update unsuccessful"},
-        {"HTTP/1.0 400 Bad Request\r\n\r\n<b>Source does not exist</b>\r\n", "400 Bad Request: Source does not exist"},
+        // As icecast words it: the code said once.
+        {"HTTP/1.0 400 Bad Request\r\nContent-Type: text/html\r\n\r\n<html><head><title>Error 400</title></head>"
+         "<body><b>400 - Source does not exist</b></body></html>\r\n",
+         "400 Bad Request: Source does not exist"},
         {"", "No Response from Server"},
     };
     for (const Case& c : cases) {
