@@ -385,6 +385,9 @@ void Server::receiveBody(SSProxy& socket, std::string& reply, std::size_t limit,
     if (length >= 0 && static_cast<std::size_t>(length) > limit)
         throw tooLong(limit);
     std::size_t end = length >= 0 ? body_start + static_cast<std::size_t>(length) : std::string::npos;
+    // A body of known length grows its text once.
+    if (length >= 0)
+        reply.reserve(end);
     Ending ending = readOnto(socket, reply, body_start + limit, deadline,
                              [end](const std::string& text) { return text.size() >= end; });
     if (ending == Ending::TooLong)
