@@ -12,7 +12,8 @@
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(dirname "$here")"
-BUILD="${VELMORA_BUILD_DIR:-$root/build}/linux"
+# A build folder of its own, without the tests (which need more packages).
+BUILD="${VELMORA_BUILD_DIR:-$root/build}/demo-linux"
 JOBS="${VELMORA_JOBS:-$(nproc)}"
 
 seconds=30
@@ -28,10 +29,40 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-echo "demo: setting up (packages, build) ..."
-bash "$here/setup.sh" >/dev/null 2>&1 || { echo "demo: set-up failed; run: bash scripts/setup.sh" >&2; exit 1; }
-cmake -S "$root" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$BUILD" -j "$JOBS" --target kestrune velmora >/dev/null
+# --- set-up: each step says what it does; the details go to a log that
+# is kept, and named when a step fails.
+mkdir -p "$(dirname "$BUILD")"
+setup_log="$(dirname "$BUILD")/demo-setup.log"
+: >"$setup_log"
+step() { # TEXT COMMAND...: runs the step, its output into the set-up log
+  local text="$1"
+  shift
+  echo "demo: $text"
+  echo "===== $text" >>"$setup_log"
+  if ! "$@" >>"$setup_log" 2>&1; then
+    echo "demo: that step failed; the set-up log is $setup_log" >&2
+    tail -n 5 "$setup_log" | sed 's/^/  | /' >&2
+    exit 1
+  fi
+}
+# The packages step tells which packages it installs.
+packages() {
+  bash "$here/setup.sh" --linux-demo 2>&1 | tee -a "$setup_log" | { grep --line-buffered '^setup: ' || true; } |
+    sed -u 's/^setup: /demo:   /'
+  return "${PIPESTATUS[0]}"
+}
+echo "demo: checking the Debian packages the demo needs (build tools, Poco, soxr, icecast2, lame, oggenc);"
+echo "demo: missing ones are installed now (set-up log: $setup_log)"
+echo "===== packages" >>"$setup_log"
+if ! packages; then
+  echo "demo: installing the packages failed; the set-up log is $setup_log" >&2
+  tail -n 5 "$setup_log" | sed 's/^/  | /' >&2
+  exit 1
+fi
+step "configuring the build in $BUILD" \
+  cmake -S "$root" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_TESTS=OFF
+step "building the player kestrune and the component (a minute or two the first time)" \
+  cmake --build "$BUILD" -j "$JOBS" --target kestrune velmora
 
 work="$(mktemp -d /tmp/velmora-demo.XXXXXX)"
 chmod 755 "$work"
@@ -52,7 +83,9 @@ cleanup() {
 trap cleanup EXIT
 # Ctrl-C (or a signal to this script alone) ends the player's list; it
 # stops its streams cleanly.
+interrupted=0
 stop_player() {
+  interrupted=1
   echo
   echo "demo: stopping"
   [ -n "$player_pid" ] && kill -INT "$player_pid" 2>/dev/null || true
@@ -114,7 +147,7 @@ echo "demo: icecast2 on 127.0.0.1:$port; streaming for $seconds s (Ctrl-C stops 
 show() {
   # Ctrl-C is the player's to handle; its last lines still come through here.
   trap '' INT TERM
-  local line rest name secs bytes title="" mp3=0 ogg=0 last_shown=-5 elapsed=0
+  local line rest name secs bytes title="" mp3=0 ogg=0 last_shown=-5 elapsed=0 urls=0
   local tty=0
   [ -t 1 ] && tty=1
   while IFS= read -r line; do
@@ -137,6 +170,8 @@ show() {
         [ "$tty" = 1 ] && printf '\r\033[K'
         rest="${line#console: velmora: Listen URL: }"
         echo "demo: listen to ${rest%%: *} at ${rest#*: }"
+        urls=$((urls + 1))
+        [ "$urls" = 2 ] && echo "demo: the server's status page: http://127.0.0.1:$port/status.xsl"
         ;;
       "console: velmora: Streaming "*|"console: velmora: Error: "*|"console: velmora: Reconnect"*|"end of list"|"stopped by a signal")
         [ "$tty" = 1 ] && printf '\r\033[K'
@@ -162,3 +197,6 @@ done
 player_pid=""
 wait "$show_pid" 2>/dev/null || true
 echo "demo: done (the player ended with status $status)"
+# Ended by Ctrl-C: the status a shell user expects.
+[ "$interrupted" = 1 ] && exit 130
+exit "$status"
