@@ -118,7 +118,14 @@ stop_player() {
   interrupted=1
   echo
   echo "demo: stopping"
-  [ -n "$player_pid" ] && kill -INT "$player_pid" 2>/dev/null || true
+  [ -n "$player_pid" ] || return 0
+  if [ "$windows" = 1 ]; then
+    # The Windows player has no console to take the signal: closing its
+    # main window ends it the same clean way.
+    wine taskkill /im kestrune.exe >>"$setup_log" 2>&1 &
+  else
+    kill -INT "$player_pid" 2>/dev/null || true
+  fi
 }
 trap stop_player INT TERM
 
@@ -216,7 +223,7 @@ show() {
         urls=$((urls + 1))
         [ "$urls" = 2 ] && echo "demo: the server's status page: $status_page"
         ;;
-      "console: velmora: Streaming "*|"console: velmora: Error: "*|"console: velmora: Reconnect"*|"end of list"|"stopped by a signal")
+      "console: velmora: Streaming "*|"console: velmora: Error: "*|"console: velmora: Reconnect"*|"end of list"|"stopped by a signal"|"main window closed")
         [ "$tty" = 1 ] && printf '\r\033[K'
         echo "$line"
         ;;
@@ -256,7 +263,8 @@ fi
 
 # --- Windows: a private display and a Wine prefix of the demo's own
 echo "demo: starting a private X display (Xvfb)"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+# In a session of its own, so Ctrl-C leaves it to us.
+setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 number=""
 for _ in $(seq 1 100); do
@@ -281,7 +289,9 @@ echo "demo: icecast2 on 127.0.0.1:$port; kestrune.exe with velmora.dll under Win
 # The output goes to a file (a console host Wine starts may keep a pipe
 # open after the program has ended).
 : >"$work/output"
-(cd "$BUILD/bin" && exec wine kestrune.exe --profile "$(windows_path "$work/profile")" --seconds "$seconds" \
+# In a session of its own: Ctrl-C is the script's, which closes the
+# player's window.
+(cd "$BUILD/bin" && exec setsid wine kestrune.exe --profile "$(windows_path "$work/profile")" --seconds "$seconds" \
   "${tracks[@]}" </dev/null >"$work/output" 2>&1) &
 player_pid=$!
 tail -n +1 -f --pid="$player_pid" "$work/output" 2>/dev/null | show &
