@@ -57,7 +57,7 @@ bool component_installation_validator_filename::file_name_matches() {
 
 // ---------------------------------------------------------------- start/quit
 void initquit_velmora::at_quit() {
-    guarded("quit", [] { velmora_close_front_end(); });
+    guarded("quit", [] { StreamDriver::close(); });
 }
 
 // ---------------------------------------------------------------- main menu
@@ -101,15 +101,6 @@ void mainmenu_commands_velmora::run_command(std::uint32_t index, service_ptr cal
     callback.release();
 }
 
-// ---------------------------------------------------------------- front end
-#if defined(_WIN32)
-// The Windows build's front end: the stream driver plays the main window's
-// part.
+// Until the main window exists (on Linux, where it never will), the
+// scaffolding that plays its part with the stand-in player runs the streams.
 void velmora_show_main_window(host_window) { StreamDriver::open(); }
-void velmora_close_front_end() { StreamDriver::close(); }
-#else
-// The Linux build has no window: the stream driver is its front end, and
-// the quit hook closes it, which stops the streams and writes the settings.
-void velmora_show_main_window(host_window) { StreamDriver::open(); }
-void velmora_close_front_end() { StreamDriver::close(); }
-#endif

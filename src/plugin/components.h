@@ -26,7 +26,7 @@ private:
 class initquit_velmora : public initquit {
 public:
     void at_start() override {}
-    // Ends what the main-menu command opened (velmora_close_front_end).
+    // Ends what the main-menu command started.
     void at_quit() override;
 };
 
@@ -47,6 +47,3 @@ public:
 
 // Opens (or shows) the main window, owned by the player's main window.
 void velmora_show_main_window(host_window owner);
-// What the quit hook does: ends what the main-menu command opened where
-// the front end does not end itself.
-void velmora_close_front_end();
