@@ -8,6 +8,7 @@
 #include <Poco/FileStream.h>
 #include <Poco/StreamCopier.h>
 
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "view_support.h"
 
 using ui_harness::Autopilot;
+using ui_harness::Step;
 using ui_harness::Window;
 using Rows = std::vector<std::wstring>;
 
@@ -157,6 +159,14 @@ protected:
         deleteConfig();
         ::SetCurrentDirectoryW(old_cwd.c_str());
         with_player::TearDown();
+    }
+
+    // The stream's encoder: the first built-in preset, whose program exists.
+    EncoderSettings lame() {
+        program("lame.exe");
+        EncoderSettings e = encoder("lame", "-r --quiet --flush --preset cbr 128 -");
+        e.description = "CBR 128kbps";
+        return e;
     }
 
     void program(const std::string& name) { Poco::FileOutputStream(scratch.path() + "encoders/" + name) << "MZ"; }
@@ -423,4 +433,333 @@ TEST_F(OptionSheetTest, NoMatchingPresetRefusesOkAndEditedPresetsSurviveCancel) 
     expected.description = "edited";
     EXPECT_EQ(describe(edited), describe(expected));
     EXPECT_EQ(describe(kept), describe(encoder("odd", "--one\n--two")));
+}
+
+// The Server page's fields are read in order, each failure with its message
+// and the focus in its field, and the record is written only once every
+// check passed; a type outside the table shows none and stores Icecast2.
+TEST_F(OptionSheetTest, ServerFieldsAreCheckedInOrderAndWrittenOnlyWhenAllPass) {
+    VELMORA_NEED_DISPLAY();
+    ui_harness::HostWindow owner(400, 300);
+    EncoderSettings stream_encoder = lame();
+    ServerSettings server = defaultServer();
+    server.type = 5;
+    server.host = "old.example";
+    server.use_proxy = 1;
+    server.proxy_host = "proxy.example";
+    server.proxy_port = 1080;
+    server.password = "pw";
+    server.mount_point = "live";
+    server.stream_id = 3;
+    const std::string before = describe(server);
+
+    std::vector<std::wstring> types, messages, shown;
+    std::vector<int> focus;
+    std::vector<std::string> record_while_refused;
+    int type_selection = 0;
+    bool mount_enabled = false, id_enabled = false, proxy_shown = true;
+    auto refused = [&](Window& box) {
+        messages.push_back(box.messageText());
+        record_while_refused.push_back(describe(server));
+        box.click(IDOK);
+    };
+    // After a refusal: where the focus went, then the next typing and OK.
+    auto next = [&](std::function<void(const Window&)> type) {
+        return [&, type](Window& w) {
+            Window page = currentPage(w);
+            focus.push_back(page.focusId());
+            type(page);
+            w.click(IDOK);
+        };
+    };
+    OptionSheet sheet(&stream_encoder, &server, kSheet);
+    Autopilot pilot({
+        {kSheet,
+         [&](Window& w) {
+             Window page = showPage(w, 1);
+             types = page.entries(IDC_SERVER_TYPE);
+             type_selection = page.selection(IDC_SERVER_TYPE);
+             mount_enabled = page.enabled(IDC_SERVER_MOUNT);
+             id_enabled = page.enabled(IDC_SERVER_STREAM_ID);
+             proxy_shown = page.visible(IDC_SERVER_USE_PROXY) || page.visible(IDC_SERVER_PROXY_HOST) ||
+                           page.visible(IDC_SERVER_PROXY_PORT);
+             for (int id : {IDC_SERVER_HOST, IDC_SERVER_PORT, IDC_SERVER_USERNAME, IDC_SERVER_PASSWORD,
+                            IDC_SERVER_MOUNT, IDC_SERVER_STREAM_ID, IDC_SERVER_PROXY_HOST, IDC_SERVER_PROXY_PORT})
+                 shown.push_back(page.text(id));
+             page.setText(IDC_SERVER_PORT, L"65536");
+             w.click(IDOK);
+         }},
+        {L"Velmora", refused},
+        {kSheet, next([](const Window& page) { page.setText(IDC_SERVER_PORT, L""); })},
+        {L"Velmora", refused},
+        {kSheet, next([](const Window& page) {
+             page.setText(IDC_SERVER_PORT, L"65535");
+             page.setText(IDC_SERVER_HOST, std::wstring(129, L'h'));
+         })},
+        {L"Velmora", refused},
+        {kSheet, next([](const Window& page) {
+             page.setText(IDC_SERVER_HOST, std::wstring(128, L'h'));
+             page.setText(IDC_SERVER_STREAM_ID, L"0");  // read although disabled for Icecast2
+         })},
+        {L"Velmora", refused},
+        {kSheet, next([](const Window& page) {
+             page.setText(IDC_SERVER_STREAM_ID, L"7");
+             page.setText(IDC_SERVER_USERNAME, std::wstring(1, wchar_t(0xD800)));  // no text in any charset
+         })},
+        {L"Velmora", refused},
+        {kSheet, next([](const Window& page) { page.setText(IDC_SERVER_USERNAME, L"source"); })},
+    });
+    EXPECT_EQ(sheet.DoModal(owner), 1);
+    EXPECT_EQ(pilot.finish(), "");
+
+    EXPECT_EQ(types, (std::vector<std::wstring>{L"Icecast2", L"SHOUTCast v1", L"SHOUTCast v2"}));
+    EXPECT_EQ(type_selection, -1);
+    EXPECT_TRUE(mount_enabled);
+    EXPECT_TRUE(id_enabled);
+    EXPECT_FALSE(proxy_shown);
+    EXPECT_EQ(shown, (std::vector<std::wstring>{L"old.example", L"8000", L"", L"pw", L"live", L"3", L"proxy.example",
+                                                L"1080"}));
+    ASSERT_EQ(messages.size(), 5u);
+    const std::wstring port = L"Port must be an integer between 0 and 65535.";
+    EXPECT_EQ(messages[0], port);
+    EXPECT_EQ(messages[1], port) << "an emptied port";
+    EXPECT_EQ(messages[2], L"String must be under 128 characters.\r\n");
+    EXPECT_EQ(messages[3], L"Stream ID must be an integer between 1 and 2147483647.");
+    EXPECT_NE(messages[4].find(L"cannot be taken over"), std::wstring::npos) << toUtf8(messages[4]);
+    // The text that cannot be stored leaves the focus where it was.
+    EXPECT_EQ(focus, (std::vector<int>{IDC_SERVER_PORT, IDC_SERVER_PORT, IDC_SERVER_HOST, IDC_SERVER_STREAM_ID,
+                                       IDC_SERVER_STREAM_ID}));
+    EXPECT_EQ(record_while_refused, std::vector<std::string>(5, before));
+
+    ServerSettings expected = defaultServer();
+    expected.type = SERVER_ICECAST2;
+    expected.host = std::string(128, 'h');
+    expected.port = 65535;
+    expected.use_proxy = 1;
+    expected.proxy_host = "proxy.example";
+    expected.proxy_port = 1080;
+    expected.username = "source";
+    expected.password = "pw";
+    expected.mount_point = "/live";
+    expected.stream_id = 7;
+    EXPECT_EQ(describe(server), describe(expected));
+}
+
+// Mount point and stream id follow the chosen type; each type's mount
+// point rule, and an emptied host keeping host and port.
+TEST_F(OptionSheetTest, ServerTypesEnableTheirFieldsAndNormaliseTheMountPoint) {
+    VELMORA_NEED_DISPLAY();
+    ui_harness::HostWindow owner(400, 300);
+    EncoderSettings stream_encoder = lame();
+    {
+        ServerSettings server = defaultServer();
+        std::vector<std::pair<bool, bool>> enabled;  // mount point, stream id
+        OptionSheet sheet(&stream_encoder, &server, kSheet);
+        Autopilot pilot({{kSheet, [&](Window& w) {
+            Window page = showPage(w, 1);
+            const char* shots[] = {"option-sheet-server-icecast2", "option-sheet-server-shoutcast1",
+                                   "option-sheet-server-shoutcast2"};
+            for (int type : {0, 2, 1}) {
+                if (type != 0) choose(page, IDC_SERVER_TYPE, type);
+                enabled.emplace_back(page.enabled(IDC_SERVER_MOUNT), page.enabled(IDC_SERVER_STREAM_ID));
+                screenshot(w, shots[type]);
+            }
+            w.click(IDCANCEL);
+        }}});
+        EXPECT_EQ(sheet.DoModal(owner), 0);
+        EXPECT_EQ(pilot.finish(), "");
+        EXPECT_EQ(enabled, (std::vector<std::pair<bool, bool>>{{true, false}, {false, true}, {false, false}}));
+    }
+
+    struct Case {
+        int type;
+        const wchar_t* mount;
+        const char* stored;  // nullptr: refused with "Mountpoint is empty.\n"
+    } cases[] = {
+        {0, L"abc", "/abc"}, {0, L"/", nullptr},  {0, L"", nullptr},  {1, L"", ""},
+        {1, L"abc", "abc"},  {2, L"", "/"},       {2, L"/", "/"},     {2, L"abc", "/abc"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.type) + " \"" + toUtf8(c.mount) + "\"");
+        ServerSettings server = defaultServer();
+        std::wstring message;
+        std::vector<Step> steps = {{kSheet, [&](Window& w) {
+            Window page = showPage(w, 1);
+            choose(page, IDC_SERVER_TYPE, c.type);
+            page.setText(IDC_SERVER_MOUNT, c.mount);
+            page.setText(IDC_SERVER_HOST, L"");  // keeps host and port
+            page.setText(IDC_SERVER_PORT, L"9000");
+            w.click(IDOK);
+        }}};
+        if (!c.stored) {
+            steps.push_back({L"Velmora", [&](Window& box) {
+                message = box.messageText();
+                box.click(IDOK);
+            }});
+            steps.push_back({kSheet, [](Window& w) { w.click(IDCANCEL); }});
+        }
+        OptionSheet sheet(&stream_encoder, &server, kSheet);
+        Autopilot pilot(std::move(steps));
+        EXPECT_EQ(sheet.DoModal(owner), c.stored ? 1 : 0);
+        EXPECT_EQ(pilot.finish(), "");
+        if (c.stored) {
+            EXPECT_EQ(server.type, c.type);
+            EXPECT_EQ(server.mount_point, c.stored);
+            EXPECT_EQ(server.host, "127.0.0.1");
+            EXPECT_EQ(server.port, 8000);
+        } else {
+            EXPECT_EQ(message, L"Mountpoint is empty.\n");
+            EXPECT_EQ(server.mount_point, "/stream");
+        }
+    }
+}
+
+// The directory fields: lists, the order of the checks with their focus,
+// trimming, the charset tested by the converter; the record keeps its
+// fields until every check passed.
+TEST_F(OptionSheetTest, YellowPagesChecksNameDescriptionGenreAndCharset) {
+    VELMORA_NEED_DISPLAY();
+    ui_harness::HostWindow owner(400, 300);
+    EncoderSettings stream_encoder = lame();
+    program("opusenc.exe");
+    ServerSettings server = defaultServer();
+    server.type = SERVER_SHOUTCAST2;
+    server.yp.name = "Old name";
+    server.yp.desc = "Old description";
+    server.yp.genre = "Rock";
+    server.yp.url = "http://old.example/";
+    server.yp.charset = "UTF-8";
+    const std::string before = describe(server);
+
+    std::vector<std::wstring> genres, charsets, shown, messages;
+    std::vector<int> focus;
+    std::vector<std::string> record_while_refused;
+    int focus_before_charset = 0;
+    auto refused = [&](Window& box) {
+        messages.push_back(box.messageText());
+        record_while_refused.push_back(describe(server));
+        box.click(IDOK);
+    };
+    auto next = [&](std::function<void(const Window&)> type) {
+        return [&, type](Window& w) {
+            Window page = currentPage(w);
+            focus.push_back(page.focusId());
+            type(page);
+            w.click(IDOK);
+        };
+    };
+    OptionSheet sheet(&stream_encoder, &server, kSheet);
+    Autopilot pilot({
+        {kSheet,
+         [&](Window& w) {
+             selectRow(currentPage(w).item(IDC_ENCODER_LIST), 8);  // an Ogg format
+             Window page = showPage(w, 2);
+             genres = page.entries(IDC_YP_GENRE);
+             charsets = page.entries(IDC_YP_CHARSET);
+             for (int id : {IDC_YP_NAME, IDC_YP_DESCRIPTION, IDC_YP_GENRE, IDC_YP_URL, IDC_YP_CHARSET})
+                 shown.push_back(page.text(id));
+             shown.push_back(page.checked(IDC_YP_PUBLIC) ? L"public" : L"private");
+             screenshot(w, "option-sheet-yellow-pages");
+             page.setText(IDC_YP_NAME, L"   ");
+             page.setText(IDC_YP_DESCRIPTION, std::wstring(129, L'd'));  // read before the name is checked
+             w.click(IDOK);
+         }},
+        {L"Velmora", refused},
+        {kSheet, next([](const Window& page) { page.setText(IDC_YP_DESCRIPTION, L" Talk and music "); })},
+        {L"Velmora", refused},
+        {kSheet, next([](const Window& page) {
+             page.setText(IDC_YP_NAME, L" My Radio ");
+             page.setText(IDC_YP_GENRE, L" \t ");
+         })},
+        {L"Velmora", refused},
+        {kSheet,
+         [&](Window& w) {
+             Window page = currentPage(w);
+             focus.push_back(page.focusId());
+             page.setText(IDC_YP_GENRE, L" Chiptune ");
+             page.setText(IDC_YP_CHARSET, L"NO-SUCH-CHARSET");
+             ::SendMessageW(page.hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(page.item(IDC_YP_URL)), TRUE);
+             focus_before_charset = page.focusId();
+             w.click(IDOK);
+         }},
+        {L"Velmora", refused},
+        {kSheet, next([](const Window& page) {
+             page.setText(IDC_YP_CHARSET, L"ISO-8859-1");
+             page.setText(IDC_YP_URL, L"");
+             page.check(IDC_YP_PUBLIC, true);
+         })},
+    });
+    EXPECT_EQ(sheet.DoModal(owner), 1);
+    EXPECT_EQ(pilot.finish(), "");
+
+    EXPECT_EQ(genres, (std::vector<std::wstring>{L"Anime", L"Classic", L"Game", L"Easy Listening", L"Funk",
+                                                 L"Hard Rock", L"Hip-Hop", L"Jpop", L"Jazz", L"Rock", L"Metal",
+                                                 L"Punk", L"Reggae", L"Soundtrack", L"Talk", L"Test", L"Trance",
+                                                 L"Techno"}));
+    EXPECT_EQ(charsets, (std::vector<std::wstring>{L"UTF-8", L"SHIFT_JIS", L"GB2312", L"KS_C_5601-1987", L"BIG5",
+                                                   L"Windows-1250", L"Windows-1251", L"Windows-1252", L"Windows-1253",
+                                                   L"Windows-1254", L"Windows-1255", L"Windows-1256", L"Windows-1257",
+                                                   L"Windows-1258"}));
+    EXPECT_EQ(shown, (std::vector<std::wstring>{L"Old name", L"Old description", L"Rock", L"http://old.example/",
+                                                L"UTF-8", L"private"}));
+    EXPECT_EQ(messages, (std::vector<std::wstring>{L"String must be under 128 characters.\r\n",
+                                                   L"Steram Name is not set.", L"Genre is not set.",
+                                                   L"Unsupported Charset"}));
+    EXPECT_EQ(focus, (std::vector<int>{IDC_YP_DESCRIPTION, IDC_YP_NAME, IDC_YP_GENRE, focus_before_charset}));
+    EXPECT_EQ(focus_before_charset, IDC_YP_URL);
+    EXPECT_EQ(record_while_refused, std::vector<std::string>(4, before));
+
+    // Trimmed where asked, the typed genre and charset as typed; the Ogg
+    // and SHOUTcast v2 charset rule is the main window's, not the sheet's.
+    EXPECT_TRUE(server.yp.pub);
+    EXPECT_EQ(server.yp.name, "My Radio");
+    EXPECT_EQ(server.yp.desc, "Talk and music");
+    EXPECT_EQ(server.yp.genre, "Chiptune");
+    EXPECT_EQ(server.yp.url, "");
+    EXPECT_EQ(server.yp.charset, "ISO-8859-1");
+    EXPECT_EQ(stream_encoder.format, FORMAT_OGG_OPUS);
+}
+
+// OK asks the shown pages in order and stops at the first refusal: its
+// message only, the page in view stays; Cancel then returns 0.
+TEST_F(OptionSheetTest, TheFirstRefusingPageEndsTheConfirmationAndCancelReturnsZero) {
+    VELMORA_NEED_DISPLAY();
+    ui_harness::HostWindow owner(400, 300);
+    EncoderSettings stream_encoder = lame();
+    stream_encoder.bitrate = 320;  // not compared: the preset is still found
+    ServerSettings server = defaultServer();
+    const std::string server_before = describe(server);
+
+    HWND sheet_window = nullptr;
+    std::wstring message;
+    int page_after = -1;
+    OptionSheet sheet(&stream_encoder, &server, kSheet);
+    Autopilot pilot({
+        {kSheet,
+         [&](Window& w) {
+             sheet_window = w.hwnd;
+             showPage(w, 1).setText(IDC_SERVER_MOUNT, L"");
+             showPage(w, 2).setText(IDC_YP_NAME, L"");
+             w.click(IDOK);
+         }},
+        {L"Velmora",
+         [&](Window& box) {
+             message = box.messageText();
+             screenshot(Window(sheet_window), "option-sheet-refusal", box.hwnd);
+             box.click(IDOK);
+         }},
+        {kSheet,
+         [&](Window& w) {
+             page_after = currentIndex(w);
+             w.click(IDCANCEL);
+         }},
+    });
+    EXPECT_EQ(sheet.DoModal(owner), 0);
+    EXPECT_EQ(pilot.finish(), "") << "one message box only";
+    EXPECT_EQ(message, L"Mountpoint is empty.\n");
+    EXPECT_EQ(page_after, 2);
+    // The Encoder page, asked first, wrote its preset; the caller drops the
+    // copies after Cancel.
+    EXPECT_EQ(stream_encoder.bitrate, 128);
+    EXPECT_EQ(describe(server), server_before);
 }
