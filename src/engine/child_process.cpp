@@ -290,8 +290,7 @@ std::size_t ChildProcess::collect(Poco::BasicFIFOBuffer<char>& output, DWORD mil
         // (The error pipe keeps the system's default size, 64 KB.)
         error_text_.resize(65536);
         error_text_.resize(readError(&error_text_[0], static_cast<DWORD>(error_text_.size())));
-        if (!error_text_.empty())
-            console_print(error_text_.c_str());
+        printErrorText();
     }
     return got;
 #endif
@@ -310,6 +309,10 @@ void ChildProcess::printErrors() {
     if (waiting == 0)
         return;
     error_text_.resize(readError(&error_text_[0], waiting));
+    printErrorText();
+}
+
+void ChildProcess::printErrorText() {
     // A console line is one line: each of the program's lines goes on its
     // own.
     std::size_t start = 0;

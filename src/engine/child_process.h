@@ -99,6 +99,8 @@ private:
     void closeHandle(HANDLE& handle);
     // Ends a dropping episode with one console line.
     void reportDropped();
+    // Prints the error text read, one console line per line.
+    void printErrorText();
     // Puts `size` bytes of standard output into `output`, counting what
     // does not fit.
     void storeOutput(const char* data, std::size_t size, Poco::BasicFIFOBuffer<char>& output);

@@ -441,39 +441,33 @@ void Stream::commandLoop() {
         status_.seconds = 0;
         status_.bytes_sent = 0;
     }
-    // Whether the last data command moved anything: the programs may then
-    // still have output of it on the way.
-    bool moving = false;
     for (;;) {
         std::unique_lock<std::mutex> lock(signal_.mutex());
         int command = COMMAND_DATA;
-        const std::size_t waiting = inputWaiting();
-        if (waiting >= piece_bytes_) {
+        if (inputWaiting() >= piece_bytes_) {
             // A piece gathered while this worker was busy, when the capture
             // thread's posts were refused: it goes now, unless a command
             // waits.
             signal_.waitFor(lock, std::chrono::milliseconds(0), command);
-        } else if (waiting > 0 || moving) {
-            // Less than a piece, or output still on the way: it goes when
-            // the capture thread has a piece, or when the time is up (the
-            // player has stopped or delivers slowly).
-            signal_.waitFor(lock, std::chrono::milliseconds(kPieceMilliseconds), command);
         } else {
-            command = signal_.wait(lock);
+            // Less than a piece goes when the capture thread has a piece or
+            // when the time is up: the player has stopped, delivers slowly,
+            // or delivered its last chunk just as this worker looked. With
+            // nothing waiting, the round only collects what the programs
+            // still had on the way.
+            signal_.waitFor(lock, std::chrono::milliseconds(kPieceMilliseconds), command);
         }
         if (command == COMMAND_QUIT) {
             finishStream();
             return;
         }
         if (command == COMMAND_DATA)
-            moving = processData();
+            processData();
         // A title asked for while this worker was busy is not lost: the
         // request waits for the next command.
         const bool title_asked = title_pending_.exchange(false);
-        if (command == COMMAND_NEW_TITLE || title_asked) {
+        if (command == COMMAND_NEW_TITLE || title_asked)
             newTitle();
-            moving = true;
-        }
         if (deferred_stop_) {
             finishStream();
             return;
@@ -486,7 +480,7 @@ std::size_t Stream::inputWaiting() {
     return input_fifo_.used();
 }
 
-bool Stream::processData() {
+void Stream::processData() {
     if (format_failed_) {
         std::lock_guard<std::mutex> status(status_mutex_);
         throw Poco::ApplicationException(format_error_);
@@ -500,12 +494,12 @@ bool Stream::processData() {
     if (n != 0)
         input_fifo_.read(reinterpret_cast<char*>(floats_.data()), n * sizeof(float));
     formatter_->format(floats_, pcm_);
-    const bool took = !pcm_.empty() || encoder_input_fifo_.used() != 0;
     if (!preprocessor_ && encoder_input_fifo_.used() == 0) {
         // Nothing waits before these bytes: they go to the encoder as they
         // are, without a copy through its input FIFO.
         encoder_->encode(reinterpret_cast<const char*>(pcm_.data()), pcm_.size(), output_fifo_, kOutputWait);
-        return finishData(n);
+        finishData(n);
+        return;
     }
     encoder_input_fifo_.write(reinterpret_cast<const char*>(pcm_.data()), pcm_.size());
 
@@ -522,11 +516,10 @@ bool Stream::processData() {
         }
     }
     encoder_->encode(encoder_input_fifo_, output_fifo_, kOutputWait);
-    return finishData(n) || took;
+    finishData(n);
 }
 
-bool Stream::finishData(std::size_t n) {
-    const bool came = output_fifo_.used() != 0;
+void Stream::finishData(std::size_t n) {
     const int sent = send();
     bool tick = false;
     {
@@ -546,7 +539,6 @@ bool Stream::finishData(std::size_t n) {
         std::lock_guard<std::mutex> status(status_mutex_);
         status_.bytes_this_second = 0;
     }
-    return came || n != 0;
 }
 
 void Stream::finishStream() {

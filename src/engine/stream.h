@@ -132,12 +132,11 @@ private:
     void run(std::shared_ptr<std::atomic<bool>> done);
     void commandLoop();
     // Takes everything the input FIFO holds through the programs to the
-    // server; true when audio went in or encoded bytes came out.
-    bool processData();
+    // server.
+    void processData();
     // The rest of a data command once `n` floats went to the programs:
-    // sends the output and keeps the statistics; true when output came or
-    // n is not 0.
-    bool finishData(std::size_t n);
+    // sends the output and keeps the statistics.
+    void finishData(std::size_t n);
     // At a stop: the last partial piece and what the programs still hold
     // go to the server.
     void finishStream();
