@@ -111,6 +111,9 @@ public:
 struct Step {
     std::wstring caption;                // of a visible, enabled top-level window of this process
     std::function<void(Window&)> action;  // runs on the autopilot's thread
+    // Only a window that was not there when the autopilot started (a
+    // message box captioned like the window that owns it).
+    bool only_new = false;
 };
 
 // Runs the steps in order on a thread of its own, starting at once: each
@@ -129,7 +132,7 @@ public:
 
 private:
     void run();
-    HWND waitFor(const std::wstring& caption);
+    HWND waitFor(const std::wstring& caption, bool only_new);
     void closeNewWindows(const char* why);
 
     std::vector<Step> steps_;

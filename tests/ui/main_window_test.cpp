@@ -1,0 +1,296 @@
+// The main window as the player's menu command opens it, driven through
+// its controls and window messages with real streams: MP3 through the
+// cross-built lame.exe to the icecast2 peer on Linux, and scripted
+// SHOUTcast v2 servers. Checked: the controls, the console, the server and
+// the settings file.
+#include <gtest/gtest.h>
+
+#include <Poco/File.h>
+#include <Poco/Util/XMLConfiguration.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "plugin/components.h"
+#include "engine/config.h"
+#include "engine/output_gain.h"
+#include "http_client.h"
+#include "peers.h"
+#include "pipe_fixture.h"
+#include "res/resource.h"
+#include "sdk_fixture.h"
+#include "shoutcast_servers.h"
+#include "ui/main_dlg.h"
+#include "ui_harness.h"
+#include "view_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using ui_harness::Step;
+using ui_harness::Window;
+
+HICON icon(int id) {
+    return static_cast<HICON>(::LoadImageW(ATL::ModuleInstance(), MAKEINTRESOURCEW(id), IMAGE_ICON,
+                                           ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON),
+                                           LR_SHARED));
+}
+
+std::string xmlEscape(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '&') out += "&amp;";
+        else if (c == '<') out += "&lt;";
+        else if (c == '"') out += "&quot;";
+        else out += c;
+    }
+    return out;
+}
+
+// One stream group of the settings file.
+struct Group {
+    std::string name;
+    int type = 0;
+    int port = 0;
+    std::string mount = "/stream";
+    std::string password = peers::kIcecastSourcePassword;
+    int stream_id = 1;
+    std::string encoder;  // program file, quoted
+    std::string params;
+    std::string url;
+};
+
+std::string groupXml(const Group& g) {
+    std::ostringstream xml;
+    xml << "<stream><server><type>" << g.type << "</type><host>127.0.0.1</host><port>" << g.port
+        << "</port><password>" << xmlEscape(g.password) << "</password><username>dj</username><mount_point>"
+        << g.mount << "</mount_point><stream_id>" << g.stream_id << "</stream_id><yp><name>" << xmlEscape(g.name)
+        << "</name><url>" << xmlEscape(g.url) << "</url><charset>UTF-8</charset></yp></server><encoder><encoder_file>"
+        << xmlEscape(g.encoder) << "</encoder_file><encoder_params>" << xmlEscape(g.params)
+        << "</encoder_params><format>0</format><sampling_rate>44100</sampling_rate><channel>2</channel>"
+           "<bitrate>128</bitrate></encoder></stream>";
+    return xml.str();
+}
+
+const char* const kLameParams =
+    "-r -s 44.1 --bitwidth 16 --signed --little-endian -m j -b 128 --flush --quiet - -";
+
+class MainWindow : public with_player {
+protected:
+    void SetUp() override {
+        folder = ::testing::TempDir() + "velmora-main-window";
+        if (Poco::File(folder).exists()) Poco::File(folder).remove(true);
+        Poco::File(folder).createDirectories();
+        host.set_profile_folder(folder);
+        host.create_main_window();
+        with_player::SetUp();
+    }
+    void TearDown() override {
+        host.stop();
+        if (CMainDlg* window = CMainDlg::existingInstance()) {
+            if (window->m_hWnd) ::DestroyWindow(window->m_hWnd);
+        }
+        ui_harness::pumpMessages(50);
+        deleteConfig();
+        with_player::TearDown();
+        try {
+            Poco::File(folder).remove(true);
+        } catch (...) {
+        }
+    }
+
+    // The menu command: makes the window when there is none, shows it.
+    CMainDlg& open() {
+        velmora_show_main_window(core_main_window());
+        CMainDlg* window = CMainDlg::existingInstance();
+        if (!window || !window->m_hWnd) throw std::runtime_error("the menu command made no window");
+        ui_harness::pumpMessages(50);
+        return *window;
+    }
+
+    void writeSettings(const std::string& common, const std::vector<Group>& groups) {
+        std::ofstream out(folder + "\\velmora.xml", std::ios::binary);
+        out << "<velmora version=\"1.4.1\"><common>" << common << "</common>";
+        for (const Group& g : groups) out << groupXml(g);
+        out << "</velmora>";
+    }
+
+    Poco::AutoPtr<Poco::Util::XMLConfiguration> savedSettings() {
+        return new Poco::Util::XMLConfiguration(folder + "\\velmora.xml");
+    }
+
+    bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > end) return done();
+            ui_harness::pumpMessages(20);
+        }
+        return true;
+    }
+
+    static void press(HWND dialog, int id) {
+        ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
+    }
+    static std::wstring text(HWND dialog, int id) { return ATL::CWindow(::GetDlgItem(dialog, id)).GetWindowText(); }
+    static HWND item(HWND dialog, int id) { return ::GetDlgItem(dialog, id); }
+    // A view of the tab control ("Monitor", "Clients", "History").
+    static HWND view(HWND dialog, const wchar_t* name) {
+        return ::FindWindowExW(item(dialog, IDC_TAB_VIEW), nullptr, name, nullptr);
+    }
+    // The value of a Monitor row.
+    static std::wstring monitor(HWND dialog, const std::wstring& row) {
+        for (const std::wstring& line : view_test::rows(view(dialog, L"Monitor")))
+            if (line.compare(0, row.size() + 3, row + L" | ") == 0) return line.substr(row.size() + 3);
+        return L"<no row " + row + L">";
+    }
+    static std::vector<std::wstring> streamRows(HWND dialog) { return view_test::rows(item(dialog, IDC_STREAM_LIST)); }
+    static HICON smallIcon(HWND dialog) {
+        return reinterpret_cast<HICON>(::SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0));
+    }
+    // Sets the volume trackbar as a drag would and tells the window.
+    static void drag(HWND dialog, int position) {
+        HWND bar = item(dialog, IDC_VOLUME);
+        ::SendMessageW(bar, TBM_SETPOS, TRUE, position);
+        ::SendMessageW(dialog, WM_VSCROLL, MAKEWPARAM(TB_THUMBTRACK, position), reinterpret_cast<LPARAM>(bar));
+    }
+    static void setCheck(HWND dialog, int id, bool on) {
+        ::SendMessageW(item(dialog, id), BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
+        press(dialog, id);
+    }
+
+    std::string folder;
+};
+
+}  // namespace
+
+// No settings file: one default stream; the controls as the settings say;
+// the list's commands; volume and mute with the gain they set; minimising
+// and the ways back; the normal position saved; the groups written at the
+// close and read again by the next menu command; a saved position outside
+// the screens brought back.
+TEST_F(MainWindow, OpensWithDefaultsEditsTheListAndWritesItBackAtTheClose) {
+    VELMORA_NEED_DISPLAY();
+    CMainDlg& window = open();
+    const HWND dialog = window.m_hWnd;
+    EXPECT_TRUE(::IsWindowVisible(dialog));
+    EXPECT_EQ(ATL::CWindow(dialog).GetWindowText(), L"Velmora");
+    EXPECT_EQ(::GetWindow(dialog, GW_OWNER), core_main_window());
+    EXPECT_EQ(smallIcon(dialog), icon(IDI_IDLE));
+    EXPECT_EQ(window.CurrentIcon(), icon(IDI_IDLE));
+    ASSERT_EQ(streamRows(dialog).size(), 1u);
+    EXPECT_NE(window.selectedStream(), nullptr);
+    EXPECT_EQ(text(dialog, IDC_CONNECT), L"Connect");
+    EXPECT_EQ(text(dialog, IDC_CONFIG), L"Config");
+    EXPECT_EQ(::GetWindowLongW(item(dialog, IDC_CONFIG), GWL_STYLE) & BS_ICON, 0);
+    EXPECT_TRUE(::IsWindowEnabled(item(dialog, IDC_CONFIG)));
+    EXPECT_EQ(monitor(dialog, L"Status"), L"Disconnected");
+    EXPECT_EQ(text(dialog, IDC_TITLE_FORMAT), L"%artist% - %title%");
+    EXPECT_EQ(text(dialog, IDC_VOLUME_GROUP), L"Volume 100%");
+    EXPECT_EQ(::SendMessageW(item(dialog, IDC_VOLUME), TBM_GETPOS, 0, 0), -100);
+    EXPECT_FLOAT_EQ(outputGain(), 1.0f);
+    EXPECT_NE(view(dialog, L"Monitor"), nullptr);
+    EXPECT_NE(view(dialog, L"Clients"), nullptr);
+    EXPECT_NE(view(dialog, L"History"), nullptr);
+    EXPECT_FALSE(window.workerRunning());
+
+    // ADD, moves, Remove; the last stream stays.
+    press(dialog, IDC_ADD_STREAM);
+    press(dialog, IDC_ADD_STREAM);
+    ASSERT_EQ(window.allStreams().size(), 3u);
+    Stream* first = window.allStreams()[0].get();
+    EXPECT_EQ(window.selectedStream(), first);
+    press(dialog, IDC_STREAM_DOWN);
+    EXPECT_EQ(window.allStreams()[1].get(), first);
+    EXPECT_EQ(window.selectedStream(), first);
+    press(dialog, IDC_STREAM_UP);
+    press(dialog, IDC_STREAM_UP);
+    EXPECT_EQ(window.allStreams()[0].get(), first);
+    press(dialog, IDC_REMOVE_STREAM);
+    ASSERT_EQ(window.allStreams().size(), 2u);
+    EXPECT_EQ(window.selectedStream(), window.allStreams()[0].get());
+    EXPECT_EQ(streamRows(dialog).size(), 2u);
+
+    // Volume: top, bottom, mute, dragging while muted.
+    drag(dialog, -35);
+    EXPECT_EQ(text(dialog, IDC_VOLUME_GROUP), L"Volume 35%");
+    EXPECT_FLOAT_EQ(outputGain(), 0.35f);
+    setCheck(dialog, IDC_MUTE, true);
+    EXPECT_EQ(text(dialog, IDC_VOLUME_GROUP), L"Volume 0%");
+    EXPECT_FLOAT_EQ(outputGain(), 0.0f);
+    setCheck(dialog, IDC_MUTE, false);
+    EXPECT_EQ(text(dialog, IDC_VOLUME_GROUP), L"Volume 35%");
+    EXPECT_FLOAT_EQ(outputGain(), 0.35f);
+    setCheck(dialog, IDC_MUTE, true);
+    drag(dialog, 0);
+    EXPECT_FALSE(window.commonSettings().mute);
+    EXPECT_EQ(::SendMessageW(item(dialog, IDC_MUTE), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_EQ(text(dialog, IDC_VOLUME_GROUP), L"Volume 0%");
+    EXPECT_FLOAT_EQ(outputGain(), 0.0f);
+    drag(dialog, -100);
+    EXPECT_EQ(text(dialog, IDC_VOLUME_GROUP), L"Volume 100%");
+    EXPECT_FLOAT_EQ(outputGain(), 1.0f);
+    drag(dialog, -42);
+    setCheck(dialog, IDC_AUTO_RECONNECT, true);
+    setCheck(dialog, IDC_VU_SWITCH, false);
+    EXPECT_FALSE(window.meterDriven());
+
+    // Minimise hides; the tray's double click and the menu command bring
+    // it back normal.
+    ::SetWindowPos(dialog, nullptr, 123, 77, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    ::SendMessageW(dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    ui_harness::pumpMessages(50);
+    EXPECT_FALSE(::IsWindowVisible(dialog));
+    ::SendMessageW(dialog, window.TrayMessage(), IDR_POPUPS, WM_LBUTTONDBLCLK);
+    ui_harness::pumpMessages(50);
+    EXPECT_TRUE(::IsWindowVisible(dialog));
+    EXPECT_FALSE(::IsIconic(dialog));
+    ::SendMessageW(dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    ui_harness::pumpMessages(50);
+    EXPECT_EQ(&open(), &window) << "the menu command makes no second window";
+    EXPECT_TRUE(::IsWindowVisible(dialog));
+    EXPECT_FALSE(::IsIconic(dialog));
+
+    // Closed while minimised: the normal position is saved, with the
+    // pattern as edited and both groups.
+    ::SendMessageW(dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    ui_harness::pumpMessages(50);
+    ::SetWindowTextW(item(dialog, IDC_TITLE_FORMAT), L"%title% by %artist%");
+    ::SendMessageW(dialog, WM_CLOSE, 0, 0);
+    ui_harness::pumpMessages(50);
+    EXPECT_EQ(CMainDlg::existingInstance(), nullptr);
+    EXPECT_FALSE(::IsWindow(dialog));
+    auto saved = savedSettings();
+    EXPECT_EQ(saved->getInt("common.window_left"), 123);
+    EXPECT_EQ(saved->getInt("common.window_top"), 77);
+    EXPECT_EQ(saved->getInt("common.vol"), 42);
+    EXPECT_EQ(saved->getInt("common.auto_reconnect"), 1);
+    EXPECT_EQ(saved->getInt("common.vumeter_switch"), 0);
+    EXPECT_EQ(saved->getString("common.title_format"), "%title% by %artist%");
+    EXPECT_TRUE(saved->has("stream[1].server.host"));
+    EXPECT_FALSE(saved->has("stream[2].server.host"));
+
+    // The next menu command reads them again; a position outside every
+    // monitor comes back onto the screen.
+    saved->setInt("common.window_left", -20000);
+    saved->setInt("common.window_top", 15000);
+    saved->save(folder + "\\velmora.xml");
+    CMainDlg& again = open();
+    EXPECT_NE(&again, nullptr);
+    EXPECT_EQ(again.allStreams().size(), 2u);
+    EXPECT_EQ(text(again.m_hWnd, IDC_VOLUME_GROUP), L"Volume 42%");
+    EXPECT_EQ(text(again.m_hWnd, IDC_TITLE_FORMAT), L"%title% by %artist%");
+    RECT frame = {};
+    ::GetWindowRect(again.m_hWnd, &frame);
+    EXPECT_NE(::MonitorFromRect(&frame, MONITOR_DEFAULTTONULL), nullptr)
+        << frame.left << "," << frame.top;
+    ::SendMessageW(again.m_hWnd, WM_CLOSE, 0, 0);
+    ui_harness::pumpMessages(50);
+    EXPECT_EQ(CMainDlg::existingInstance(), nullptr);
+}
