@@ -22,6 +22,7 @@
 #include "engine/output_gain.h"
 #include "http_client.h"
 #include "peers.h"
+#include "plugin/utils.h"
 #include "pipe_fixture.h"
 #include "res/resource.h"
 #include "sdk_fixture.h"
@@ -59,6 +60,7 @@ struct Group {
     int type = 0;
     int port = 0;
     std::string mount = "/stream";
+    std::string user = "source";
     std::string password = peers::kIcecastSourcePassword;
     int stream_id = 1;
     std::string encoder;  // program file, quoted
@@ -69,7 +71,7 @@ struct Group {
 std::string groupXml(const Group& g) {
     std::ostringstream xml;
     xml << "<stream><server><type>" << g.type << "</type><host>127.0.0.1</host><port>" << g.port
-        << "</port><password>" << xmlEscape(g.password) << "</password><username>dj</username><mount_point>"
+        << "</port><password>" << xmlEscape(g.password) << "</password><username>" << g.user << "</username><mount_point>"
         << g.mount << "</mount_point><stream_id>" << g.stream_id << "</stream_id><yp><name>" << xmlEscape(g.name)
         << "</name><url>" << xmlEscape(g.url) << "</url><charset>UTF-8</charset></yp></server><encoder><encoder_file>"
         << xmlEscape(g.encoder) << "</encoder_file><encoder_params>" << xmlEscape(g.params)
@@ -159,6 +161,13 @@ protected:
         HWND bar = item(dialog, IDC_VOLUME);
         ::SendMessageW(bar, TBM_SETPOS, TRUE, position);
         ::SendMessageW(dialog, WM_VSCROLL, MAKEWPARAM(TB_THUMBTRACK, position), reinterpret_cast<LPARAM>(bar));
+    }
+    // Selects a row of the stream list as a click would.
+    static void selectRow(HWND dialog, int row) {
+        LVITEMW state = {};
+        state.stateMask = state.state = LVIS_SELECTED | LVIS_FOCUSED;
+        ::SendMessageW(item(dialog, IDC_STREAM_LIST), LVM_SETITEMSTATE, static_cast<WPARAM>(row),
+                       reinterpret_cast<LPARAM>(&state));
     }
     static void setCheck(HWND dialog, int id, bool on) {
         ::SendMessageW(item(dialog, id), BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
@@ -293,4 +302,217 @@ TEST_F(MainWindow, OpensWithDefaultsEditsTheListAndWritesItBackAtTheClose) {
     ::SendMessageW(again.m_hWnd, WM_CLOSE, 0, 0);
     ui_harness::pumpMessages(50);
     EXPECT_EQ(CMainDlg::existingInstance(), nullptr);
+}
+
+namespace {
+
+std::string sourceField(int port, const std::string& mount, const std::string& field) {
+    std::istringstream xml(httpGet(port, "/admin/stats", peers::kIcecastAdminUser, peers::kIcecastAdminPassword));
+    Poco::AutoPtr<Poco::Util::XMLConfiguration> stats(new Poco::Util::XMLConfiguration(xml));
+    const std::string key = "source[@mount=" + mount + "]";
+    return stats->has(key) ? stats->getString(key + "." + field, "") : std::string();
+}
+
+void killSource(int port, const std::string& mount) {
+    httpGet(port, "/admin/killsource?mount=" + mount, peers::kIcecastAdminUser, peers::kIcecastAdminPassword);
+}
+
+// The screen around a window and what lies over it.
+ui_harness::Image screenAround(HWND window, HWND also = nullptr) {
+    RECT area = {};
+    ::GetWindowRect(window, &area);
+    if (also) {
+        RECT more = {};
+        ::GetWindowRect(also, &more);
+        ::UnionRect(&area, &area, &more);
+    }
+    return ui_harness::captureScreen(area);
+}
+
+}  // namespace
+
+// Two MP3 streams through lame.exe to icecast2: Connect and Disconnect
+// with their icons, captions and worker; the title with Auto-update on;
+// statistics of the selected stream; the Clients view from icecast's
+// listener list; the tray popup; a killed source reconnected with its
+// attempt row, then with Auto-reconnect off stopped with a message box
+// captioned with the stream's name; closing asks while a stream runs and
+// Cancel keeps it running; Connect on Startup connects the first stream
+// only.
+TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
+    VELMORA_NEED_DISPLAY();
+    VELMORA_PEER_PORT(port, peers::Kind::Icecast);
+    const std::string lame = pipetest::binDir() + "lame.exe";
+    if (!pipetest::pathExists(lame)) {
+        if (peers::required()) FAIL() << lame << " is missing (bash scripts/setup.sh builds it)";
+        GTEST_SKIP() << lame << " is missing";
+    }
+    Group a{"Wine A", 0, port, "/win-a.mp3"};
+    a.encoder = "\"" + lame + "\"";
+    a.params = kLameParams;
+    Group b = a;
+    b.name = "Wine B";
+    b.mount = "/win-b.mp3";
+    writeSettings("<auto_update_metadata>1</auto_update_metadata><auto_reconnect>1</auto_reconnect>"
+                  "<vumeter_switch>1</vumeter_switch><vol>80</vol>",
+                  {a, b});
+    host.play({kestrune_host::signal_track("Artist", "Tone", 300, 440.0)});
+    CMainDlg& window = open();
+    const HWND dialog = window.m_hWnd;
+    ASSERT_EQ(window.allStreams().size(), 2u);
+    Stream* first = window.allStreams()[0].get();
+    Stream* second = window.allStreams()[1].get();
+    first->setReconnectWait(1500ms);
+
+    press(dialog, IDC_CONNECT);
+    ASSERT_TRUE(first->status().running) << first->status().error_text;
+    EXPECT_EQ(smallIcon(dialog), icon(IDI_STREAMING));
+    EXPECT_EQ(window.CurrentIcon(), icon(IDI_STREAMING));
+    EXPECT_EQ(text(dialog, IDC_CONNECT), L"Disconnect");
+    EXPECT_FALSE(::IsWindowEnabled(item(dialog, IDC_CONFIG)));
+    EXPECT_EQ(monitor(dialog, L"Status"), L"Connected");
+    EXPECT_TRUE(window.workerRunning());
+    EXPECT_TRUE(window.meterDriven());
+    EXPECT_TRUE(host.console_log().contains("velmora: Streaming start: Wine A"));
+    EXPECT_EQ(monitor(dialog, L"Metadata"), L"Artist - Tone");
+    EXPECT_EQ(view_test::rows(view(dialog, L"History")), std::vector<std::wstring>{L"01 | Artist | Tone"});
+    EXPECT_TRUE(pumpUntil([&] { return sourceField(port, "/win-a.mp3", "title") == "Artist - Tone"; }))
+        << sourceField(port, "/win-a.mp3", "title");
+    EXPECT_TRUE(host.console_log().contains("velmora: metadata update: Wine A"));
+    EXPECT_TRUE(pumpUntil([&] { return monitor(dialog, L"Elapsed Time") != L"00:00:00"; }));
+
+    // The listener list from icecast.
+    {
+        HttpListener listener(port, "/win-a.mp3", "VelmoraWindowTest/1.0");
+        ASSERT_TRUE(listener.waitForAudio(4096));
+        press(dialog, IDC_UPDATE_CLIENTS);
+        EXPECT_TRUE(pumpUntil([&] {
+            const auto rows = view_test::rows(view(dialog, L"Clients"));
+            return rows.size() == 1 && rows[0].find(L"VelmoraWindowTest/1.0") != std::wstring::npos;
+        }));
+        EXPECT_TRUE(host.console_log().contains("velmora: client list update: Wine A"));
+    }
+    ui_harness::pumpMessages(300);
+    EXPECT_NE(ui_harness::saveScreenshot(screenAround(dialog), "main-window-streaming"), "");
+
+    // A second stream runs and stops; the icon and the worker stay.
+    selectRow(dialog, 1);
+    ASSERT_EQ(window.selectedStream(), second);
+    EXPECT_EQ(text(dialog, IDC_CONNECT), L"Connect");
+    press(dialog, IDC_CONNECT);
+    ASSERT_TRUE(second->status().running) << second->status().error_text;
+    press(dialog, IDC_CONNECT);
+    EXPECT_FALSE(second->status().running);
+    EXPECT_TRUE(host.console_log().contains("velmora: Streaming finish: Wine B"));
+    EXPECT_EQ(smallIcon(dialog), icon(IDI_STREAMING));
+    EXPECT_TRUE(window.workerRunning());
+    selectRow(dialog, 0);
+    ASSERT_EQ(window.selectedStream(), first);
+
+    // The tray popup offers to disconnect the running selected stream.
+    {
+        std::vector<std::wstring> items;
+        std::thread look([&] {
+            for (int i = 0; i < 500; ++i) {
+                HWND menu = ::FindWindowW(L"#32768", nullptr);
+                if (menu && ::IsWindowVisible(menu)) {
+                    HMENU handle = reinterpret_cast<HMENU>(::SendMessageW(menu, MN_GETHMENU, 0, 0));
+                    for (int n = 0; n < ::GetMenuItemCount(handle); ++n) {
+                        wchar_t label[64] = {};
+                        ::GetMenuStringW(handle, static_cast<UINT>(n), label, 64, MF_BYPOSITION);
+                        items.push_back(label);
+                    }
+                    ::Sleep(200);
+                    ui_harness::saveScreenshot(screenAround(dialog, menu), "main-window-tray-popup");
+                    ::PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+                    return;
+                }
+                ::Sleep(10);
+            }
+        });
+        ::SetCursorPos(200, 150);
+        ::SendMessageW(dialog, window.TrayMessage(), IDR_POPUPS, WM_RBUTTONUP);
+        look.join();
+        EXPECT_EQ(items, (std::vector<std::wstring>{L"Open(&O)", L"", L"Disconnect(&D)", L"", L"Copy Listen URL(&L)",
+                                                    L"Copy Stream URL(&S)", L"", L"Exit (&X)"}));
+    }
+
+    // icecast drops the source: the stream reconnects, its row counting
+    // the attempt.
+    killSource(port, "/win-a.mp3");
+    EXPECT_TRUE(pumpUntil([&] { return streamRows(dialog)[0] == L"Wine A(1/3)"; }))
+        << toUtf8(streamRows(dialog)[0]);
+    EXPECT_EQ(monitor(dialog, L"Status"), L"Reconnecting...");
+    EXPECT_NE(ui_harness::saveScreenshot(screenAround(dialog), "main-window-reconnecting"), "");
+    EXPECT_TRUE(pumpUntil([&] { return host.console_log().contains("velmora: Reconnection succeeded: Wine A"); }));
+    EXPECT_TRUE(pumpUntil([&] { return streamRows(dialog)[0] == L"Wine A"; }));
+    EXPECT_TRUE(host.console_log().contains("velmora: Error: Wine A"));
+    EXPECT_TRUE(first->status().running);
+    EXPECT_TRUE(pumpUntil([&] { return !sourceField(port, "/win-a.mp3", "listenurl").empty(); }));
+
+    // Without Auto-reconnect the next drop stops it, and the error reaches
+    // the user in a box captioned with the stream's name.
+    setCheck(dialog, IDC_AUTO_RECONNECT, false);
+    std::wstring box_text;
+    {
+        ui_harness::Autopilot pilot({Step{L"Wine A", [&](Window& box) {
+                                              box_text = box.messageText();
+                                              box.click(IDOK);
+                                          },
+                                          true}},
+                                    30000);
+        ui_harness::pumpMessages(1500);
+        killSource(port, "/win-a.mp3");
+        EXPECT_TRUE(pumpUntil([&] { return !first->status().running && !box_text.empty(); }, 30s));
+        EXPECT_EQ(pilot.finish(), "");
+    }
+    EXPECT_EQ(box_text, fromUtf8(first->status().error_text));
+    EXPECT_TRUE(pumpUntil([&] { return !window.workerRunning(); }));
+    EXPECT_EQ(smallIcon(dialog), icon(IDI_IDLE));
+    EXPECT_EQ(window.CurrentIcon(), icon(IDI_IDLE));
+    EXPECT_FALSE(window.meterDriven());
+    EXPECT_EQ(text(dialog, IDC_CONNECT), L"Connect");
+
+    // Closing asks while a stream runs; Cancel keeps everything.
+    press(dialog, IDC_CONNECT);
+    ASSERT_TRUE(first->status().running);
+    std::wstring question;
+    {
+        ui_harness::Autopilot pilot({Step{L"Velmora", [&](Window& box) {
+                                              question = box.messageText();
+                                              ::Sleep(300);
+                                              ui_harness::saveScreenshot(screenAround(dialog, box.hwnd),
+                                                                         "main-window-closing-question");
+                                              box.click(IDCANCEL);
+                                          },
+                                          true}});
+        ::SendMessageW(dialog, WM_CLOSE, 0, 0);
+        EXPECT_EQ(pilot.finish(), "");
+    }
+    EXPECT_EQ(question, L"Disconnect all and exit?");
+    EXPECT_EQ(monitor(dialog, L"Status"), L"Connected");
+    for (const std::string& line : host.console_log().lines()) std::printf("%s\n", line.c_str());
+    EXPECT_TRUE(::IsWindow(dialog));
+    EXPECT_TRUE(first->status().running);
+    EXPECT_TRUE(window.workerRunning());
+    {
+        ui_harness::Autopilot pilot({Step{L"Velmora", [](Window& box) { box.click(IDOK); }, true}});
+        ::SendMessageW(dialog, WM_CLOSE, 0, 0);
+        EXPECT_EQ(pilot.finish(), "");
+    }
+    ui_harness::pumpMessages(50);
+    EXPECT_FALSE(::IsWindow(dialog));
+    EXPECT_EQ(CMainDlg::existingInstance(), nullptr);
+    EXPECT_TRUE(pumpUntil([&] { return sourceField(port, "/win-a.mp3", "listenurl").empty(); }));
+
+    // Connect on Startup: the first stream only.
+    auto saved = savedSettings();
+    EXPECT_EQ(saved->getString("stream[1].server.yp.name"), "Wine B");
+    saved->setInt("common.connect_on_startup", 1);
+    saved->save(folder + "\\velmora.xml");
+    CMainDlg& again = open();
+    ASSERT_EQ(again.allStreams().size(), 2u);
+    EXPECT_TRUE(again.allStreams()[0]->status().running);
+    EXPECT_FALSE(again.allStreams()[1]->status().running);
+    EXPECT_EQ(text(again.m_hWnd, IDC_CONNECT), L"Disconnect");
 }
