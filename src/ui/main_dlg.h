@@ -36,11 +36,12 @@
 #include "ui/list_view_clients.h"
 #include "ui/list_view_history.h"
 #include "ui/list_view_monitor.h"
-#include "ui/main_dlg_parts.h"
+#include "ui/option_sheet.h"
 #include "ui/playback_callback.h"
 #include "ui/tab_view.h"
 #include "ui/tray_icon_impl.h"
 #include "ui/vu_meter.h"
+#include "ui/vu_meter_updater.h"
 
 class CMainDlg : public CTrayIconImpl<CMainDlg>,
                  public ATL::CDialogImpl<CMainDlg>,

@@ -70,8 +70,8 @@ struct Image {
 // What the screen shows of the window's client area, children included
 // (the window is repainted first; it must be visible and uncovered).
 Image captureClient(HWND window);
-// What the screen shows in `area` (screen coordinates): windows of any
-// thread, popup menus and message boxes included.
+// What the screen shows in a rectangle of screen coordinates (for a window
+// together with the message box over it, or a popup menu).
 Image captureScreen(const RECT& area);
 // The client area as the window paints it for WM_PRINTCLIENT into memory.
 Image printClient(HWND window);

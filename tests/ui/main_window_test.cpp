@@ -68,15 +68,24 @@ struct Group {
     std::string url;
 };
 
+std::string encoderXml(const Group& g) {
+    std::ostringstream xml;
+    xml << "<encoder><encoder_file>" << xmlEscape(g.encoder) << "</encoder_file><encoder_params>"
+        << xmlEscape(g.params)
+        << "</encoder_params><format>0</format><program_file></program_file><program_params></program_params>"
+           "<wave_format>0</wave_format><wave_header>0</wave_header><sampling_rate>44100</sampling_rate>"
+           "<channel>2</channel><encoder_name>LAME</encoder_name><bitrate>128</bitrate>"
+           "<description>MP3 128 kbps</description></encoder>";
+    return xml.str();
+}
+
 std::string groupXml(const Group& g) {
     std::ostringstream xml;
     xml << "<stream><server><type>" << g.type << "</type><host>127.0.0.1</host><port>" << g.port
-        << "</port><password>" << xmlEscape(g.password) << "</password><username>" << g.user << "</username><mount_point>"
-        << g.mount << "</mount_point><stream_id>" << g.stream_id << "</stream_id><yp><name>" << xmlEscape(g.name)
-        << "</name><url>" << xmlEscape(g.url) << "</url><charset>UTF-8</charset></yp></server><encoder><encoder_file>"
-        << xmlEscape(g.encoder) << "</encoder_file><encoder_params>" << xmlEscape(g.params)
-        << "</encoder_params><format>0</format><sampling_rate>44100</sampling_rate><channel>2</channel>"
-           "<bitrate>128</bitrate></encoder></stream>";
+        << "</port><password>" << xmlEscape(g.password) << "</password><username>" << g.user
+        << "</username><mount_point>" << g.mount << "</mount_point><stream_id>" << g.stream_id
+        << "</stream_id><yp><name>" << xmlEscape(g.name) << "</name><url>" << xmlEscape(g.url)
+        << "</url><charset>UTF-8</charset></yp></server>" << encoderXml(g) << "</stream>";
     return xml.str();
 }
 
@@ -120,6 +129,9 @@ protected:
         std::ofstream out(folder + "\\velmora.xml", std::ios::binary);
         out << "<velmora version=\"1.4.1\"><common>" << common << "</common>";
         for (const Group& g : groups) out << groupXml(g);
+        // The first group's encoder is the saved preset, as the option
+        // sheet's Encoder page needs one to match.
+        if (!groups.empty()) out << "<encoder_setting>" << encoderXml(groups[0]) << "</encoder_setting>";
         out << "</velmora>";
     }
 
@@ -348,7 +360,7 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
         GTEST_SKIP() << lame << " is missing";
     }
     Group a{"Wine A", 0, port, "/win-a.mp3"};
-    a.encoder = "\"" + lame + "\"";
+    a.encoder = lame;
     a.params = kLameParams;
     Group b = a;
     b.name = "Wine B";
@@ -363,6 +375,26 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
     Stream* first = window.allStreams()[0].get();
     Stream* second = window.allStreams()[1].get();
     first->setReconnectWait(1500ms);
+
+    // The second stream renamed through the option sheet, opened by a
+    // double click on its row.
+    selectRow(dialog, 1);
+    {
+        ui_harness::Autopilot pilot({Step{L"Configuration", [](Window& sheet) {
+            ::SendMessageW(sheet.hwnd, PSM_SETCURSEL, 2, 0);
+            Window page(reinterpret_cast<HWND>(::SendMessageW(sheet.hwnd, PSM_GETCURRENTPAGEHWND, 0, 0)));
+            page.setText(IDC_YP_NAME, L"Wine Bee");
+            sheet.click(IDOK);
+        }}});
+        ::SendMessageW(dialog, WM_NOTIFY, IDC_STREAM_LIST,
+                       reinterpret_cast<LPARAM>(&(const NMHDR&)NMHDR{item(dialog, IDC_STREAM_LIST), IDC_STREAM_LIST,
+                                                                       static_cast<UINT>(NM_DBLCLK)}));
+        EXPECT_EQ(pilot.finish(), "");
+    }
+    EXPECT_EQ(second->serverSettings().yp.name, "Wine Bee");
+    EXPECT_EQ(streamRows(dialog)[1], L"Wine Bee");
+    EXPECT_EQ(monitor(dialog, L"Name"), L"Wine Bee");
+    selectRow(dialog, 0);
 
     press(dialog, IDC_CONNECT);
     ASSERT_TRUE(first->status().running) << first->status().error_text;
@@ -403,7 +435,7 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
     ASSERT_TRUE(second->status().running) << second->status().error_text;
     press(dialog, IDC_CONNECT);
     EXPECT_FALSE(second->status().running);
-    EXPECT_TRUE(host.console_log().contains("velmora: Streaming finish: Wine B"));
+    EXPECT_TRUE(host.console_log().contains("velmora: Streaming finish: Wine Bee"));
     EXPECT_EQ(smallIcon(dialog), icon(IDI_STREAMING));
     EXPECT_TRUE(window.workerRunning());
     selectRow(dialog, 0);
@@ -491,7 +523,6 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
     }
     EXPECT_EQ(question, L"Disconnect all and exit?");
     EXPECT_EQ(monitor(dialog, L"Status"), L"Connected");
-    for (const std::string& line : host.console_log().lines()) std::printf("%s\n", line.c_str());
     EXPECT_TRUE(::IsWindow(dialog));
     EXPECT_TRUE(first->status().running);
     EXPECT_TRUE(window.workerRunning());
@@ -507,7 +538,7 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
 
     // Connect on Startup: the first stream only.
     auto saved = savedSettings();
-    EXPECT_EQ(saved->getString("stream[1].server.yp.name"), "Wine B");
+    EXPECT_EQ(saved->getString("stream[1].server.yp.name"), "Wine Bee");
     saved->setInt("common.connect_on_startup", 1);
     saved->save(folder + "\\velmora.xml");
     CMainDlg& again = open();
