@@ -26,6 +26,7 @@
 #include "pipe_fixture.h"
 #include "res/resource.h"
 #include "sdk_fixture.h"
+#include "listener_documents.h"
 #include "shoutcast_servers.h"
 #include "ui/main_dlg.h"
 #include "ui_harness.h"
@@ -88,6 +89,19 @@ std::string groupXml(const Group& g) {
         << "</url><charset>UTF-8</charset></yp></server>" << encoderXml(g) << "</stream>";
     return xml.str();
 }
+
+// The screen around a window and what lies over it.
+ui_harness::Image screenAround(HWND window, HWND also = nullptr) {
+    RECT area = {};
+    ::GetWindowRect(window, &area);
+    if (also) {
+        RECT more = {};
+        ::GetWindowRect(also, &more);
+        ::UnionRect(&area, &area, &more);
+    }
+    return ui_harness::captureScreen(area);
+}
+
 
 const char* const kLameParams =
     "-r -s 44.1 --bitwidth 16 --signed --little-endian -m j -b 128 --flush --quiet - -";
@@ -201,6 +215,7 @@ TEST_F(MainWindow, OpensWithDefaultsEditsTheListAndWritesItBackAtTheClose) {
     CMainDlg& window = open();
     const HWND dialog = window.m_hWnd;
     EXPECT_TRUE(::IsWindowVisible(dialog));
+    EXPECT_NE(ui_harness::saveScreenshot(screenAround(dialog), "main-window-idle"), "");
     EXPECT_EQ(ATL::CWindow(dialog).GetWindowText(), L"Velmora");
     EXPECT_EQ(::GetWindow(dialog, GW_OWNER), core_main_window());
     EXPECT_EQ(smallIcon(dialog), icon(IDI_IDLE));
@@ -327,18 +342,6 @@ std::string sourceField(int port, const std::string& mount, const std::string& f
 
 void killSource(int port, const std::string& mount) {
     httpGet(port, "/admin/killsource?mount=" + mount, peers::kIcecastAdminUser, peers::kIcecastAdminPassword);
-}
-
-// The screen around a window and what lies over it.
-ui_harness::Image screenAround(HWND window, HWND also = nullptr) {
-    RECT area = {};
-    ::GetWindowRect(window, &area);
-    if (also) {
-        RECT more = {};
-        ::GetWindowRect(also, &more);
-        ::UnionRect(&area, &area, &more);
-    }
-    return ui_harness::captureScreen(area);
 }
 
 }  // namespace
@@ -546,4 +549,116 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
     EXPECT_TRUE(again.allStreams()[0]->status().running);
     EXPECT_FALSE(again.allStreams()[1]->status().running);
     EXPECT_EQ(text(again.m_hWnd, IDC_CONNECT), L"Disconnect");
+}
+
+// Two SHOUTcast v2 streams of one stream id on a scripted server: the
+// option sheet's OK stores the charset UTF-8 for them whatever the sheet
+// held; the admin credentials are asked before the first listener request
+// of each start and again after a refused request, not otherwise; the
+// second stream's start stops with the message box captioned with its
+// name, without a reconnection although Auto-reconnect is on, and the
+// first keeps running.
+TEST_F(MainWindow, ShoutcastV2AsksForAdminCredentialsAndRefusesASecondStreamOfOneId) {
+    VELMORA_NEED_DISPLAY();
+    Shoutcast2Server server;
+    Group a{"V2 One", SERVER_SHOUTCAST2, server.port()};
+    a.user = "dj";
+    a.password = "sc2-pass";
+    a.stream_id = 1;
+    a.encoder = pipetest::binDir() + "passthrough.exe";
+    a.params = "";
+    Group b = a;
+    b.name = "V2 Two";
+    writeSettings("<auto_reconnect>1</auto_reconnect><vumeter_switch>0</vumeter_switch>", {a, b});
+    host.play({kestrune_host::signal_track("Artist", "Tone", 300, 440.0)});
+    CMainDlg& window = open();
+    const HWND dialog = window.m_hWnd;
+    Stream* first = window.allStreams()[0].get();
+    Stream* second = window.allStreams()[1].get();
+
+    selectRow(dialog, 1);
+    {
+        ui_harness::Autopilot pilot({Step{L"Configuration", [](Window& sheet) {
+            ::SendMessageW(sheet.hwnd, PSM_SETCURSEL, 2, 0);
+            Window page(reinterpret_cast<HWND>(::SendMessageW(sheet.hwnd, PSM_GETCURRENTPAGEHWND, 0, 0)));
+            page.setText(IDC_YP_CHARSET, L"SHIFT_JIS");
+            sheet.click(IDOK);
+        }}});
+        press(dialog, IDC_CONFIG);
+        EXPECT_EQ(pilot.finish(), "");
+    }
+    EXPECT_EQ(second->serverSettings().yp.charset, "UTF-8");
+    selectRow(dialog, 0);
+
+    press(dialog, IDC_CONNECT);
+    ASSERT_TRUE(first->status().running) << first->status().error_text;
+    auto askedFor = [&](const std::wstring& user, const std::wstring& password) {
+        return Step{L"Authorization", [user, password](Window& w) {
+                        w.setText(IDC_AUTH_USER, user);
+                        w.setText(IDC_AUTH_PASSWORD, password);
+                        w.click(IDOK);
+                    }};
+    };
+    const auto clientRows = [&] { return view_test::rows(view(dialog, L"Clients")).size(); };
+    {
+        // A wrong password: the request fails and the next one asks again.
+        ui_harness::Autopilot pilot({askedFor(L"admin", L"wrong")});
+        press(dialog, IDC_UPDATE_CLIENTS);
+        EXPECT_EQ(pilot.finish(), "");
+        EXPECT_TRUE(pumpUntil([&] { return host.console_log().contains("velmora: client list update error: V2 One"); }));
+    }
+    {
+        ui_harness::Autopilot pilot({askedFor(L"admin", L"sc2-admin")});
+        press(dialog, IDC_UPDATE_CLIENTS);
+        EXPECT_EQ(pilot.finish(), "");
+        EXPECT_TRUE(pumpUntil([&] { return clientRows() == sampleListeners().size(); }));
+    }
+    {
+        // Asked once: no dialog now (one would be closed and reported).
+        ui_harness::Autopilot pilot({}, 3000);
+        ::SendMessageW(view(dialog, L"Clients"), LVM_DELETEALLITEMS, 0, 0);
+        press(dialog, IDC_UPDATE_CLIENTS);
+        EXPECT_TRUE(pumpUntil([&] { return clientRows() == sampleListeners().size(); }));
+        EXPECT_EQ(pilot.finish(), "");
+    }
+
+    // The second stream with the same id does not start.
+    selectRow(dialog, 1);
+    std::wstring box_text;
+    {
+        ui_harness::Autopilot pilot({Step{L"V2 Two", [&](Window& box) {
+                                              box_text = box.messageText();
+                                              box.click(IDOK);
+                                          },
+                                          true}});
+        press(dialog, IDC_CONNECT);
+        EXPECT_TRUE(pumpUntil([&] { return !box_text.empty(); }));
+        EXPECT_EQ(pilot.finish(), "");
+    }
+    EXPECT_EQ(box_text, L"streamid is already used by another stream.");
+    EXPECT_FALSE(second->status().running);
+    EXPECT_EQ(second->status().reconnect_count, 0);
+    EXPECT_TRUE(host.console_log().contains("velmora: Error: V2 Two"));
+    EXPECT_EQ(streamRows(dialog)[1], L"V2 Two");
+    EXPECT_EQ(text(dialog, IDC_CONNECT), L"Connect");
+    EXPECT_TRUE(first->status().running);
+    EXPECT_TRUE(window.workerRunning());
+    EXPECT_EQ(smallIcon(dialog), icon(IDI_STREAMING));
+
+    // A new start of the first stream asks again.
+    selectRow(dialog, 0);
+    press(dialog, IDC_CONNECT);
+    EXPECT_FALSE(first->status().running);
+    EXPECT_EQ(smallIcon(dialog), icon(IDI_IDLE));
+    EXPECT_EQ(window.CurrentIcon(), icon(IDI_IDLE));
+    EXPECT_FALSE(window.workerRunning());
+    EXPECT_EQ(monitor(dialog, L"Status"), L"Disconnected");
+    press(dialog, IDC_CONNECT);
+    ASSERT_TRUE(first->status().running);
+    {
+        ui_harness::Autopilot pilot({askedFor(L"admin", L"sc2-admin")});
+        press(dialog, IDC_UPDATE_CLIENTS);
+        EXPECT_EQ(pilot.finish(), "");
+    }
+    EXPECT_TRUE(server.errors().empty()) << server.errors().front();
 }
