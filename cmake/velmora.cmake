@@ -25,6 +25,10 @@ if(VELMORA_WINDOWS)
 else()
   velmora_glob(_plat ${CMAKE_SOURCE_DIR}/platform/posix/*.cpp)
   list(APPEND VELMORA_PLATFORM_SOURCES ${_plat})
+  # src/driver/ is the front end of the Linux build, which has no window;
+  # on Windows the main window does its job.
+  velmora_glob(_driver ${CMAKE_SOURCE_DIR}/src/driver/*.cpp)
+  list(APPEND VELMORA_SRC_SOURCES ${_driver})
 endif()
 
 # The GCC runtime DLLs go beside every Windows binary.

@@ -9,7 +9,7 @@
 #if defined(_WIN32)
 #include "ui/main_dlg.h"
 #else
-#include "plugin/stream_driver.h"
+#include "driver/stream_driver.h"
 #endif
 
 namespace {
