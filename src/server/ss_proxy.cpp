@@ -136,18 +136,38 @@ std::size_t SSProxy::sendBefore(const void* buffer, std::size_t length, const De
 {
     // A blocking send waits up to the send time-out on every call, and a
     // peer that takes a trickle restarts that wait each time: without
-    // blocking, each wait is bounded by what is left of the deadline. The
-    // socket stays non-blocking from its first batch on (what else uses it
-    // then waits for readiness first), so a batch the peer takes at once
-    // costs one send.
+    // blocking, each wait is bounded by what is left of the deadline.
     if (impl()->sockfd() == POCO_INVALID_SOCKET)
         throw Poco::Net::InvalidSocketException();
+#if defined(_WIN32)
+    // Where the system's time-outs are emulated (Wine), a send into full
+    // buffers waits out the whole send time-out even without blocking:
+    // every send is polled for first, and the socket blocks again after.
+    setBlocking(false);
+    struct Restore {
+        SSProxy& socket;
+        ~Restore()
+        {
+            try {
+                socket.setBlocking(true);
+            } catch (...) {
+                // Closed meanwhile: nothing to restore.
+            }
+        }
+    } restore{*this};
+    const bool poll_first = true;
+#else
+    // The socket stays non-blocking from its first batch on (what else
+    // uses it then waits for readiness first), and a batch the peer takes
+    // at once costs one send.
     if (getBlocking())
         setBlocking(false);
+    const bool poll_first = false;
+#endif
     const char* bytes = static_cast<const char*>(buffer);
     std::size_t sent = 0;
     for (bool first = true; sent < length; first = false) {
-        if (!first) {
+        if (poll_first || !first) {
             // Waited for only when the peer has taken less than all.
             Poco::Timespan wait = deadline.left();
             if (wait <= 0 || !poll(wait, SELECT_WRITE))
