@@ -353,7 +353,7 @@ bool Stream::attemptReconnection() {
     retired_.push_back(std::move(worker_));
     retired_count_ = retired_.size();
     worker_ = Worker();
-    unproven_ = true;
+    unproven_ = settle_seconds_ > 0;
     startWorkerLocked();
     return true;
 }

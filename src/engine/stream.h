@@ -128,7 +128,7 @@ public:
     // The time between reconnection attempts (ten seconds); for tests.
     void setReconnectWait(std::chrono::milliseconds wait) { reconnect_wait_ = wait; }
     // The seconds of audio a reconnected stream carries before its attempts
-    // count anew (ten); for tests.
+    // count anew (ten; 0 counts every login as a success); for tests.
     void setSettleSeconds(unsigned seconds) { settle_seconds_ = seconds; }
 
 private:
