@@ -89,6 +89,25 @@ LRESULT CDlgEncoderSetup::OnOK(WORD, WORD, HWND, BOOL&) {
         }
     }
 
+    // A text field is one line: a line break would split the encoder's
+    // command line.
+    struct TextField {
+        ATL::CWindow control;
+        const wchar_t* name;
+    } texts[] = {
+        {m_encoderFile, L"Encoder file"},        {m_encoderParams, L"Encoder parameters"},
+        {m_programFile, L"Program file"},        {m_programParams, L"Pre-processing parameters"},
+        {m_encoderName, L"Encoder name"},        {m_description, L"Description"},
+    };
+    for (TextField& field : texts) {
+        if (field.control.GetWindowText().find_first_of(L"\r\n") != std::wstring::npos) {
+            std::wstring message = std::wstring(field.name) + L" must be one line: remove the line breaks.";
+            MessageBox(message.c_str(), L"Velmora", MB_OK | MB_ICONINFORMATION);
+            field.control.SetFocus();
+            return 0;
+        }
+    }
+
     // Read into a copy, so that a text that cannot be converted leaves the
     // record whole as well.
     EncoderSettings settings = *m_settings;

@@ -3,8 +3,9 @@
 // programs and parameters, the encoded format, the PCM fed to the
 // programs and the display fields. OK stores every field back; a sampling
 // rate, channel count or bit rate that does not begin with a whole number
-// fitting 32 bits keeps the dialog open with a message naming the field,
-// and the record untouched. Cancel leaves the record as it was.
+// fitting 32 bits, or a text field holding a line break (which would split
+// the encoder's command line), keeps the dialog open with a message naming
+// the field, and the record untouched. Cancel leaves the record as it was.
 #include "plugin/settings.h"
 #include "res/resource.h"
 #include "ui/controls.h"

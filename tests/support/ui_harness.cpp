@@ -175,6 +175,14 @@ Image captureClient(HWND window) {
     return canvas.image();
 }
 
+Image captureScreen(const RECT& area) {
+    Canvas canvas(area.right - area.left, area.bottom - area.top);
+    HDC screen = ::GetDC(nullptr);
+    ::BitBlt(canvas.dc, 0, 0, canvas.width, canvas.height, screen, area.left, area.top, SRCCOPY);
+    ::ReleaseDC(nullptr, screen);
+    return canvas.image();
+}
+
 Image printClient(HWND window) {
     RECT client = {};
     ::GetClientRect(window, &client);

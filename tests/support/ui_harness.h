@@ -70,6 +70,9 @@ struct Image {
 // What the screen shows of the window's client area, children included
 // (the window is repainted first; it must be visible and uncovered).
 Image captureClient(HWND window);
+// What the screen shows in a rectangle of screen coordinates (for a window
+// together with the message box over it).
+Image captureScreen(const RECT& area);
 // The client area as the window paints it for WM_PRINTCLIENT into memory.
 Image printClient(HWND window);
 // Writes <build>/screenshots/<name>.png; returns its path, empty on failure.

@@ -109,7 +109,7 @@ TEST(EncoderSetupDialog, ShowsEveryFieldAndStoresItBack) {
         w.check(IDC_SETUP_WAVE_HEADER, false);
         w.setText(IDC_SETUP_SAMPLING_RATE, L"  12345 Hz, typed");
         w.setText(IDC_SETUP_CHANNELS, L"+6");
-        w.setText(IDC_SETUP_ENCODER_PARAMS, L"--raw\r\n--quiet");
+        w.setText(IDC_SETUP_ENCODER_PARAMS, L"--raw --quiet \"%artist%\"");
         w.setText(IDC_SETUP_ENCODER_NAME, L"opus ü");
         w.click(IDOK);
     }}});
@@ -120,7 +120,7 @@ TEST(EncoderSetupDialog, ShowsEveryFieldAndStoresItBack) {
     expected.wave_header = false;
     expected.sampling_rate = 12345;
     expected.channel = 6;
-    expected.encoder_params = "--raw\r\n--quiet";
+    expected.encoder_params = "--raw --quiet \"%artist%\"";
     expected.encoder_name = "opus \xC3\xBC";
     EXPECT_EQ(describe(settings), describe(expected));
 }
