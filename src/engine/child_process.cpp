@@ -321,6 +321,8 @@ bool ChildProcess::printLastErrorLines() {
 }
 
 std::string ChildProcess::startFailure() const {
+    if (program_.empty())
+        return "No program is set.";
     std::string reason;
     switch (start_error_) {
     case ERROR_FILE_NOT_FOUND:
@@ -330,7 +332,7 @@ std::string ChildProcess::startFailure() const {
     case ERROR_BAD_EXE_FORMAT: reason = "it is not a program this system can run"; break;
     default: reason = Poco::format("system error %lu", static_cast<unsigned long>(start_error_)); break;
     }
-    return Poco::format("Cannot start %s: %s.", program_.empty() ? std::string("the program") : program_, reason);
+    return Poco::format("Cannot start %s: %s.", program_, reason);
 }
 
 std::string ChildProcess::exitDescription() {

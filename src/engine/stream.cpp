@@ -403,8 +403,15 @@ void Stream::resendTitle() {
     try {
         link->server->updateMetadata(title);
     } catch (...) {
+        const std::string text = currentFailureText();
+        {
+            // Ended by a stop: nothing to report.
+            std::lock_guard<std::mutex> lock(control_);
+            if (cancel_)
+                return;
+        }
         console_printf("velmora: %s: the title could not be sent again after the reconnection: %s", name().c_str(),
-                       currentFailureText().c_str());
+                       text.c_str());
     }
 }
 

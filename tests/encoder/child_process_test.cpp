@@ -128,9 +128,9 @@ TEST(EncoderPipe, AMissingProgramFailsToInitialize) {
             EncoderProcess encoder(program, "-a %artist%");
             // The message names the program and why it did not start.
             std::string shown = program[0] == '"' ? std::string(program + 1, std::strlen(program) - 2) : program;
-            const std::string expected = "Failed to initialize encoder.\nCannot start " +
-                                         (shown.empty() ? std::string("the program") : shown) +
-                                         ": the file was not found.";
+            const std::string expected =
+                "Failed to initialize encoder.\n" +
+                (shown.empty() ? std::string("No program is set.") : "Cannot start " + shown + ": the file was not found.");
             EXPECT_EQ(messageOf([&] { encoder.open(); }), expected) << program;
             EXPECT_EQ(messageOf([&] { encoder.open("a", "t"); }), expected) << program;
             EXPECT_FALSE(encoder.isRunning());
