@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Renders Velmora's dialogs, the level meter at several levels, the stream
-# list and the Monitor, Clients and History views filled with sample data
-# into PNG files under build/win32/screenshots/ (for the README and for
-# review): it builds the Windows target and runs the window tests, which
-# save what they show, under Wine on a private X display.
+# Renders Velmora's dialogs, the Configuration sheet (each page filled, the
+# Server page once per server type, a refusal message over the sheet), the
+# level meter at several levels, the stream list and the Monitor, Clients
+# and History views filled with sample data into PNG files under
+# build/win32/screenshots/ (for the README and for review): it builds the
+# Windows target and runs the window tests, which save what they show,
+# under Wine on a private X display.
 #
 #   bash scripts/screenshots.sh      (VELMORA_BUILD_DIR, VELMORA_JOBS as for test.sh)
 set -euo pipefail

@@ -8,6 +8,7 @@
 #include <Poco/FileStream.h>
 #include <Poco/StreamCopier.h>
 
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "view_support.h"
 
 using ui_harness::Autopilot;
+using ui_harness::Step;
 using ui_harness::Window;
 using Rows = std::vector<std::wstring>;
 
@@ -159,6 +161,14 @@ protected:
         with_player::TearDown();
     }
 
+    // The stream's encoder: the first built-in preset, whose program exists.
+    EncoderSettings lame() {
+        program("lame.exe");
+        EncoderSettings e = encoder("lame", "-r --quiet --flush --preset cbr 128 -");
+        e.description = "CBR 128kbps";
+        return e;
+    }
+
     void program(const std::string& name) { Poco::FileOutputStream(scratch.path() + "encoders/" + name) << "MZ"; }
 
     // The settings file as the store writes it when it goes.
@@ -175,6 +185,28 @@ protected:
     std::wstring old_cwd;
 };
 
+// A message box that must say `text`, answered with `button`; `also` runs
+// while it is open.
+Step answer(const wchar_t* caption, const std::wstring& text, int button = IDOK,
+            std::function<void()> also = nullptr) {
+    return {caption, [=](Window& box) {
+        EXPECT_EQ(box.messageText(), text) << toUtf8(box.messageText());
+        if (also) also();
+        box.click(button);
+    }};
+}
+
+// The sheet after a refusal: the focus must be in `focus` on the page in
+// view; then `act` on that page and OK.
+Step retry(int focus, std::function<void(const Window&)> act) {
+    return {kSheet, [=](Window& w) {
+        Window page = currentPage(w);
+        EXPECT_EQ(page.focusId(), focus);
+        act(page);
+        w.click(IDOK);
+    }};
+}
+
 std::size_t occurrences(const std::string& text, const std::string& what) {
     std::size_t n = 0;
     for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -188,129 +220,85 @@ std::size_t occurrences(const std::string& text, const std::string& what) {
 TEST_F(OptionSheetTest, EncoderPresetsResetAddRemoveAndTheChosenPresetsProgramsAreChecked) {
     VELMORA_NEED_DISPLAY();
     ui_harness::HostWindow owner(400, 300);
-    EncoderSettings mine = encoder("mine", "-r --quiet -");
-    EncoderSettings odd = encoder("odd", "--odd", 9);
-    getConfig()->saveEncoderSetting(0, mine);
-    getConfig()->saveEncoderSetting(1, odd);
-
-    // The stream's encoder matches the fourth built-in preset by name and
-    // parameters; its other fields take no part.
+    getConfig()->saveEncoderSetting(0, encoder("mine", "-r --quiet -"));
+    getConfig()->saveEncoderSetting(1, encoder("odd", "--odd", 9));
+    // Matches the fourth built-in preset by name and parameters; the other
+    // fields take no part.
     EncoderSettings chosen = encoder("qaac", "--raw --silent --adts --tvbr 64 -o - -");
     chosen.bitrate = 1;
     ServerSettings server = defaultServer();
-    server.type = 7;  // not shown, so not touched either
+    server.type = 7;  // the Server page is never shown: nothing is touched
     server.mount_point = "";
     const std::string server_before = describe(server);
+    const Rows stored = {L"mine | MP3 | mine preset", L"odd |  | odd preset"};
+    auto list = [](const Window& sheet) { return currentPage(sheet).item(IDC_ENCODER_LIST); };
 
-    Rows stored_rows, rows_after_cancel, reset_rows, added_rows, removed_rows, default_rows;
-    int stored_selection = 0, reset_selection = -1, added_selection = -1, removed_selection = -1;
-    int presets_after_reset = -1;
-    std::wstring cancel_text, reset_question, file_message, program_message;
-    bool apply_button = true;
-    LONG ex_style = 0;
     OptionSheet sheet(&chosen, &server, kSheet);
     Autopilot pilot({
         {kSheet,
          [&](Window& w) {
-             Window page = currentPage(w);
-             stored_rows = view_test::rows(page.item(IDC_ENCODER_LIST));
-             stored_selection = selectedRow(page.item(IDC_ENCODER_LIST));
-             cancel_text = w.text(IDCANCEL);
+             EXPECT_EQ(w.text(IDCANCEL), L"Cancel");
              HWND apply = ::GetDlgItem(w.hwnd, 0x3021);
-             apply_button = apply && ::IsWindowVisible(apply);
-             ex_style = static_cast<LONG>(::GetWindowLongW(w.hwnd, GWL_EXSTYLE));
-             page.click(IDC_ENCODER_RESET);
-         }},
-        {L"Reset",
-         [&](Window& box) {
-             reset_question = box.messageText();
-             box.click(IDCANCEL);
-         }},
-        {kSheet,
-         [&](Window& w) {
-             rows_after_cancel = view_test::rows(currentPage(w).item(IDC_ENCODER_LIST));
+             EXPECT_FALSE(apply && ::IsWindowVisible(apply));
+             EXPECT_EQ(::GetWindowLongW(w.hwnd, GWL_EXSTYLE) & WS_EX_CONTEXTHELP, 0) << "no help button";
+             EXPECT_EQ(view_test::rows(list(w)), stored);
+             EXPECT_EQ(selectedRow(list(w)), -1);
              currentPage(w).click(IDC_ENCODER_RESET);
          }},
-        {L"Reset", [&](Window& box) { box.click(IDOK); }},
+        answer(L"Reset", L"All current settings are overwritten.\nAre you sure you want to restore default?",
+               IDCANCEL),
+        {kSheet,
+         [&](Window& w) {
+             EXPECT_EQ(view_test::rows(list(w)), stored);
+             currentPage(w).click(IDC_ENCODER_RESET);
+         }},
+        {L"Reset", [](Window& box) { box.click(IDOK); }},
         {kSheet,
          [&](Window& w) {
              Window page = currentPage(w);
-             HWND list = page.item(IDC_ENCODER_LIST);
-             presets_after_reset = getConfig()->countEncoderSettings();
-             reset_rows = view_test::rows(list);
-             reset_selection = selectedRow(list);
+             HWND presets = list(w);
+             EXPECT_EQ(getConfig()->countEncoderSettings(), 0) << "the saved presets go at once";
+             EXPECT_EQ(view_test::rows(presets), kBuiltInRows);
+             EXPECT_EQ(selectedRow(presets), 3);
              screenshot(w, "option-sheet-encoder");
              press(page, IDC_ENCODER_ADD);  // a copy of the selected row
-             added_rows = view_test::rows(list);
-             added_selection = selectedRow(list);
-             selectRow(list, 9);
+             Rows rows = kBuiltInRows;
+             rows.push_back(kBuiltInRows[3]);
+             EXPECT_EQ(view_test::rows(presets), rows);
+             EXPECT_EQ(selectedRow(presets), 3);
+             selectRow(presets, 9);
              press(page, IDC_ENCODER_REMOVE);  // the last row: the new last one is selected
-             removed_rows = view_test::rows(list);
-             removed_selection = selectedRow(list);
-             selectRow(list, -1);
+             EXPECT_EQ(view_test::rows(presets), kBuiltInRows);
+             EXPECT_EQ(selectedRow(presets), 8);
+             selectRow(presets, -1);
              press(page, IDC_ENCODER_ADD);  // nothing selected: the Add New default
-             default_rows = view_test::rows(list);
-             selectRow(list, 2);
+             EXPECT_EQ(view_test::row(presets, 9), L"lame | MP3 | CBR 128kbps");
+             selectRow(presets, 2);
              w.click(IDOK);
          }},
-        {L"fhgaacenc",
-         [&](Window& box) {
-             file_message = box.messageText();
-             box.click(IDOK);
-         }},
+        answer(L"fhgaacenc", L"The encoder file cannot be found."),
         {kSheet,
          [&](Window& w) {
              program("flac.exe");
-             selectRow(currentPage(w).item(IDC_ENCODER_LIST), 7);
+             selectRow(list(w), 7);
              w.click(IDOK);
          }},
-        {L"Pre-processing",
-         [&](Window& box) {
-             program_message = box.messageText();
-             box.click(IDOK);
-         }},
+        answer(L"Pre-processing", L"The program file cannot be found."),
         {kSheet,
          [&](Window& w) {
              program("opusenc.exe");
-             selectRow(currentPage(w).item(IDC_ENCODER_LIST), 8);
+             selectRow(list(w), 8);
              w.click(IDOK);
          }},
     });
     EXPECT_EQ(sheet.DoModal(owner), 1);
     EXPECT_EQ(pilot.finish(), "");
 
-    EXPECT_EQ(cancel_text, L"Cancel");
-    EXPECT_FALSE(apply_button);
-    EXPECT_EQ(ex_style & WS_EX_CONTEXTHELP, 0);
-    EXPECT_EQ(stored_rows, (Rows{L"mine | MP3 | mine preset", L"odd |  | odd preset"}));
-    EXPECT_EQ(stored_selection, -1);
-    EXPECT_EQ(reset_question, L"All current settings are overwritten.\nAre you sure you want to restore default?");
-    EXPECT_EQ(rows_after_cancel, stored_rows);
-    EXPECT_EQ(presets_after_reset, 0) << "the saved presets go at once";
-    EXPECT_EQ(reset_rows, kBuiltInRows);
-    EXPECT_EQ(reset_selection, 3);
-    Rows expected = kBuiltInRows;
-    expected.push_back(kBuiltInRows[3]);
-    EXPECT_EQ(added_rows, expected);
-    EXPECT_EQ(added_selection, 3);
-    EXPECT_EQ(removed_rows, kBuiltInRows);
-    EXPECT_EQ(removed_selection, 8);
-    expected = kBuiltInRows;
-    expected.push_back(L"lame | MP3 | CBR 128kbps");
-    EXPECT_EQ(default_rows, expected);
-    EXPECT_EQ(file_message, L"The encoder file cannot be found.");
-    EXPECT_EQ(program_message, L"The program file cannot be found.");
-
     // The whole preset, as the built-in table gives it, became the stream's.
-    EncoderSettings opus;
+    EncoderSettings opus = encoder("opus", "--raw --quiet --max-delay 0 --artist \"%artist%\" --title \"%title%\" "
+                                           "--vbr --bitrate 96 - -", FORMAT_OGG_OPUS);
     opus.encoder_file = "encoders\\opusenc.exe";
-    opus.encoder_params = "--raw --quiet --max-delay 0 --artist \"%artist%\" --title \"%title%\" --vbr --bitrate 96 - -";
-    opus.format = FORMAT_OGG_OPUS;
-    opus.wave_format = WAVE_INT16;
-    opus.wave_header = false;
     opus.sampling_rate = 48000;
-    opus.channel = 2;
-    opus.encoder_name = "opus";
     opus.bitrate = 96;
     opus.description = "VBR 96kbps";
     EXPECT_EQ(describe(chosen), describe(opus));
@@ -327,7 +315,6 @@ TEST_F(OptionSheetTest, EncoderPresetsResetAddRemoveAndTheChosenPresetsProgramsA
     EXPECT_EQ(lossy.program_file, "encoders\\lossyWAV.exe");
     EXPECT_EQ(lossy.program_params, "- --stdout --silent --ignore-chunk-sizes --quality S");
     EXPECT_EQ(added.encoder_params, "-r --flush --quiet --preset cbr 128 -");
-    EXPECT_EQ(added.description, "CBR 128kbps");
     const std::string file = savedFile();
     EXPECT_EQ(occurrences(file, "<encoder_setting>"), 10u) << file;
     EXPECT_EQ(occurrences(file, "mine preset"), 0u);
@@ -347,71 +334,55 @@ TEST_F(OptionSheetTest, NoMatchingPresetRefusesOkAndEditedPresetsSurviveCancel) 
     const std::string encoder_before = describe(stream_encoder);
     ServerSettings server = defaultServer();
 
-    Rows rows_at_open, rows_after_edit;
-    int selection_at_open = 0, page_after_refusal = -1, focus_after_line_break = 0;
-    std::wstring refusal, refusal_caption, line_break_message;
     OptionSheet sheet(&stream_encoder, &server, kSheet);
     Autopilot pilot({
         {kSheet,
          [&](Window& w) {
-             rows_at_open = view_test::rows(currentPage(w).item(IDC_ENCODER_LIST));
-             selection_at_open = selectedRow(currentPage(w).item(IDC_ENCODER_LIST));
+             HWND list = currentPage(w).item(IDC_ENCODER_LIST);
+             EXPECT_EQ(view_test::rows(list), (Rows{L"mine | MP3 | mine preset", L"odd | MP3 | odd preset"}));
+             EXPECT_EQ(selectedRow(list), -1);
              showPage(w, 2);
              w.click(IDOK);
          }},
         {L"Encoder",
          [&](Window& box) {
-             refusal = box.messageText();
-             refusal_caption = box.caption();
+             EXPECT_EQ(box.messageText(), L"Select any encoder.");
              box.click(IDOK);
          }},
         {kSheet,
          [&](Window& w) {
-             page_after_refusal = currentIndex(w);
-             Window page = showPage(w, 0);
-             HWND list = page.item(IDC_ENCODER_LIST);
+             EXPECT_EQ(currentIndex(w), 2) << "the page in view stays in view";
+             HWND list = showPage(w, 0).item(IDC_ENCODER_LIST);
              selectRow(list, 0);
              RECT row = {};
              row.left = LVIR_LABEL;
              ::SendMessageW(list, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&row));
              const LPARAM at = MAKELPARAM((row.left + row.right) / 2, (row.top + row.bottom) / 2);
-             ::PostMessageW(list, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+             ::PostMessageW(list, WM_LBUTTONDBLCLK, MK_LBUTTON, at);  // opens the setup dialog
              ::PostMessageW(list, WM_LBUTTONUP, 0, at);
          }},
         {L"Encoder Setup",
-         [&](Window& w) {
+         [](Window& w) {
              w.setText(IDC_SETUP_ENCODER_PARAMS, L"--edited\r\n--split");
              w.setText(IDC_SETUP_DESCRIPTION, L"edited");
              w.click(IDOK);
          }},
-        {L"Velmora",
-         [&](Window& box) {
-             line_break_message = box.messageText();
-             box.click(IDOK);
-         }},
+        answer(L"Velmora", L"Encoder parameters must be one line: remove the line breaks."),
         {L"Encoder Setup",
-         [&](Window& w) {
-             focus_after_line_break = w.focusId();
+         [](Window& w) {
+             EXPECT_EQ(w.focusId(), IDC_SETUP_ENCODER_PARAMS);
              w.setText(IDC_SETUP_ENCODER_PARAMS, L"--edited");
              w.click(IDOK);
          }},
         {kSheet,
-         [&](Window& w) {
-             rows_after_edit = view_test::rows(currentPage(w).item(IDC_ENCODER_LIST));
+         [](Window& w) {
+             EXPECT_EQ(view_test::rows(currentPage(w).item(IDC_ENCODER_LIST)),
+                       (Rows{L"mine | MP3 | edited", L"odd | MP3 | odd preset"}));
              w.click(IDCANCEL);
          }},
     });
     EXPECT_EQ(sheet.DoModal(owner), 0);
     EXPECT_EQ(pilot.finish(), "");
-
-    EXPECT_EQ(rows_at_open, (Rows{L"mine | MP3 | mine preset", L"odd | MP3 | odd preset"}));
-    EXPECT_EQ(selection_at_open, -1);
-    EXPECT_EQ(refusal, L"Select any encoder.");
-    EXPECT_EQ(refusal_caption, L"Encoder");
-    EXPECT_EQ(page_after_refusal, 2) << "the page in view stays in view";
-    EXPECT_EQ(line_break_message, L"Encoder parameters must be one line: remove the line breaks.");
-    EXPECT_EQ(focus_after_line_break, IDC_SETUP_ENCODER_PARAMS);
-    EXPECT_EQ(rows_after_edit, (Rows{L"mine | MP3 | edited", L"odd | MP3 | odd preset"}));
     EXPECT_EQ(describe(stream_encoder), encoder_before);
 
     Config* config = getConfig();
@@ -423,4 +394,256 @@ TEST_F(OptionSheetTest, NoMatchingPresetRefusesOkAndEditedPresetsSurviveCancel) 
     expected.description = "edited";
     EXPECT_EQ(describe(edited), describe(expected));
     EXPECT_EQ(describe(kept), describe(encoder("odd", "--one\n--two")));
+}
+
+// The Server page's fields are read in order, each failure with its message
+// and the focus in its field, and the record is written only once every
+// check passed; a type outside the table shows none and stores Icecast2.
+TEST_F(OptionSheetTest, ServerFieldsAreCheckedInOrderAndWrittenOnlyWhenAllPass) {
+    VELMORA_NEED_DISPLAY();
+    ui_harness::HostWindow owner(400, 300);
+    EncoderSettings stream_encoder = lame();
+    ServerSettings server = defaultServer();
+    server.type = 5;
+    server.host = "old.example";
+    server.use_proxy = 1;
+    server.proxy_host = "proxy.example";
+    server.proxy_port = 1080;
+    server.password = "pw";
+    server.mount_point = "live";
+    server.stream_id = 3;
+    const std::string before = describe(server);
+    auto unchanged = [&] { EXPECT_EQ(describe(server), before); };
+    const std::wstring port = L"Port must be an integer between 0 and 65535.";
+
+    OptionSheet sheet(&stream_encoder, &server, kSheet);
+    Autopilot pilot({
+        {kSheet,
+         [&](Window& w) {
+             Window page = showPage(w, 1);
+             EXPECT_EQ(page.entries(IDC_SERVER_TYPE),
+                       (std::vector<std::wstring>{L"Icecast2", L"SHOUTCast v1", L"SHOUTCast v2"}));
+             EXPECT_EQ(page.selection(IDC_SERVER_TYPE), -1);
+             EXPECT_TRUE(page.enabled(IDC_SERVER_MOUNT) && page.enabled(IDC_SERVER_STREAM_ID));
+             EXPECT_FALSE(page.visible(IDC_SERVER_USE_PROXY) || page.visible(IDC_SERVER_PROXY_HOST) ||
+                          page.visible(IDC_SERVER_PROXY_PORT));
+             std::vector<std::wstring> shown;
+             for (int id : {IDC_SERVER_HOST, IDC_SERVER_PORT, IDC_SERVER_USERNAME, IDC_SERVER_PASSWORD,
+                            IDC_SERVER_MOUNT, IDC_SERVER_STREAM_ID, IDC_SERVER_PROXY_HOST, IDC_SERVER_PROXY_PORT})
+                 shown.push_back(page.text(id));
+             EXPECT_EQ(shown, (std::vector<std::wstring>{L"old.example", L"8000", L"", L"pw", L"live", L"3",
+                                                         L"proxy.example", L"1080"}));
+             page.setText(IDC_SERVER_PORT, L"65536");
+             w.click(IDOK);
+         }},
+        answer(L"Velmora", port, IDOK, unchanged),
+        retry(IDC_SERVER_PORT, [](const Window& page) { page.setText(IDC_SERVER_PORT, L""); }),
+        answer(L"Velmora", port, IDOK, unchanged),
+        retry(IDC_SERVER_PORT,
+              [](const Window& page) {
+                  page.setText(IDC_SERVER_PORT, L"65535");
+                  page.setText(IDC_SERVER_HOST, std::wstring(129, L'h'));
+              }),
+        answer(L"Velmora", L"String must be under 128 characters.\r\n", IDOK, unchanged),
+        retry(IDC_SERVER_HOST,
+              [](const Window& page) {
+                  page.setText(IDC_SERVER_HOST, std::wstring(128, L'h'));
+                  page.setText(IDC_SERVER_STREAM_ID, L"0");  // read although disabled for Icecast2
+              }),
+        answer(L"Velmora", L"Stream ID must be an integer between 1 and 2147483647.", IDOK, unchanged),
+        retry(IDC_SERVER_STREAM_ID,
+              [](const Window& page) {
+                  page.setText(IDC_SERVER_STREAM_ID, L"7");
+                  page.setText(IDC_SERVER_USERNAME, std::wstring(1, wchar_t(0xD800)));  // not text in any charset
+              }),
+        answer(L"Velmora", L"The server settings cannot be taken over.\r\nbad conversion", IDOK, unchanged),
+        retry(IDC_SERVER_STREAM_ID, [](const Window& page) { page.setText(IDC_SERVER_USERNAME, L"source"); }),
+    });
+    EXPECT_EQ(sheet.DoModal(owner), 1);
+    EXPECT_EQ(pilot.finish(), "");
+
+    ServerSettings expected = defaultServer();
+    expected.host = std::string(128, 'h');
+    expected.port = 65535;
+    expected.use_proxy = 1;
+    expected.proxy_host = "proxy.example";
+    expected.proxy_port = 1080;
+    expected.username = "source";
+    expected.password = "pw";
+    expected.mount_point = "/live";
+    expected.stream_id = 7;
+    EXPECT_EQ(describe(server), describe(expected));
+}
+
+// Mount point and stream id follow the chosen type; each type's mount
+// point rule, and an emptied host keeping host and port.
+TEST_F(OptionSheetTest, ServerTypesEnableTheirFieldsAndNormaliseTheMountPoint) {
+    VELMORA_NEED_DISPLAY();
+    ui_harness::HostWindow owner(400, 300);
+    EncoderSettings stream_encoder = lame();
+    ServerSettings shown = defaultServer();
+    OptionSheet first(&stream_encoder, &shown, kSheet);
+    Autopilot pilot({{kSheet, [&](Window& w) {
+        Window page = showPage(w, 1);
+        const char* names[] = {"icecast2", "shoutcast1", "shoutcast2"};
+        const bool mount[] = {true, false, false}, id[] = {false, false, true};
+        for (int type : {0, 2, 1}) {  // v2 to v1 disables the stream id
+            if (type != 0) choose(page, IDC_SERVER_TYPE, type);
+            EXPECT_EQ(page.enabled(IDC_SERVER_MOUNT), mount[type]) << names[type];
+            EXPECT_EQ(page.enabled(IDC_SERVER_STREAM_ID), id[type]) << names[type];
+            screenshot(w, std::string("option-sheet-server-") + names[type]);
+        }
+        w.click(IDCANCEL);
+    }}});
+    EXPECT_EQ(first.DoModal(owner), 0);
+    EXPECT_EQ(pilot.finish(), "");
+
+    struct Case {
+        int type;
+        const wchar_t* mount;
+        const char* stored;  // nullptr: refused with "Mountpoint is empty.\n"
+    } cases[] = {
+        {0, L"abc", "/abc"}, {0, L"/", nullptr}, {0, L"", nullptr}, {1, L"", ""},
+        {1, L"abc", "abc"},  {2, L"", "/"},      {2, L"/", "/"},    {2, L"abc", "/abc"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.type) + " \"" + toUtf8(c.mount) + "\"");
+        ServerSettings server = defaultServer();
+        std::vector<Step> steps = {{kSheet, [&](Window& w) {
+            Window page = showPage(w, 1);
+            choose(page, IDC_SERVER_TYPE, c.type);
+            page.setText(IDC_SERVER_MOUNT, c.mount);
+            page.setText(IDC_SERVER_HOST, L"");  // keeps host and port
+            page.setText(IDC_SERVER_PORT, L"9000");
+            w.click(IDOK);
+        }}};
+        if (!c.stored) {
+            steps.push_back(answer(L"Velmora", L"Mountpoint is empty.\n"));
+            steps.push_back({kSheet, [](Window& w) { w.click(IDCANCEL); }});
+        }
+        OptionSheet sheet(&stream_encoder, &server, kSheet);
+        Autopilot run(std::move(steps));
+        EXPECT_EQ(sheet.DoModal(owner), c.stored ? 1 : 0);
+        EXPECT_EQ(run.finish(), "");
+        EXPECT_EQ(server.type, c.stored ? c.type : 0);
+        EXPECT_EQ(server.mount_point, c.stored ? c.stored : "/stream");
+        EXPECT_EQ(server.host + ":" + std::to_string(server.port), "127.0.0.1:8000");
+    }
+}
+
+// The directory fields: lists, the order of the checks with their focus,
+// trimming, the charset tested by the converter; the record keeps its
+// fields until every check passed.
+TEST_F(OptionSheetTest, YellowPagesChecksNameDescriptionGenreAndCharset) {
+    VELMORA_NEED_DISPLAY();
+    ui_harness::HostWindow owner(400, 300);
+    EncoderSettings stream_encoder = lame();
+    program("opusenc.exe");
+    ServerSettings server = defaultServer();
+    server.type = SERVER_SHOUTCAST2;
+    server.yp.name = "Old name";
+    server.yp.genre = "Rock";
+    const std::string before = describe(server);
+    auto unchanged = [&] { EXPECT_EQ(describe(server), before); };
+
+    OptionSheet sheet(&stream_encoder, &server, kSheet);
+    Autopilot pilot({
+        {kSheet,
+         [&](Window& w) {
+             selectRow(currentPage(w).item(IDC_ENCODER_LIST), 8);  // an Ogg format
+             Window page = showPage(w, 2);
+             EXPECT_EQ(page.entries(IDC_YP_GENRE),
+                       (std::vector<std::wstring>{L"Anime", L"Classic", L"Game", L"Easy Listening", L"Funk",
+                                                  L"Hard Rock", L"Hip-Hop", L"Jpop", L"Jazz", L"Rock", L"Metal",
+                                                  L"Punk", L"Reggae", L"Soundtrack", L"Talk", L"Test", L"Trance",
+                                                  L"Techno"}));
+             EXPECT_EQ(page.entries(IDC_YP_CHARSET),
+                       (std::vector<std::wstring>{L"UTF-8", L"SHIFT_JIS", L"GB2312", L"KS_C_5601-1987", L"BIG5",
+                                                  L"Windows-1250", L"Windows-1251", L"Windows-1252", L"Windows-1253",
+                                                  L"Windows-1254", L"Windows-1255", L"Windows-1256", L"Windows-1257",
+                                                  L"Windows-1258"}));
+             std::vector<std::wstring> shown;
+             for (int id : {IDC_YP_NAME, IDC_YP_DESCRIPTION, IDC_YP_GENRE, IDC_YP_URL, IDC_YP_CHARSET})
+                 shown.push_back(page.text(id));
+             EXPECT_EQ(shown, (std::vector<std::wstring>{L"Old name", L"Stream Description", L"Rock", L"http://",
+                                                         L"UTF-8"}));
+             EXPECT_FALSE(page.checked(IDC_YP_PUBLIC));
+             screenshot(w, "option-sheet-yellow-pages");
+             page.setText(IDC_YP_NAME, L"   ");
+             page.setText(IDC_YP_DESCRIPTION, std::wstring(129, L'd'));  // read before the name is checked
+             w.click(IDOK);
+         }},
+        answer(L"Velmora", L"String must be under 128 characters.\r\n", IDOK, unchanged),
+        retry(IDC_YP_DESCRIPTION, [](const Window& page) { page.setText(IDC_YP_DESCRIPTION, L" Talk and music "); }),
+        answer(L"Velmora", L"Steram Name is not set.", IDOK, unchanged),
+        retry(IDC_YP_NAME,
+              [](const Window& page) {
+                  page.setText(IDC_YP_NAME, L" My Radio ");
+                  page.setText(IDC_YP_GENRE, L" \t ");
+              }),
+        answer(L"Velmora", L"Genre is not set.", IDOK, unchanged),
+        retry(IDC_YP_GENRE,
+              [](const Window& page) {
+                  page.setText(IDC_YP_GENRE, L" Chiptune ");
+                  page.setText(IDC_YP_CHARSET, L"NO-SUCH-CHARSET");
+                  ::SendMessageW(page.hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(page.item(IDC_YP_URL)), TRUE);
+              }),
+        answer(L"Velmora", L"Unsupported Charset", IDOK, unchanged),
+        retry(IDC_YP_URL,  // the focus stayed where it was
+              [](const Window& page) {
+                  page.setText(IDC_YP_CHARSET, L"ISO-8859-1");
+                  page.setText(IDC_YP_URL, L"");
+                  page.check(IDC_YP_PUBLIC, true);
+              }),
+    });
+    EXPECT_EQ(sheet.DoModal(owner), 1);
+    EXPECT_EQ(pilot.finish(), "");
+
+    // Trimmed where asked, the typed genre and charset as typed; the Ogg
+    // and SHOUTcast v2 charset rule is the main window's, not the sheet's.
+    EXPECT_TRUE(server.yp.pub);
+    EXPECT_EQ(server.yp.name + "|" + server.yp.desc + "|" + server.yp.genre + "|" + server.yp.url + "|" +
+                  server.yp.charset,
+              "My Radio|Talk and music|Chiptune||ISO-8859-1");
+    EXPECT_EQ(stream_encoder.format, FORMAT_OGG_OPUS);
+}
+
+// OK asks the shown pages in order and stops at the first refusal: its
+// message only, the page in view stays; Cancel then returns 0.
+TEST_F(OptionSheetTest, TheFirstRefusingPageEndsTheConfirmationAndCancelReturnsZero) {
+    VELMORA_NEED_DISPLAY();
+    ui_harness::HostWindow owner(400, 300);
+    EncoderSettings stream_encoder = lame();
+    stream_encoder.bitrate = 320;  // not compared: the preset is still found
+    ServerSettings server = defaultServer();
+    const std::string server_before = describe(server);
+
+    HWND sheet_window = nullptr;
+    OptionSheet sheet(&stream_encoder, &server, kSheet);
+    Autopilot pilot({
+        {kSheet,
+         [&](Window& w) {
+             sheet_window = w.hwnd;
+             showPage(w, 1).setText(IDC_SERVER_MOUNT, L"");
+             showPage(w, 2).setText(IDC_YP_NAME, L"");
+             w.click(IDOK);
+         }},
+        {L"Velmora",
+         [&](Window& box) {
+             EXPECT_EQ(box.messageText(), L"Mountpoint is empty.\n");
+             screenshot(Window(sheet_window), "option-sheet-refusal", box.hwnd);
+             box.click(IDOK);
+         }},
+        {kSheet,
+         [](Window& w) {
+             EXPECT_EQ(currentIndex(w), 2);
+             w.click(IDCANCEL);
+         }},
+    });
+    EXPECT_EQ(sheet.DoModal(owner), 0);
+    EXPECT_EQ(pilot.finish(), "") << "one message box only";
+    // The Encoder page, asked first, wrote its preset; the caller drops the
+    // copies after Cancel.
+    EXPECT_EQ(stream_encoder.bitrate, 128);
+    EXPECT_EQ(describe(server), server_before);
 }
