@@ -107,6 +107,9 @@ namespace platform {
 // pipe's ReadFile then returns at once. FALSE with the last error set on
 // failure.
 BOOL waitForPipes(const HANDLE* pipes, DWORD count, DWORD milliseconds, bool* ready);
+// The signal that ended a process which has ended; 0 when it exited by
+// itself or was ended by TerminateProcess (its exit code then tells).
+int processSignal(HANDLE process);
 } // namespace platform
 #endif
 
