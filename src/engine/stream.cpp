@@ -583,10 +583,9 @@ void Stream::commandLoop() {
         reapEndedWorkers();
         std::unique_lock<std::mutex> lock(signal_.mutex());
         int command = COMMAND_DATA;
-        if (inputWaiting() >= piece_bytes_) {
-            // A piece gathered while this worker was busy, when the capture
-            // thread's posts were refused: it goes now, unless a command
-            // waits.
+        if (title_pending_ || inputWaiting() >= piece_bytes_) {
+            // A title or a piece came while this worker was busy, when the
+            // posts were refused: it is taken now, unless a command waits.
             signal_.waitFor(lock, std::chrono::milliseconds(0), command);
         } else {
             // Less than a piece goes when the capture thread has a piece or
