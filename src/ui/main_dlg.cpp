@@ -190,6 +190,10 @@ BOOL CMainDlg::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
             stream_list.updateStreamName(reinterpret_cast<Stream*>(wParam), *reinterpret_cast<const std::string*>(lParam));
             lResult = 0;
             return TRUE;
+        case WM_STREAM_STATISTICS:
+            showStatistics(reinterpret_cast<Stream*>(wParam));
+            lResult = 0;
+            return TRUE;
         case WM_ERROR_BOX:
             lResult = OnErrorBox();
             return TRUE;
@@ -641,10 +645,12 @@ void CMainDlg::onStreamEvent(Stream* stream, int event) {
             stream_list.updateStreamName(stream, name + "(" + std::to_string(status.reconnect_count + 1) + "/3)");
             break;
         case EVENT_STATISTICS:
-            if (stream == selected_stream.load()) {
-                monitor_view.setTransferRate(static_cast<std::uint32_t>(status.bytes_this_second));
-                monitor_view.setBytesSent(status.bytes_sent);
-                monitor_view.setElapsedTime(status.seconds);
+            if (!onWindowThread()) {
+                // Shown when the window's thread comes to it: the stream's
+                // worker never waits for the window for its statistics.
+                if (stream == selected_stream.load()) PostMessage(WM_STREAM_STATISTICS, reinterpret_cast<WPARAM>(stream));
+            } else {
+                showStatistics(stream);
             }
             break;
         case EVENT_ERROR:
@@ -656,6 +662,16 @@ void CMainDlg::onStreamEvent(Stream* stream, int event) {
     } catch (...) {
         reportFailure("handling a stream event");
     }
+}
+
+void CMainDlg::showStatistics(Stream* stream) {
+    // Only the selected stream's, and only while the window holds it (a
+    // posted tick may come after the stream was removed).
+    if (stream != selected_stream.load()) return;
+    const StreamStatus status = stream->status();
+    monitor_view.setTransferRate(static_cast<std::uint32_t>(status.bytes_this_second));
+    monitor_view.setBytesSent(status.bytes_sent);
+    monitor_view.setElapsedTime(status.seconds);
 }
 
 void CMainDlg::onStarted(Stream* stream, const StreamStatus& status, const std::string& name) {

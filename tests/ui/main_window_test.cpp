@@ -12,6 +12,7 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -333,6 +334,19 @@ TEST_F(MainWindow, OpensWithDefaultsEditsTheListAndWritesItBackAtTheClose) {
 
 namespace {
 
+std::wstring clipboardText() {
+    std::wstring text;
+    if (!::OpenClipboard(nullptr)) return L"<clipboard busy>";
+    if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+        if (const wchar_t* chars = static_cast<const wchar_t*>(::GlobalLock(data))) {
+            text = chars;
+            ::GlobalUnlock(data);
+        }
+    }
+    ::CloseClipboard();
+    return text;
+}
+
 std::string sourceField(int port, const std::string& mount, const std::string& field) {
     std::istringstream xml(httpGet(port, "/admin/stats", peers::kIcecastAdminUser, peers::kIcecastAdminPassword));
     Poco::AutoPtr<Poco::Util::XMLConfiguration> stats(new Poco::Util::XMLConfiguration(xml));
@@ -357,6 +371,9 @@ void killSource(int port, const std::string& mount) {
 TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
     VELMORA_NEED_DISPLAY();
     VELMORA_PEER_PORT(port, peers::Kind::Icecast);
+    std::string no_probe;
+    const int probe_port = peers::port(peers::Kind::Probe, &no_probe);
+    if (probe_port == 0 && peers::required()) FAIL() << no_probe;
     const std::string lame = pipetest::binDir() + "lame.exe";
     if (!pipetest::pathExists(lame)) {
         if (peers::required()) FAIL() << lame << " is missing (bash scripts/setup.sh builds it)";
@@ -411,6 +428,7 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
     EXPECT_TRUE(host.console_log().contains("velmora: Streaming start: Wine A"));
     EXPECT_EQ(monitor(dialog, L"Metadata"), L"Artist - Tone");
     EXPECT_EQ(view_test::rows(view(dialog, L"History")), std::vector<std::wstring>{L"01 | Artist | Tone"});
+    // The selected stream's statistics reach the Monitor.
     EXPECT_TRUE(pumpUntil([&] { return sourceField(port, "/win-a.mp3", "title") == "Artist - Tone"; }))
         << sourceField(port, "/win-a.mp3", "title");
     EXPECT_TRUE(host.console_log().contains("velmora: metadata update: Wine A"));
@@ -427,6 +445,42 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
         }));
         EXPECT_TRUE(host.console_log().contains("velmora: client list update: Wine A"));
     }
+    // A new title from the player (a radio's track information) reaches
+    // the running stream's server and history.
+    host.set_dynamic_info({{"artist", "Live"}, {"title", "Update"}});
+    EXPECT_TRUE(pumpUntil([&] { return sourceField(port, "/win-a.mp3", "title") == "Live - Update"; }))
+        << sourceField(port, "/win-a.mp3", "title");
+    EXPECT_EQ(view_test::rows(view(dialog, L"History")),
+              (std::vector<std::wstring>{L"01 | Artist | Tone", L"02 | Live | Update"}));
+    EXPECT_EQ(monitor(dialog, L"Metadata"), L"Live - Update");
+
+    // The listen URL through the Monitor's popup command.
+    press(dialog, ID_COPY_LISTEN_URL);
+    EXPECT_EQ(clipboardText(), L"http://127.0.0.1:" + std::to_wstring(port) + L"/win-a.mp3");
+
+    // The gain the streams apply follows the volume: what a listener
+    // decodes drops by 6 dB at half volume, and to silence when muted.
+    if (probe_port != 0) {
+        auto levelAfter = [&](const std::function<void()>& change) {
+            change();
+            // icecast's burst at a new listener (4 s at this rate) then
+            // holds audio played after the change only.
+            ui_harness::pumpMessages(5000);
+            auto heard = std::async(std::launch::async,
+                                    [&] { return listenAndProbe(probe_port, port, "/win-a.mp3", 3); });
+            while (heard.wait_for(0ms) != std::future_status::ready) ui_harness::pumpMessages(20);
+            const auto fields = heard.get();
+            EXPECT_EQ(fields.at("decode_errors"), "0");
+            return std::atof(fields.at("rms_dbfs").c_str());
+        };
+        const double full = levelAfter([&] { drag(dialog, -100); });
+        const double half = levelAfter([&] { drag(dialog, -50); });
+        const double muted = levelAfter([&] { setCheck(dialog, IDC_MUTE, true); });
+        EXPECT_NEAR(full - half, 6.02, 0.5) << full << " dB at 100%, " << half << " dB at 50%";
+        EXPECT_LT(muted, -60.0);
+        setCheck(dialog, IDC_MUTE, false);
+        drag(dialog, -80);
+    }
     ui_harness::pumpMessages(300);
     EXPECT_NE(ui_harness::saveScreenshot(screenAround(dialog), "main-window-streaming"), "");
 
@@ -434,6 +488,10 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
     selectRow(dialog, 1);
     ASSERT_EQ(window.selectedStream(), second);
     EXPECT_EQ(text(dialog, IDC_CONNECT), L"Connect");
+    // The running first stream's statistics show nowhere meanwhile.
+    ui_harness::pumpMessages(2500);
+    EXPECT_EQ(monitor(dialog, L"Elapsed Time"), L"0:00:00");
+    EXPECT_EQ(monitor(dialog, L"Status"), L"Disconnected");
     press(dialog, IDC_CONNECT);
     ASSERT_TRUE(second->status().running) << second->status().error_text;
     press(dialog, IDC_CONNECT);
