@@ -778,7 +778,14 @@ void CMainDlg::startStreaming() {
 void CMainDlg::startWorker() {
     worker_signal.reset();
     worker_finished = false;
+    worker_entered = false;
     worker = std::thread(&CMainDlg::workerThread, this);
+    // Returns once the worker waits for its first command: a post made
+    // while it was still on its way there would be refused and lost (the
+    // title of the start that started it, for one). The worker holds the
+    // lock only until it waits, and does nothing else meanwhile.
+    while (!worker_entered.load() && !worker_finished.load()) std::this_thread::yield();
+    std::lock_guard<std::mutex> waiting(worker_signal.mutex());
 }
 
 void CMainDlg::endWorker(bool restart) {
@@ -804,6 +811,7 @@ void CMainDlg::workerThread() {
     try {
         for (;;) {
             std::unique_lock<std::mutex> lock(worker_signal.mutex());
+            worker_entered = true;
             const int command = worker_signal.wait(lock);
             if (command == WORKER_EXIT) return;
             try {

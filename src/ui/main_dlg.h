@@ -226,6 +226,8 @@ private:
     std::thread worker;
     // Set by the worker as its body returns.
     std::atomic<bool> worker_finished{true};
+    // Set by the worker once it holds its lock, about to wait.
+    std::atomic<bool> worker_entered{false};
     CommandSignal worker_signal;
     std::unique_ptr<playback_callback> playback_cb;
     std::unique_ptr<psc_callback> capture_callback;

@@ -201,6 +201,13 @@ protected:
         press(dialog, id);
     }
 
+    std::size_t consoleCount(const std::string& text) {
+        std::size_t n = 0;
+        for (const std::string& line : host.console_log().lines())
+            if (line.compare(0, text.size(), text) == 0) ++n;
+        return n;
+    }
+
     std::string folder;
 };
 
@@ -431,7 +438,7 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
     // The selected stream's statistics reach the Monitor.
     EXPECT_TRUE(pumpUntil([&] { return sourceField(port, "/win-a.mp3", "title") == "Artist - Tone"; }))
         << sourceField(port, "/win-a.mp3", "title");
-    EXPECT_TRUE(host.console_log().contains("velmora: metadata update: Wine A"));
+    EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: metadata update: Wine A") == 1; }));
     EXPECT_TRUE(pumpUntil([&] { return monitor(dialog, L"Elapsed Time") != L"00:00:00"; }));
 
     // The listener list from icecast.
@@ -443,7 +450,7 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
             const auto rows = view_test::rows(view(dialog, L"Clients"));
             return rows.size() == 1 && rows[0].find(L"VelmoraWindowTest/1.0") != std::wstring::npos;
         }));
-        EXPECT_TRUE(host.console_log().contains("velmora: client list update: Wine A"));
+        EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: client list update: Wine A") == 1; }));
     }
     // A new title from the player (a radio's track information) reaches
     // the running stream's server and history.
@@ -453,6 +460,7 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
     EXPECT_EQ(view_test::rows(view(dialog, L"History")),
               (std::vector<std::wstring>{L"01 | Artist | Tone", L"02 | Live | Update"}));
     EXPECT_EQ(monitor(dialog, L"Metadata"), L"Live - Update");
+    EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: metadata update: Wine A") == 2; }));
 
     // The listen URL through the Monitor's popup command.
     press(dialog, ID_COPY_LISTEN_URL);
@@ -627,7 +635,17 @@ TEST_F(MainWindow, ShoutcastV2AsksForAdminCredentialsAndRefusesASecondStreamOfOn
     a.params = "";
     Group b = a;
     b.name = "V2 Two";
-    writeSettings("<auto_reconnect>1</auto_reconnect><vumeter_switch>0</vumeter_switch>", {a, b});
+    // A server whose listener list cannot be read.
+    Shoutcast2Options broken_options;
+    broken_options.stream_id = 2;
+    broken_options.admin_reply =
+        "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n<?xml version=\"1.0\"?><SHOUTCASTSERVER><LISTENERS><LIS";
+    Shoutcast2Server broken(broken_options);
+    Group c = a;
+    c.name = "V2 Unreadable";
+    c.port = broken.port();
+    c.stream_id = 2;
+    writeSettings("<auto_reconnect>1</auto_reconnect><vumeter_switch>0</vumeter_switch>", {a, b, c});
     host.play({kestrune_host::signal_track("Artist", "Tone", 300, 440.0)});
     CMainDlg& window = open();
     const HWND dialog = window.m_hWnd;
@@ -650,6 +668,9 @@ TEST_F(MainWindow, ShoutcastV2AsksForAdminCredentialsAndRefusesASecondStreamOfOn
 
     press(dialog, IDC_CONNECT);
     ASSERT_TRUE(first->status().running) << first->status().error_text;
+    // The worker takes one request at a time and drops what comes while
+    // it is busy: each step waits for the last request to end.
+    EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: metadata update: V2 One") == 1; }));
     auto askedFor = [&](const std::wstring& user, const std::wstring& password) {
         return Step{L"Authorization", [user, password](Window& w) {
                         w.setText(IDC_AUTH_USER, user);
@@ -669,14 +690,16 @@ TEST_F(MainWindow, ShoutcastV2AsksForAdminCredentialsAndRefusesASecondStreamOfOn
         ui_harness::Autopilot pilot({askedFor(L"admin", L"sc2-admin")});
         press(dialog, IDC_UPDATE_CLIENTS);
         EXPECT_EQ(pilot.finish(), "");
-        EXPECT_TRUE(pumpUntil([&] { return clientRows() == sampleListeners().size(); }));
+        EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: client list update: V2 One") == 1; }));
+        EXPECT_EQ(clientRows(), sampleListeners().size());
     }
     {
         // Asked once: no dialog now (one would be closed and reported).
         ui_harness::Autopilot pilot({}, 3000);
         ::SendMessageW(view(dialog, L"Clients"), LVM_DELETEALLITEMS, 0, 0);
         press(dialog, IDC_UPDATE_CLIENTS);
-        EXPECT_TRUE(pumpUntil([&] { return clientRows() == sampleListeners().size(); }));
+        EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: client list update: V2 One") == 2; }));
+        EXPECT_EQ(clientRows(), sampleListeners().size());
         EXPECT_EQ(pilot.finish(), "");
     }
 
@@ -713,10 +736,34 @@ TEST_F(MainWindow, ShoutcastV2AsksForAdminCredentialsAndRefusesASecondStreamOfOn
     EXPECT_EQ(monitor(dialog, L"Status"), L"Disconnected");
     press(dialog, IDC_CONNECT);
     ASSERT_TRUE(first->status().running);
+    EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: metadata update: V2 One") == 2; }));
     {
         ui_harness::Autopilot pilot({askedFor(L"admin", L"sc2-admin")});
         press(dialog, IDC_UPDATE_CLIENTS);
         EXPECT_EQ(pilot.finish(), "");
     }
+    EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: client list update: V2 One") == 3; }));
+
+    // A listener list that cannot be read is reported, and the worker
+    // serves the next request (the credentials are not asked again: the
+    // server answered).
+    selectRow(dialog, 2);
+    press(dialog, IDC_CONNECT);
+    ASSERT_TRUE(window.allStreams()[2]->status().running) << window.allStreams()[2]->status().error_text;
+    EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: metadata update: V2 Unreadable") == 1; }));
+    {
+        ui_harness::Autopilot pilot({askedFor(L"admin", L"sc2-admin")});
+        press(dialog, IDC_UPDATE_CLIENTS);
+        EXPECT_EQ(pilot.finish(), "");
+    }
+    const std::string failed = "velmora: client list update error: V2 Unreadable";
+    EXPECT_TRUE(pumpUntil([&] { return consoleCount(failed) == 1; }));
+    {
+        ui_harness::Autopilot pilot({}, 3000);
+        press(dialog, IDC_UPDATE_CLIENTS);
+        EXPECT_TRUE(pumpUntil([&] { return consoleCount(failed) == 2; }));
+        EXPECT_EQ(pilot.finish(), "");
+    }
+    EXPECT_TRUE(window.workerRunning());
     EXPECT_TRUE(server.errors().empty()) << server.errors().front();
 }
