@@ -395,6 +395,9 @@ int main() {
             }
         }
     }
+    // The floor: the same callback with no stream on its list, after the
+    // same 20 ms sleeps.
+    row("no stream (the callback alone)", runCase(0, kStreamRate, sink, false), 1);
     // The same work with warm caches: chunks back to back, the streams'
     // workers catching up as they can. What the paced rows take beyond
     // this is the price of coming back to cold caches every 20 ms.
