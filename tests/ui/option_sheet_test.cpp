@@ -377,7 +377,8 @@ TEST_F(OptionSheetTest, NoMatchingPresetRefusesOkAndEditedPresetsSurviveCancel) 
          [](Window& w) {
              EXPECT_EQ(w.focusId(), IDC_SETUP_ENCODER_PARAMS);
              w.setText(IDC_SETUP_ENCODER_PARAMS, L"--edited");
-             w.click(IDOK);
+             // Enter in the parameters presses OK instead of breaking the line.
+             ::PostMessageW(w.item(IDC_SETUP_ENCODER_PARAMS), WM_KEYDOWN, VK_RETURN, 0x001C0001);
          }},
         {kSheet,
          [](Window& w) {
