@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <stdexcept>
 
 #include "dsp_services.h"
@@ -144,6 +145,27 @@ bool host_console::contains(const std::string& text) const {
 bool host_playback_control::is_playing() { return m_player.is_playing(); }
 
 bool host_fast_playback::is_fast() { return m_player.plays_fast(); }
+
+void host_listener_polling::set(std::uint32_t seconds, std::string user, std::string password) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_seconds = seconds;
+    m_have_credentials = !user.empty() || !password.empty();
+    m_user = std::move(user);
+    m_password = std::move(password);
+}
+
+std::uint32_t host_listener_polling::interval_seconds() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_seconds;
+}
+
+bool host_listener_polling::admin_credentials(zof::string_base& user, zof::string_base& password) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_have_credentials) return false;
+    user.assign(m_user.c_str());
+    password.assign(m_password.c_str());
+    return true;
+}
 
 namespace {
 
@@ -362,6 +384,18 @@ const wchar_t* const kTaskWindowClass = L"kestrune tasks";
 const wchar_t* const kMainWindowClass = L"kestrune";
 // "The task list has work": posted to the task window.
 const UINT kTaskMessage = WM_APP + 1;
+// The main window's menu commands, in order from this id.
+const UINT kFirstMenuCommand = 1000;
+
+#if defined(_WIN32)
+std::wstring widen(const std::string& text) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    if (n <= 1) return std::wstring();
+    std::wstring out(std::size_t(n - 1), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &out[0], n);
+    return out;
+}
+#endif
 
 HINSTANCE program_instance() {
 #if defined(_WIN32)
@@ -392,12 +426,14 @@ player::player(bool echo_console) : m_api(m_registry) {
     m_console->set_echo(echo_console);
     m_play_callbacks = make_service<host_play_callback_manager>(*this);
     m_capture = make_service<host_capture>(*this);
+    m_listener_polling = make_service<host_listener_polling>();
     m_registry.add(console::class_guid, m_console);
     m_registry.add(titleformat_compiler::class_guid, make_service<host_titleformat_compiler>());
     m_registry.add(playback_control::class_guid, make_service<host_playback_control>(*this));
     m_registry.add(play_callback_manager::class_guid, m_play_callbacks);
     m_registry.add(playback_stream_capture::class_guid, m_capture);
     m_registry.add(fast_playback::class_guid, make_service<host_fast_playback>(*this));
+    m_registry.add(listener_polling::class_guid, m_listener_polling);
     m_registry.add(vis_stream_manager::class_guid, make_service<host_vis_manager>(m_vis));
     register_standard_dsps(m_registry);
 
@@ -430,11 +466,65 @@ LRESULT CALLBACK player::main_window_procedure(HWND window, UINT message, WPARAM
         // Closed by the user, or by run() at its end: the program ends.
         // run() sees that after the message it dispatches.
         self->m_main_window = nullptr;
+        self->m_menu = nullptr;  // destroyed with the window
         self->m_api.set_main_window(host_window());
         self->m_quit = true;
         return 0;
     }
+#if defined(_WIN32)
+    if (message == WM_COMMAND && self && HIWORD(wparam) == 0 && LOWORD(wparam) >= kFirstMenuCommand) {
+        self->run_menu_command(LOWORD(wparam) - kFirstMenuCommand);
+        return 0;
+    }
+#endif
     return DefWindowProcW(window, message, wparam, lparam);
+}
+
+void player::run_menu_command(std::size_t index) {
+    if (index >= m_menu_commands.size()) return;
+    // A copy: the command may change the menu.
+    const std::function<void()> command = m_menu_commands[index].run;
+    try {
+        if (command) command();
+    } catch (const std::exception& e) {
+        report(std::string("menu command failed: ") + e.what());
+    } catch (...) {
+        report("menu command failed");
+    }
+}
+
+void player::set_menu_commands(std::vector<menu_command> commands) {
+    m_menu_commands = std::move(commands);
+#if defined(_WIN32)
+    if (!m_main_window) return;
+    HMENU old = m_menu;
+    m_menu = nullptr;
+    if (!m_menu_commands.empty()) {
+        m_menu = CreateMenu();
+        HMENU view = CreatePopupMenu();
+        for (std::size_t i = 0; i < m_menu_commands.size(); ++i)
+            AppendMenuW(view, MF_STRING, kFirstMenuCommand + i, widen(m_menu_commands[i].label).c_str());
+        AppendMenuW(m_menu, MF_POPUP, reinterpret_cast<UINT_PTR>(view), L"&View");
+    }
+    SetMenu(m_main_window, m_menu);
+    if (old) DestroyMenu(old);
+    DrawMenuBar(m_main_window);
+#endif
+}
+
+bool player::dialog_message(MSG& msg) {
+#if defined(_WIN32)
+    if (msg.message < WM_KEYFIRST || msg.message > WM_KEYLAST || !msg.hwnd) return false;
+    HWND root = GetAncestor(msg.hwnd, GA_ROOT);
+    if (!root || root == m_main_window) return false;
+    wchar_t name[16] = {};
+    // Only dialogs: a component's modeless window is one.
+    if (GetClassNameW(root, name, 16) == 0 || std::wcscmp(name, L"#32770") != 0) return false;
+    return IsDialogMessageW(root, &msg) != FALSE;
+#else
+    (void)msg;
+    return false;
+#endif
 }
 
 void player::post(std::function<void()> task) {
@@ -477,6 +567,7 @@ std::size_t player::pump() {
             std::lock_guard<std::mutex> lock(m_tasks_mutex);
             ran += m_tasks.size();
         }
+        if (dialog_message(msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
@@ -506,6 +597,7 @@ int player::run() {
             break;
         }
         if (got == -1) break;
+        if (dialog_message(msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }

@@ -19,6 +19,7 @@
 
 #include "audio_source.h"
 #include "fast_playback.h"
+#include "listener_polling.h"
 #include "host_chunk.h"
 #include "kestrune.h"
 #include "registry.h"
@@ -111,6 +112,21 @@ public:
     bool is_fast() override;
 private:
     player& m_player;
+};
+
+// How often a front end without a window asks for listener lists (none
+// unless set), and with which admin credentials.
+class host_listener_polling : public listener_polling {
+public:
+    void set(std::uint32_t seconds, std::string user, std::string password);
+    std::uint32_t interval_seconds() override;
+    bool admin_credentials(zof::string_base& user, zof::string_base& password) override;
+private:
+    std::mutex m_mutex;
+    std::uint32_t m_seconds = 0;
+    bool m_have_credentials = false;
+    std::string m_user;
+    std::string m_password;
 };
 
 // A play callback that lets every notification pass; override the ones
@@ -223,6 +239,7 @@ public:
     host_console& console_log() { return *m_console; }
     host_play_callback_manager& play_callbacks() { return *m_play_callbacks; }
     host_capture& capture() { return *m_capture; }
+    host_listener_polling& listener_requests() { return *m_listener_polling; }
 
     // ---- the main thread
     // Work for the main thread (the play notifications among it), from any
@@ -248,6 +265,15 @@ public:
     // top-level window titled "kestrune" (none without a display); on Linux
     // there is none. Call on the main thread before loading the component.
     bool create_main_window();
+    // The commands of the main window's "View" menu, in order (on Linux,
+    // where there is no window, they are only kept). Choosing one runs it
+    // on the main thread; what it throws is reported on the console. An
+    // empty list takes the menu away.
+    struct menu_command {
+        std::string label;
+        std::function<void()> run;
+    };
+    void set_menu_commands(std::vector<menu_command> commands);
 
     // ---- the profile folder
     // Makes the folder when needed and hands it to components as
@@ -299,6 +325,11 @@ private:
     static LRESULT CALLBACK task_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
     static LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
     void run_tasks();
+    // Gives a keyboard message to the modeless dialog it belongs to (a
+    // component's window, not the player's own), as IsDialogMessage does:
+    // Tab, Enter, Escape and the dialog's mnemonics; true when taken.
+    bool dialog_message(MSG& msg);
+    void run_menu_command(std::size_t index);
     void announce_track(const service_ptr_t<host_track>& track, std::uint64_t serial);
     void announce_stop(play_callback::stop_reason reason, bool ended_by_itself);
     void playback_thread(std::vector<track_spec> tracks, play_speed speed, double seconds);
@@ -308,11 +339,14 @@ private:
     service_ptr_t<host_console> m_console;
     service_ptr_t<host_play_callback_manager> m_play_callbacks;
     service_ptr_t<host_capture> m_capture;
+    service_ptr_t<host_listener_polling> m_listener_polling;
     vis_buffer m_vis;
 
     // Main thread.
     HWND m_task_window = nullptr;
     HWND m_main_window = nullptr;
+    HMENU m_menu = nullptr;
+    std::vector<menu_command> m_menu_commands;
     std::atomic<bool> m_quit{false};
     std::atomic<int> m_quit_code{0};
     std::string m_profile_folder;

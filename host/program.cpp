@@ -41,6 +41,10 @@ const char kUsage[] =
     "  --fast             play as fast as the component takes the audio\n"
     "                     (default: in real time)\n"
     "  --seconds N        end the list after N seconds of audio\n"
+    "  --listeners N      have the component ask every running stream for its\n"
+    "                     listeners every N seconds (where it has no window)\n"
+    "  --admin USER:PASSWORD  the admin credentials for those requests, where\n"
+    "                     a server asks for them (SHOUTcast v2)\n"
     "tracks:\n"
     "  --signal SECONDS   a generated sine tone, with any of\n"
     "      --artist TEXT --title TEXT\n"
@@ -118,6 +122,14 @@ void show_component(player& host, component_module& module) {
                         guid_text(menu->command_guid(i)).c_str(), guid_text(menu->parent_menu_guid()).c_str());
             menu->run_command(i, service_ptr());
         }
+        // The main window's menu runs them again.
+        std::vector<player::menu_command> commands;
+        for (std::uint32_t i = 0; i < menu->command_total(); ++i) {
+            host_string label;
+            menu->command_label(i, label);
+            commands.push_back({label.str(), [menu, i] { menu->run_command(i, service_ptr()); }});
+        }
+        host.set_menu_commands(std::move(commands));
     } else {
         std::printf("no menu command\n");
     }
@@ -182,6 +194,21 @@ bool parse_options(const std::vector<std::string>& args, program_options& o, std
                 error = "--seconds takes a number of seconds above 0, not \"" + v + "\"";
                 return false;
             }
+        } else if (a == "--listeners") {
+            if (!value(i, v)) return false;
+            if (!whole_number(v, 1, 86400, o.listener_seconds)) {
+                error = "--listeners takes a number of seconds from 1 to 86400, not \"" + v + "\"";
+                return false;
+            }
+        } else if (a == "--admin") {
+            if (!value(i, v)) return false;
+            const std::size_t colon = v.find(':');
+            if (colon == std::string::npos || colon == 0) {
+                error = "--admin takes USER:PASSWORD, not \"" + v + "\"";
+                return false;
+            }
+            o.admin_user = v.substr(0, colon);
+            o.admin_password = v.substr(colon + 1);
         } else if (a == "--signal" || a == "--wav") {
             if (!value(i, v)) return false;
             playlist_entry e;
@@ -372,14 +399,29 @@ int run_program(const program_options& o) {
     // The player's own display, registered before the component comes.
     track_printer printer;
     host.play_callbacks().register_callback(&printer, play_callback::flag_new_track, false);
+    host.listener_requests().set(o.listener_seconds, o.admin_user, o.admin_password);
     int status = 0;
     try {
+        // Signals are watched before the component's menu command runs
+        // (which may take long, starting streams against slow servers) and
+        // until the component is unloaded: a signal then ends the run the
+        // usual way, and the component stops its streams and writes its
+        // settings.
+        signal_watch signals(host);
         component_module module(host, o.component.empty() ? program_folder() + component_file_name() : o.component);
+        // The menu holds the component's service: it goes before the
+        // component does.
+        struct menu_scope {
+            player& host;
+            ~menu_scope() { host.set_menu_commands({}); }
+        } menu_scope{host};
         show_component(host, module);
-        if (o.playlist.empty()) {
+        if (signals.signalled()) {
+            host.pump();
+            std::printf("stopped by a signal\n");
+        } else if (o.playlist.empty()) {
             host.pump();
         } else {
-            signal_watch signals(host);
             bool ended = false;
             host.set_end_handler([&] {
                 ended = true;

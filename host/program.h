@@ -28,6 +28,11 @@ struct program_options {
     play_speed speed = play_speed::realtime;
     double seconds = 0.0;      // > 0: end the list after this much audio
     std::vector<playlist_entry> playlist;
+    // > 0: a front end without a window asks every running stream for its
+    // listeners this often; with the admin credentials when given.
+    std::uint32_t listener_seconds = 0;
+    std::string admin_user;
+    std::string admin_password;
     bool help = false;
 };
 

@@ -1,47 +1,108 @@
 #!/usr/bin/env bash
 # The main job on a built-in default: starts a private icecast2 on loopback,
-# writes a settings file with two streams (MP3 through lame, Ogg Vorbis
-# through oggenc) into a fresh profile folder, and runs the stand-in player
-# kestrune with the Velmora component on a list of generated tracks whose
-# titles change. It prints both listen URLs and a progress line while it
-# streams, and stops after --seconds N (default 30) or Ctrl-C, leaving no
-# process behind.
+# writes a settings file into a fresh profile folder, and runs the stand-in
+# player kestrune with the Velmora component on a list of generated tracks
+# whose titles change; stops after --seconds N (default 30) or Ctrl-C,
+# leaving no process behind.
 #
-#   bash scripts/demo.sh [--seconds N] [--keep]
-#     --keep   keep the work folder (settings, icecast's logs) and say where
+#   bash scripts/demo.sh [--seconds N] [--keep] [--windows]
+#     --keep     keep the work folder (settings, icecast's logs) and say where
+#     --windows  the real velmora.dll in the Windows kestrune under Wine on a
+#                private display: one MP3 stream through lame.exe, connected
+#                on startup by the main window; saves a screenshot of it
+#
+# On Linux two streams (MP3 through lame, Ogg Vorbis through oggenc) run,
+# with both listen URLs and a progress line.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(dirname "$here")"
-BUILD="${VELMORA_BUILD_DIR:-$root/build}/linux"
 JOBS="${VELMORA_JOBS:-$(nproc)}"
 
 seconds=30
 keep=0
+windows=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --seconds)
       [ $# -ge 2 ] && [[ "$2" =~ ^[0-9]+$ ]] && [ "$2" -gt 0 ] || { echo "demo: --seconds takes a whole number above 0" >&2; exit 2; }
       seconds="$2"; shift 2 ;;
     --keep) keep=1; shift ;;
-    -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
-    *) echo "demo: unknown argument $1" >&2; sed -n '10,11p' "$0" >&2; exit 2 ;;
+    --windows) windows=1; shift ;;
+    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
+    *) echo "demo: unknown argument $1" >&2; sed -n '8,12p' "$0" >&2; exit 2 ;;
   esac
 done
 
-echo "demo: setting up (packages, build) ..."
-bash "$here/setup.sh" >/dev/null 2>&1 || { echo "demo: set-up failed; run: bash scripts/setup.sh" >&2; exit 1; }
-cmake -S "$root" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$BUILD" -j "$JOBS" --target kestrune velmora >/dev/null
+if [ "$windows" = 1 ]; then
+  # The same configuration as the tests' Windows build.
+  BUILD="${VELMORA_BUILD_DIR:-$root/build}/win32"
+else
+  # A build folder of its own, without the tests (which need more packages).
+  BUILD="${VELMORA_BUILD_DIR:-$root/build}/demo-linux"
+fi
+
+# --- set-up: each step says what it does; the details go to a log that
+# is kept, and named when a step fails.
+mkdir -p "$(dirname "$BUILD")"
+setup_log="$(dirname "$BUILD")/demo-setup.log"
+: >"$setup_log"
+step_failed() {
+  echo "demo: that step failed; the set-up log is $setup_log" >&2
+  tail -n 5 "$setup_log" | sed 's/^/  | /' >&2
+  exit 1
+}
+step() { # TEXT COMMAND...: runs the step, its output into the set-up log
+  local text="$1"
+  shift
+  echo "demo: $text"
+  echo "===== $text" >>"$setup_log"
+  "$@" >>"$setup_log" 2>&1 || step_failed
+}
+# The packages step tells which packages it installs.
+packages() { # setup.sh's arguments
+  bash "$here/setup.sh" "$@" 2>&1 | tee -a "$setup_log" | { grep --line-buffered '^setup: ' || true; } |
+    sed -u 's/^setup: /demo:   /'
+  return "${PIPESTATUS[0]}"
+}
+echo "===== packages" >>"$setup_log"
+if [ "$windows" = 1 ]; then
+  echo "demo: checking the Debian packages (build tools, mingw-w64, Wine, Xvfb, icecast2) and the"
+  echo "demo: cross-built Windows dependencies (Poco, soxr, GoogleTest, lame.exe); what is missing is"
+  echo "demo: installed and built now, minutes on a fresh machine (set-up log: $setup_log)"
+  packages || step_failed
+  step "configuring the Windows build in $BUILD" \
+    cmake -S "$root" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw32.cmake"
+  step "building kestrune.exe and velmora.dll (a few minutes the first time)" \
+    cmake --build "$BUILD" -j "$JOBS" --target kestrune velmora
+  [ -f "$BUILD/bin/lame.exe" ] || { echo "demo: $BUILD/bin/lame.exe is missing" >>"$setup_log"; step_failed; }
+else
+  echo "demo: checking the Debian packages the demo needs (build tools, Poco, soxr, icecast2, lame, oggenc);"
+  echo "demo: missing ones are installed now (set-up log: $setup_log)"
+  packages --linux-demo || step_failed
+  step "configuring the build in $BUILD" \
+    cmake -S "$root" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_TESTS=OFF
+  step "building the player kestrune and the component (a minute or two the first time)" \
+    cmake --build "$BUILD" -j "$JOBS" --target kestrune velmora
+fi
 
 work="$(mktemp -d /tmp/velmora-demo.XXXXXX)"
 chmod 755 "$work"
 ice_pid=""
 player_pid=""
+xvfb_pid=""
+prefix=""
 cleanup() {
-  # The player first (it stops its streams and encoders), then the server.
+  # The player first (it stops its streams and encoders), then the rest.
   if [ -n "$player_pid" ] && kill -0 "$player_pid" 2>/dev/null; then
     kill -TERM "$player_pid" 2>/dev/null || true
     wait "$player_pid" 2>/dev/null || true
+  fi
+  if [ -n "$prefix" ]; then
+    WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
+  fi
+  if [ -n "$xvfb_pid" ] && kill -0 "$xvfb_pid" 2>/dev/null; then
+    kill -TERM "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
   fi
   if [ -n "$ice_pid" ] && kill -0 "$ice_pid" 2>/dev/null; then
     kill -TERM "$ice_pid" 2>/dev/null || true
@@ -52,10 +113,19 @@ cleanup() {
 trap cleanup EXIT
 # Ctrl-C (or a signal to this script alone) ends the player's list; it
 # stops its streams cleanly.
+interrupted=0
 stop_player() {
+  interrupted=1
   echo
   echo "demo: stopping"
-  [ -n "$player_pid" ] && kill -INT "$player_pid" 2>/dev/null || true
+  [ -n "$player_pid" ] || return 0
+  if [ "$windows" = 1 ]; then
+    # The Windows player has no console to take the signal: closing its
+    # main window ends it the same clean way.
+    wine taskkill /im kestrune.exe >>"$setup_log" 2>&1 &
+  else
+    kill -INT "$player_pid" 2>/dev/null || true
+  fi
 }
 trap stop_player INT TERM
 
@@ -68,8 +138,9 @@ for _ in $(seq 1 100); do
   kill -0 "$ice_pid" 2>/dev/null || { echo "demo: icecast2 did not start" >&2; exit 1; }
   sleep 0.1
 done
+status_page="http://127.0.0.1:$port/status.xsl"
 
-# --- the settings: two streams to that server
+# --- the settings
 mkdir -p "$work/profile"
 stream_group() { # NAME MOUNT ENCODER PARAMS FORMAT ENCODER_NAME
   cat <<EOF
@@ -87,13 +158,21 @@ stream_group() { # NAME MOUNT ENCODER PARAMS FORMAT ENCODER_NAME
   </stream>
 EOF
 }
+lame_params="-r -s 44.1 --bitwidth 16 --signed --little-endian -m j -b 128 --flush --quiet - -"
+# A path as Windows programs under Wine see it (Wine's drive Z: is /).
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 {
   echo '<velmora version="1.4.1">'
-  echo '  <common><title_format>%artist% - %title%</title_format><auto_update_metadata>1</auto_update_metadata><auto_reconnect>1</auto_reconnect></common>'
-  stream_group "Velmora MP3" /velmora.mp3 lame \
-    "-r -s 44.1 --bitwidth 16 --signed --little-endian -m j -b 128 --flush --quiet - -" 0 LAME
-  stream_group "Velmora Vorbis" /velmora.ogg oggenc \
-    '-Q -r -B 16 -C 2 -R 44100 --raw-endianness 0 --managed -b 128 -m 128 -M 128 -a "%artist%" -t "%title%" -o - -' 4 "Ogg Vorbis"
+  if [ "$windows" = 1 ]; then
+    # The window connects its first stream when it opens.
+    echo '  <common><title_format>%artist% - %title%</title_format><auto_update_metadata>1</auto_update_metadata><auto_reconnect>1</auto_reconnect><connect_on_startup>1</connect_on_startup><window_left>40</window_left><window_top>40</window_top></common>'
+    stream_group "Velmora MP3" /velmora.mp3 "\"$(windows_path "$BUILD/bin/lame.exe")\"" "$lame_params" 0 LAME
+  else
+    echo '  <common><title_format>%artist% - %title%</title_format><auto_update_metadata>1</auto_update_metadata><auto_reconnect>1</auto_reconnect></common>'
+    stream_group "Velmora MP3" /velmora.mp3 lame "$lame_params" 0 LAME
+    stream_group "Velmora Vorbis" /velmora.ogg oggenc \
+      '-Q -r -B 16 -C 2 -R 44100 --raw-endianness 0 --managed -b 128 -m 128 -M 128 -a "%artist%" -t "%title%" -o - -' 4 "Ogg Vorbis"
+  fi
   echo '</velmora>'
 } >"$work/profile/velmora.xml"
 
@@ -109,15 +188,15 @@ while [ "$total" -lt "$seconds" ]; do
   total=$((total + 10)); i=$((i + 1))
 done
 
-echo "demo: icecast2 on 127.0.0.1:$port; streaming for $seconds s (Ctrl-C stops earlier)"
 # The player's output, with its statistics folded into one progress line.
 show() {
   # Ctrl-C is the player's to handle; its last lines still come through here.
   trap '' INT TERM
-  local line rest name secs bytes title="" mp3=0 ogg=0 last_shown=-5 elapsed=0
+  local line rest name secs bytes sent title="" mp3=0 ogg=0 last_shown=-5 elapsed=0 urls=0
   local tty=0
   [ -t 1 ] && tty=1
   while IFS= read -r line; do
+    line="${line%$'\r'}"
     case "$line" in
       "console: velmora: Statistics: "*)
         rest="${line#console: velmora: Statistics: }"
@@ -125,20 +204,26 @@ show() {
         secs="${rest%% s,*}"; bytes="${rest#*s, }"; bytes="${bytes%% bytes sent*}"
         case "$name" in *MP3*) mp3=$bytes ;; *) ogg=$bytes ;; esac
         elapsed=$secs
+        sent="MP3 $((mp3 / 1024)) KB, Vorbis $((ogg / 1024)) KB sent"
+        [ "$windows" = 1 ] && sent="MP3 $((mp3 / 1024)) KB sent"
         if [ "$tty" = 1 ]; then
-          printf '\r\033[K[%3d s] MP3 %d KB, Vorbis %d KB sent | %s' "$elapsed" $((mp3 / 1024)) $((ogg / 1024)) "$title"
+          printf '\r\033[K[%3d s] %s | %s' "$elapsed" "$sent" "$title"
         elif [ $((elapsed - last_shown)) -ge 5 ]; then
-          printf '[%3d s] MP3 %d KB, Vorbis %d KB sent | %s\n' "$elapsed" $((mp3 / 1024)) $((ogg / 1024)) "$title"
+          printf '[%3d s] %s | %s\n' "$elapsed" "$sent" "$title"
           last_shown=$elapsed
         fi
         ;;
       "track: "*) title="${line#track: }" ;;
       "console: velmora: Listen URL: "*)
+        # Under Wine the script itself says where to listen.
+        [ "$windows" = 1 ] && continue
         [ "$tty" = 1 ] && printf '\r\033[K'
         rest="${line#console: velmora: Listen URL: }"
         echo "demo: listen to ${rest%%: *} at ${rest#*: }"
+        urls=$((urls + 1))
+        [ "$urls" = 2 ] && echo "demo: the server's status page: $status_page"
         ;;
-      "console: velmora: Streaming "*|"console: velmora: Error: "*|"console: velmora: Reconnect"*|"end of list"|"stopped by a signal")
+      "console: velmora: Streaming "*|"console: velmora: Error: "*|"console: velmora: Reconnect"*|"end of list"|"stopped by a signal"|"main window closed")
         [ "$tty" = 1 ] && printf '\r\033[K'
         echo "$line"
         ;;
@@ -147,18 +232,98 @@ show() {
   [ "$tty" = 1 ] && echo
   return 0
 }
-mkfifo "$work/output"
-show <"$work/output" &
-show_pid=$!
-"$BUILD/bin/kestrune" --profile "$work/profile" --seconds "$seconds" "${tracks[@]}" >"$work/output" 2>&1 &
-player_pid=$!
-# A signal ends a wait early (the trap runs): wait again for the player's
-# own end and status.
-status=0
-while :; do
-  if wait "$player_pid"; then status=0; else status=$?; fi
-  kill -0 "$player_pid" 2>/dev/null || break
+
+# Waits for the player's own end and status: a signal ends a wait early
+# (the trap runs), so it waits again.
+wait_player() {
+  local status=0
+  while :; do
+    if wait "$player_pid"; then status=0; else status=$?; fi
+    kill -0 "$player_pid" 2>/dev/null || break
+  done
+  player_pid=""
+  return "$status"
+}
+
+if [ "$windows" = 0 ]; then
+  echo "demo: icecast2 on 127.0.0.1:$port; streaming for $seconds s (Ctrl-C stops earlier)"
+  mkfifo "$work/output"
+  show <"$work/output" &
+  show_pid=$!
+  "$BUILD/bin/kestrune" --profile "$work/profile" --seconds "$seconds" "${tracks[@]}" >"$work/output" 2>&1 &
+  player_pid=$!
+  status=0
+  wait_player || status=$?
+  wait "$show_pid" 2>/dev/null || true
+  echo "demo: done (the player ended with status $status)"
+  # Ended by Ctrl-C: the status a shell user expects.
+  [ "$interrupted" = 1 ] && exit 130
+  exit "$status"
+fi
+
+# --- Windows: a private display and a Wine prefix of the demo's own
+echo "demo: starting a private X display (Xvfb)"
+# In a session of its own, so Ctrl-C leaves it to us.
+setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+number=""
+for _ in $(seq 1 100); do
+  number="$(tr -dc '0-9' <"$work/display")"
+  [ -n "$number" ] && break
+  kill -0 "$xvfb_pid" 2>/dev/null || break
+  sleep 0.1
 done
-player_pid=""
+[ -n "$number" ] || { echo "demo: Xvfb did not start:" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+export DISPLAY=":$number"
+prefix="${VELMORA_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/velmora/wineprefix}-demo"
+export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -f "$prefix/system.reg" ]; then
+  mkdir -p "$(dirname "$prefix")"
+  step "making the Wine prefix $prefix (once)" wineboot -i
+fi
+# No window manager runs on this display: Wine must not wait for one.
+step "telling Wine that no window manager runs here" \
+  wine reg add 'HKCU\Software\Wine\AppDefaults\kestrune.exe\X11 Driver' /v Managed /d N /f
+
+echo "demo: icecast2 on 127.0.0.1:$port; kestrune.exe with velmora.dll under Wine for $seconds s (Ctrl-C stops earlier)"
+# The output goes to a file (a console host Wine starts may keep a pipe
+# open after the program has ended).
+: >"$work/output"
+# In a session of its own: Ctrl-C is the script's, which closes the
+# player's window.
+(cd "$BUILD/bin" && exec setsid wine kestrune.exe --profile "$(windows_path "$work/profile")" --seconds "$seconds" \
+  "${tracks[@]}" </dev/null >"$work/output" 2>&1) &
+player_pid=$!
+tail -n +1 -f --pid="$player_pid" "$work/output" 2>/dev/null | show &
+show_pid=$!
+
+# Once the stream runs: where to listen, and a screenshot of the window.
+shot="$(dirname "$BUILD")/demo-windows.png"
+rm -f "$shot"
+for _ in $(seq 1 600); do
+  grep -q "console: velmora: Streaming start: Velmora MP3" "$work/output" 2>/dev/null && break
+  kill -0 "$player_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if grep -q "console: velmora: Streaming start: Velmora MP3" "$work/output" 2>/dev/null; then
+  echo "demo: listen to Velmora MP3 at http://127.0.0.1:$port/velmora.mp3"
+  echo "demo: the server's status page: $status_page"
+  # A few seconds of streaming: the meters move and the Monitor fills.
+  sleep 4
+  if kill -0 "$player_pid" 2>/dev/null &&
+    xwd -root -silent -display "$DISPLAY" | convert xwd:- -trim +repage "$shot" 2>>"$setup_log"; then
+    echo "demo: screenshot of the streaming window: $shot"
+  else
+    echo "demo: no screenshot could be taken (see $setup_log)" >&2
+  fi
+fi
+status=0
+wait_player || status=$?
 wait "$show_pid" 2>/dev/null || true
+if ! grep -q "console: velmora: Streaming start: Velmora MP3" "$work/output" 2>/dev/null; then
+  echo "demo: the stream did not start; the player's last lines:" >&2
+  tail -n 15 "$work/output" | sed 's/^/  | /' >&2
+fi
 echo "demo: done (the player ended with status $status)"
+[ "$interrupted" = 1 ] && exit 130
+exit "$status"

@@ -2,30 +2,49 @@
 # Idempotent machine set-up: Debian packages (native build, Windows cross
 # toolchain, Wine, peers and encoders) and the cross-built Windows
 # dependencies, cached outside the clone.
+#
+#   setup.sh              everything the builds and tests need
+#   setup.sh --linux-demo only what the Linux demo needs (native build,
+#                         icecast2, lame, oggenc): no Wine, no cross build
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 
-PACKAGES=(
-  build-essential cmake ninja-build pkg-config dpkg-dev
-  libpoco-dev libgtest-dev libgmock-dev googletest libsoxr-dev
-  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-tools
-  wine wine32:i386 xvfb xauth x11-apps imagemagick
-  icecast2 microsocks dante-server
-  lame vorbis-tools flac opus-tools ffmpeg ezstream
-  curl python3 procps
-)
+mode=all
+case "${1:-}" in
+  "") ;;
+  --linux-demo) mode=linux-demo ;;
+  *) echo "setup: unknown argument $1" >&2; exit 2 ;;
+esac
+
+if [ "$mode" = linux-demo ]; then
+  PACKAGES=(
+    build-essential cmake ninja-build pkg-config
+    libpoco-dev libsoxr-dev
+    icecast2 lame vorbis-tools curl procps
+  )
+else
+  PACKAGES=(
+    build-essential cmake ninja-build pkg-config dpkg-dev
+    libpoco-dev libgtest-dev libgmock-dev googletest libsoxr-dev
+    g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-tools
+    wine wine32:i386 xvfb xauth x11-apps imagemagick
+    icecast2 microsocks dante-server
+    lame vorbis-tools flac opus-tools ffmpeg ezstream
+    curl python3 procps
+  )
+fi
 
 need_install=0
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "$mode" = all ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
   need_install=1
 fi
 
 # Source entries for 'apt-get source', derived from the binary ones.
 src_list=/etc/apt/sources.list.d/velmora-deb-src.sources
-if [ ! -f "$src_list" ]; then
+if [ "$mode" = all ] && [ ! -f "$src_list" ]; then
   tmp=$(mktemp)
   for f in /etc/apt/sources.list.d/*.sources; do
     [ -f "$f" ] || continue
@@ -46,6 +65,7 @@ for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ] || [ $need_install -eq 1 ]; then
+  echo "setup: installing ${missing[*]:-(package lists only)}"
   # Packages such as icecast2 and danted must not start system services here.
   if [ ! -e /usr/sbin/policy-rc.d ]; then
     printf '#!/bin/sh\nexit 101\n' | $SUDO tee /usr/sbin/policy-rc.d >/dev/null
@@ -57,4 +77,5 @@ if [ ${#missing[@]} -gt 0 ] || [ $need_install -eq 1 ]; then
 fi
 
 # Cross-built Windows dependencies (Poco, GoogleTest, soxr, lame.exe).
+[ "$mode" = all ] || exit 0
 "$here/build-win-deps.sh"

@@ -267,7 +267,18 @@ void ChildProcess::printErrors() {
     if (waiting == 0)
         return;
     error_text_.resize(readError(&error_text_[0], waiting));
-    console_print(error_text_.c_str());
+    // A console line is one line: each of the program's lines goes on its
+    // own.
+    std::size_t start = 0;
+    while (start < error_text_.size()) {
+        std::size_t end = error_text_.find('\n', start);
+        if (end == std::string::npos)
+            end = error_text_.size();
+        const std::string line = error_text_.substr(start, end - start);
+        if (line.find_first_not_of("\r") != std::string::npos)
+            console_print(line.c_str());
+        start = end + 1;
+    }
 }
 
 void ChildProcess::pump(const char* data, std::size_t size, Poco::BasicFIFOBuffer<char>& output, const char* what) {

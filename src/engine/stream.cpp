@@ -619,8 +619,9 @@ double Stream::inputBacklog() {
 // ---------------------------------------------------------------- requests
 void Stream::updateMetadata(const std::string& title) {
     std::shared_ptr<Connection> link = connection();
+    // A title that goes nowhere is never reported as sent.
     if (!link)
-        return;
+        throw Poco::ApplicationException("The title was not sent: the stream is not connected to the server.");
     if (isOgg(link->format)) {
         title_pending_ = true;
         signal_.post(COMMAND_NEW_TITLE);

@@ -5,7 +5,7 @@
 #include <exception>
 
 #include "console.h"
-#include "plugin/stream_driver.h"
+#include "driver/stream_driver.h"
 #include "service_lookup.h"
 
 namespace {

@@ -5,9 +5,11 @@
 #include <Poco/Format.h>
 #include <Poco/Net/HTTPResponse.h>
 #include <Poco/Net/SocketAddress.h>
+#include <Poco/String.h>
 #include <Poco/UTF8Encoding.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <sstream>
 
@@ -164,6 +166,106 @@ std::string Server::replyBody(const std::string& reply)
     return reply.substr(0, std::min(reply.find("\r\n"), pos));
 }
 
+namespace {
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
+
+// The words of a page: markup (and what its head, scripts and style sheets
+// hold) gone, the common entities read, blanks run together.
+std::string plainWords(const std::string& page)
+{
+    static const struct {
+        const char* entity;
+        char character;
+    } entities[] = {{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''},
+                    {"&#39;", '\''}, {"&nbsp;", ' '}};
+    const std::string lower = Poco::toLower(page);
+    std::string words;
+    bool blank = true;  // none at the start
+    auto put = [&](char c) {
+        if (isBlank(c)) {
+            if (!blank)
+                words += ' ';
+            blank = true;
+        } else {
+            words += c;
+            blank = false;
+        }
+    };
+    for (std::size_t i = 0; i < page.size();) {
+        if (page[i] == '<') {
+            std::size_t end = page.find('>', i);
+            for (const char* hidden : {"head", "script", "style"}) {
+                const std::size_t length = std::strlen(hidden);
+                const char after = i + 1 + length < lower.size() ? lower[i + 1 + length] : '>';
+                if (lower.compare(i + 1, length, hidden) == 0 && (after == '>' || after == '/' || isBlank(after)))
+                    end = lower.find(std::string("</") + hidden, i);
+            }
+            if (end != std::string::npos)
+                end = page.find('>', end);
+            if (end == std::string::npos)
+                break;  // cut off inside markup: no more words
+            put(' ');
+            i = end + 1;
+            continue;
+        }
+        const auto* entity = std::end(entities);
+        if (page[i] == '&')
+            entity = std::find_if(std::begin(entities), std::end(entities), [&](const auto& e) {
+                return page.compare(i, std::strlen(e.entity), e.entity) == 0;
+            });
+        if (entity != std::end(entities)) {
+            put(entity->character);
+            i += std::strlen(entity->entity);
+        } else {
+            put(page[i++]);
+        }
+    }
+    if (!words.empty() && words.back() == ' ')
+        words.pop_back();
+    return words;
+}
+
+}  // namespace
+
+std::string Server::refusalText(const std::string& reply)
+{
+    if (reply.compare(0, 5, "HTTP/") != 0) {
+        std::size_t end = reply.find_last_not_of("\r\n");
+        return readableText(end == std::string::npos ? std::string() : reply.substr(0, end + 1));
+    }
+    std::string status_line = reply.substr(0, reply.find_first_of("\r\n"));
+    std::size_t code = status_line.find(' ');
+    std::string status = code == std::string::npos ? status_line : Poco::trim(status_line.substr(code + 1));
+    std::size_t head_end = reply.find("\r\n\r\n");
+    // A page far longer than a message shows is not read to its end.
+    std::string words =
+        head_end == std::string::npos ? std::string() : plainWords(reply.substr(head_end + 4, 16 * max_error_text));
+    if (status.empty())
+        status = status_line;
+    // A page that repeats the status code ("400 - Source does not exist")
+    // says it once.
+    const std::string code_number = status.substr(0, status.find(' '));
+    if (!code_number.empty() && words.compare(0, code_number.size(), code_number) == 0 &&
+        (words.size() == code_number.size() || std::strchr(" -:", words[code_number.size()]))) {
+        std::size_t rest = words.find_first_not_of(" -:", code_number.size());
+        words = rest == std::string::npos ? std::string() : words.substr(rest);
+    }
+    return readableText(words.empty() ? status : status + ": " + words);
+}
+
+bool Server::saysSuccessful(const std::string& text)
+{
+    std::string lower = Poco::toLower(text);
+    for (std::size_t at = lower.find("successful"); at != std::string::npos; at = lower.find("successful", at + 1))
+        if (at < 2 || lower.compare(at - 2, 2, "un") != 0)
+            return true;
+    return false;
+}
+
 std::string Server::wellFormedUtf8(const std::string& text, bool keep_layout)
 {
     static const char replacement[] = "\xEF\xBF\xBD";
@@ -255,15 +357,24 @@ Poco::ApplicationException Server::cutOff(const std::string& partial)
     return Poco::ApplicationException("The server's reply was cut off: " + readableText(partial));
 }
 
-void Server::receiveHead(SSProxy& socket, std::string& reply, const Deadline& deadline)
+Poco::ApplicationException Server::timedOut(const std::string& partial)
+{
+    if (partial.empty())
+        return Poco::ApplicationException("Timed out waiting for the server's reply.");
+    return Poco::ApplicationException("Timed out: the server's reply did not come whole: " + readableText(partial));
+}
+
+void Server::receiveHead(SSProxy& socket, std::string& reply, const Deadline& deadline, bool silence_answers)
 {
     Ending ending = readOnto(socket, reply, max_reply_head, deadline, headIsWhole);
     if (ending == Ending::TooLong)
         throw tooLong(max_reply_head);
-    if (ending == Ending::Complete || reply.empty())
+    if (ending == Ending::TimeUp && !(silence_answers && reply.empty()))
+        throw timedOut(reply);
+    if (ending != Ending::Closed || reply.empty())
         return;
     // A text that is no HTTP reply ends where the server closed it.
-    if (ending == Ending::TimeUp || reply.compare(0, 5, "HTTP/") == 0)
+    if (reply.compare(0, 5, "HTTP/") == 0)
         throw cutOff(reply);
 }
 
@@ -274,12 +385,17 @@ void Server::receiveBody(SSProxy& socket, std::string& reply, std::size_t limit,
     if (length >= 0 && static_cast<std::size_t>(length) > limit)
         throw tooLong(limit);
     std::size_t end = length >= 0 ? body_start + static_cast<std::size_t>(length) : std::string::npos;
+    // A body of known length grows its text once.
+    if (length >= 0)
+        reply.reserve(end);
     Ending ending = readOnto(socket, reply, body_start + limit, deadline,
                              [end](const std::string& text) { return text.size() >= end; });
     if (ending == Ending::TooLong)
         throw tooLong(limit);
+    if (ending == Ending::TimeUp)
+        throw timedOut(reply);
     // Without a length the body ends where the server closes.
-    if (ending == Ending::TimeUp || (ending == Ending::Closed && length >= 0))
+    if (ending == Ending::Closed && length >= 0)
         throw cutOff(reply);
     // What came with the body beyond it is not the reply's.
     if (reply.size() > end)
@@ -293,8 +409,8 @@ std::string Server::receiveLine(SSProxy& socket, const Deadline& deadline)
                              [](const std::string& text) { return text.find('\n') != std::string::npos; });
     if (ending == Ending::TooLong)
         throw tooLong(max_reply_head);
-    if (ending == Ending::TimeUp && !line.empty())
-        throw cutOff(line);
+    if (ending == Ending::TimeUp)
+        throw timedOut(line);
     return line;
 }
 

@@ -59,8 +59,9 @@ public:
     static constexpr std::size_t max_reply_head = 16384;
     // Longest reply body read for an error message or a title update.
     static constexpr std::size_t max_reply_body = 65536;
-    // Longest listener list accepted.
-    static constexpr std::size_t max_listener_reply = 1024 * 1024;
+    // Longest listener list accepted (a large server's list of some ten
+    // thousand listeners).
+    static constexpr std::size_t max_listener_reply = 16 * 1024 * 1024;
     // Characters of a server's reply kept in an error message.
     static constexpr std::size_t max_error_text = 500;
 
@@ -80,6 +81,14 @@ public:
     // characters but tabs and line breaks became blanks, cut after
     // max_error_text characters.
     static std::string readableText(const std::string& text);
+    // A refusal read from a reply, fit for a message: for an HTTP reply its
+    // status and the words of its body, markup removed and blanks run
+    // together ("401 Authentication Required: You need to authenticate");
+    // any other text as it came, without its line end; then readableText.
+    static std::string refusalText(const std::string& reply);
+    // True when a server's page says that an update succeeded: it holds
+    // "successful" (in any case), not as part of "unsuccessful".
+    static bool saysSuccessful(const std::string& text);
     // Well-formed UTF-8 of a text: every invalid byte becomes U+FFFD, the
     // non-characters U+FFFE and U+FFFF too, and every control character a
     // blank (but tabs and line breaks where `keep_layout` is set).
@@ -107,16 +116,19 @@ protected:
     static void sendRequest(SSProxy& socket, const std::string& request);
     // Reads onto `reply` (which may hold the start already) up to the blank
     // line that ends an HTTP reply's head, before the deadline. Leaves it
-    // empty when nothing came; keeps a text that is not HTTP as the server
-    // closed it. Throws when the reply was cut off or is too long.
-    static void receiveHead(SSProxy& socket, std::string& reply, const Deadline& deadline);
+    // empty when the server closed without a word (and, where
+    // `silence_answers` is set, when the time ran out before a byte came);
+    // keeps a text that is not HTTP as the server closed it. Throws when the
+    // reply was cut off, timed out or is too long.
+    static void receiveHead(SSProxy& socket, std::string& reply, const Deadline& deadline,
+                            bool silence_answers = false);
     // Reads the body after a complete head: Content-Length bytes, or up to
     // the end of the connection, at most `limit` bytes; what came beyond the
     // body is dropped. Throws when the body was cut off or is too long.
     static void receiveBody(SSProxy& socket, std::string& reply, std::size_t limit, const Deadline& deadline);
     // Reads up to the end of the first line (LF), at most max_reply_head
     // bytes; the text as the server closed it otherwise. Throws when the
-    // time ran out on a part of a line.
+    // time ran out.
     static std::string receiveLine(SSProxy& socket, const Deadline& deadline);
     // Sends `request` on a connection of its own to the record's port and
     // returns the whole reply (empty when the server answered nothing),
@@ -126,8 +138,10 @@ protected:
     // send limit; throws ServerStalled when they do not leave in time.
     static int sendFifo(SSProxy& socket, Poco::FIFOBuffer& fifo, std::vector<char>& buffer);
 
-    // The exception for a reply that ended or stalled before it was whole.
+    // The exception for a reply that ended before it was whole.
     static Poco::ApplicationException cutOff(const std::string& partial);
+    // The exception for a reply that did not come, or not whole, in time.
+    static Poco::ApplicationException timedOut(const std::string& partial);
 
     const ServerSettings* settings;
 };

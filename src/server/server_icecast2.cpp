@@ -57,7 +57,8 @@ void ServerIcecast2::login(const EncoderSettings& encoder)
     Deadline deadline;
     sendRequest(socket, put);
     std::string reply;
-    receiveHead(socket, reply, deadline);
+    // A server that never answers a PUT may take SOURCE.
+    receiveHead(socket, reply, deadline, true);
     bool accepted = false;
     if (statusIs(reply, "100 Continue")) {
         // A final status that came with the 100 decides; otherwise the
@@ -80,7 +81,7 @@ void ServerIcecast2::login(const EncoderSettings& encoder)
     if (accepted && !kagamin)
         return;
     if (!reply.empty() && !kagamin)
-        throw Poco::ApplicationException(readableText(replyBody(reply)));
+        throw Poco::ApplicationException(refusalText(reply));
 
     // No answer, or Kagamin2: the same header lines as SOURCE on a new
     // connection.
@@ -98,7 +99,7 @@ void ServerIcecast2::login(const EncoderSettings& encoder)
         throw Poco::ApplicationException("No Response from Server");
     if (reply.find("\r\n\r\n") != std::string::npos)
         receiveBody(socket, reply, max_reply_body, source_deadline);
-    throw Poco::ApplicationException(readableText(replyBody(reply)));
+    throw Poco::ApplicationException(refusalText(reply));
 }
 
 int ServerIcecast2::sendData(Poco::FIFOBuffer& fifo)
@@ -114,7 +115,7 @@ std::string ServerIcecast2::adminRequest(const std::string& path_and_query, std:
     if (reply.empty())
         throw Poco::ApplicationException("No Response from Server");
     if (!statusIs(reply, "200 OK"))
-        throw Poco::ApplicationException(readableText(reply));
+        throw Poco::ApplicationException(refusalText(reply));
     return reply;
 }
 
@@ -133,7 +134,7 @@ void ServerIcecast2::updateMetadata(const std::string& title)
     start += 9;
     std::size_t end = reply.find("</message>", start);
     std::string message = reply.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (message.find("successful") == std::string::npos)
+    if (!saysSuccessful(message))
         throw Poco::ApplicationException(readableText(message));
 }
 
@@ -145,5 +146,7 @@ std::string ServerIcecast2::listClients(const std::string&, const std::string&)
     std::size_t xml = reply.find("<?xml");
     if (xml == std::string::npos)
         throw Poco::ApplicationException("The server's listener list is not XML.");
-    return reply.substr(xml);
+    // In place: a large list is not copied.
+    reply.erase(0, xml);
+    return reply;
 }

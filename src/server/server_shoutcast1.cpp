@@ -47,12 +47,9 @@ void ServerSHOUTcast1::login(const EncoderSettings& encoder)
     Deadline deadline;
     sendRequest(socket, settings->password + "\r\n");
     std::string answer = receiveLine(socket, deadline);
-    if (answer.empty())
-        throw Poco::ApplicationException("No Response from Server");
     if (answer.compare(0, 3, "OK2") != 0) {
-        // The server's words, without their line end.
-        std::string words = answer.substr(0, answer.find_last_not_of("\r\n") + 1);
-        throw Poco::ApplicationException(words.empty() ? std::string("No Response from Server") : readableText(words));
+        std::string words = refusalText(answer);
+        throw Poco::ApplicationException(words.empty() ? std::string("No Response from Server") : words);
     }
     if (answer.find('\n') == std::string::npos)
         throw cutOff(answer);
@@ -73,23 +70,26 @@ std::string ServerSHOUTcast1::adminRequest(const std::string& query, std::size_t
 
 void ServerSHOUTcast1::updateMetadata(const std::string& title)
 {
+    // A reply that does not come in time is a failure (thrown by the
+    // request).
     std::string reply = adminRequest("mode=updinfo&song=" + urlEncode(charset.convert(title)), max_reply_body);
     // The server closes without a word when it took the title; some
     // servers answer with a page that says so.
-    if (reply.empty() || (statusIs(reply, "200 OK") && replyBody(reply).find("successful") != std::string::npos))
+    if (reply.empty() || (statusIs(reply, "200 OK") && saysSuccessful(replyBody(reply))))
         return;
     if (statusIs(reply, "200 OK"))
         throw Poco::ApplicationException("invalid password or something");
-    throw Poco::ApplicationException(readableText(reply));
+    throw Poco::ApplicationException(refusalText(reply));
 }
 
 std::string ServerSHOUTcast1::listClients(const std::string&, const std::string&)
 {
     std::string reply = adminRequest("mode=viewxml", max_listener_reply);
     if (!statusIs(reply, "200 OK"))
-        throw Poco::ApplicationException(reply.empty() ? std::string("No Response from Server") : readableText(reply));
+        throw Poco::ApplicationException(reply.empty() ? std::string("No Response from Server") : refusalText(reply));
     std::size_t xml = reply.find("<?xml");
     if (xml == std::string::npos)
         throw Poco::ApplicationException("invalid password or something");
-    return reply.substr(xml);
+    reply.erase(0, xml);
+    return reply;
 }

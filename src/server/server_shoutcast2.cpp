@@ -5,6 +5,7 @@
 #include <Poco/String.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "bit_packer.h"
 #include "console.h"
@@ -69,6 +70,7 @@ void ServerSHOUTcast2::login(const EncoderSettings& encoder)
         throw Poco::ApplicationException(Poco::format(
             "The directory fields and credentials must fit the server's messages (%d bytes).", max_payload));
 
+    may_follow.clear();
     Deadline deadline;
     authenticate(requestCipher(deadline), deadline);
     sendSetup(encoder, deadline);
@@ -79,9 +81,9 @@ void ServerSHOUTcast2::login(const EncoderSettings& encoder)
 std::string ServerSHOUTcast2::requestCipher(const Deadline& deadline)
 {
     sendPacket(1, 0x009, "2.1", deadline);
-    std::string reply = receiveReply(deadline);
-    std::size_t ack = reply.find("ACK");
-    std::string key = ack + 4 < reply.size() ? reply.substr(ack + 4) : std::string();
+    // "ACK:" and the key.
+    std::string reply = receiveReply({0x009}, deadline);
+    std::string key = reply.size() > 4 ? reply.substr(4) : std::string();
     if (key.empty())
         throw Poco::ApplicationException("The server sent no cipher key: " + readableText(reply));
     return key;
@@ -93,31 +95,41 @@ void ServerSHOUTcast2::authenticate(const std::string& key, const Deadline& dead
                Poco::format("2.1:%d:%s:%s", static_cast<int>(settings->stream_id),
                             xteaEncipherHex(settings->username, key), xteaEncipherHex(settings->password, key)),
                deadline);
-    receiveReply(deadline);
+    receiveReply({0x001}, deadline);
 }
 
 void ServerSHOUTcast2::sendSetup(const EncoderSettings& encoder, const Deadline& deadline)
 {
     sendPacket(1, 0x040, content_type, deadline);
-    receiveReply(deadline);
+    receiveReply({0x040}, deadline);
     sendPacket(1, 0x002, Poco::format("%d:%d", static_cast<int>(encoder.bitrate), static_cast<int>(encoder.bitrate)),
                deadline);
-    receiveReply(deadline);
+    receiveReply({0x002}, deadline);
     sendPacket(1, 0x003, "240:0", deadline);
-    receiveReply(deadline);
+    receiveReply({0x003}, deadline);
     sendPacket(1, 0x008, Poco::format("%d:0", max_payload), deadline);
-    receiveReply(deadline);
+    receiveReply({0x008}, deadline);
     sendPacket(1, 0x100, settings->yp.name, deadline);
     sendPacket(1, 0x101, settings->yp.genre, deadline);
     sendPacket(1, 0x102, settings->yp.url, deadline);
     sendPacket(1, 0x103, settings->yp.pub ? "1" : "0", deadline);
-    receiveReply(deadline);
+    // One reply for the four; a server that answers each sends the others
+    // before its answer to the standby.
+    int answered = 0;
+    receiveReply({0x100, 0x101, 0x102, 0x103}, deadline, &answered);
+    for (int type = 0x100; type <= 0x103; ++type)
+        if (type != answered)
+            may_follow.push_back(type);
 }
 
 void ServerSHOUTcast2::sendStandby(const Deadline& deadline)
 {
     sendPacket(1, 0x006, "0", deadline);
+    may_follow.push_back(0x006);
     sendPacket(1, 0x004, "0", deadline);
+    // Only its acknowledgement makes the stream: another source on the
+    // stream id is refused here ("NAK:Stream In Use").
+    receiveReply({0x004}, deadline);
 }
 
 int ServerSHOUTcast2::sendPacket(int message_class, int type, const std::string& payload, const Deadline& deadline)
@@ -161,28 +173,57 @@ int ServerSHOUTcast2::sendPacket(int message_class, int type, const char* payloa
     return static_cast<int>(sent);
 }
 
-std::string ServerSHOUTcast2::receiveReply(const Deadline& deadline)
+std::string ServerSHOUTcast2::receivePacket(int& message_class, int& type, const Deadline& deadline)
 {
     unsigned char head[6];
-    std::size_t got = socket.receiveFully(head, sizeof head, deadline);
-    if (got == 0)
+    bool timed_out = false;
+    std::size_t got = socket.receiveFully(head, sizeof head, deadline, &timed_out);
+    if (got == 0 && !timed_out)
         throw Poco::ApplicationException("No Response from Server");
-    if (head[0] != 0x5A)
+    if (got > 0 && head[0] != 0x5A)
         throw Poco::ApplicationException("Unhandled Response from Server");
     if (got < sizeof head)
-        throw Poco::ApplicationException("The server's reply was cut off.");
+        throw timed_out ? timedOut("") : Poco::ApplicationException("The server's reply was cut off.");
+    message_class = head[2] >> 4;
+    type = (head[2] & 0x0F) << 8 | head[3];
     std::size_t length = static_cast<std::size_t>(head[4]) << 8 | head[5];
     // The payload and the end byte.
     std::string payload(length + 1, '\0');
-    if (socket.receiveFully(&payload[0], payload.size(), deadline) < payload.size())
-        throw Poco::ApplicationException("The server's reply was cut off.");
+    if (socket.receiveFully(&payload[0], payload.size(), deadline, &timed_out) < payload.size())
+        throw timed_out ? timedOut("") : Poco::ApplicationException("The server's reply was cut off.");
     if (payload[length] != '\0')
         throw Poco::ApplicationException("Unhandled Response from Server");
-    std::string text = payload.substr(0, payload.find('\0'));
-    if (text.find("ACK") == std::string::npos)
-        throw Poco::ApplicationException(text.empty() ? std::string("Unhandled Response from Server")
-                                                      : readableText(text));
-    return text;
+    return payload.substr(0, payload.find('\0'));
+}
+
+std::string ServerSHOUTcast2::receiveReply(std::initializer_list<int> asked, const Deadline& deadline, int* answered)
+{
+    for (;;) {
+        int message_class = 0;
+        int type = 0;
+        std::string text = receivePacket(message_class, type, deadline);
+        // Only a text that begins with it acknowledges: "NAK:...ACK" or
+        // "ERROR ACK" refuse.
+        if (text.compare(0, 3, "ACK") != 0)
+            throw Poco::ApplicationException(text.empty() ? std::string("Unhandled Response from Server")
+                                                          : readableText(text));
+        bool asked_for = message_class == 1 && std::find(asked.begin(), asked.end(), type) != asked.end();
+        auto earlier = std::find(may_follow.begin(), may_follow.end(), type);
+        if (asked_for) {
+            if (answered)
+                *answered = type;
+            return text;
+        }
+        if (message_class != 1 || earlier == may_follow.end()) {
+            char what[80];
+            std::snprintf(what, sizeof what, "a reply to message %d/0x%03X where 1/0x%03X was asked", message_class,
+                          static_cast<unsigned>(type), static_cast<unsigned>(*asked.begin()));
+            throw Poco::ApplicationException(std::string("Unhandled Response from Server: ") + what + " (" +
+                                             readableText(text) + ")");
+        }
+        // The late reply to an earlier message of this login.
+        may_follow.erase(earlier);
+    }
 }
 
 int ServerSHOUTcast2::sendData(Poco::FIFOBuffer& fifo)

@@ -11,7 +11,9 @@
 // packets never interleave and a title never reaches a socket that is
 // closed or not logged in.
 #include <cstdint>
+#include <initializer_list>
 #include <mutex>
+#include <vector>
 
 #include "server.h"
 #include "ss_proxy.h"
@@ -52,12 +54,21 @@ private:
     // is held. Returns the bytes written.
     int sendPacket(int message_class, int type, const char* payload, std::size_t length, const Deadline& deadline);
     int sendPacket(int message_class, int type, const std::string& payload, const Deadline& deadline);
-    // Reads one whole reply packet and returns its text; throws it when it
-    // is no acknowledgement.
-    std::string receiveReply(const Deadline& deadline);
+    // Reads the reply to one of the `asked` messages (class 1) and returns
+    // its text; `answered` (when given) gets the message it answers.
+    // Replies to messages that may still be answered (may_follow) are taken
+    // on the way. Throws a reply that does not begin with "ACK" as the
+    // server's words, and a reply to a message not asked.
+    std::string receiveReply(std::initializer_list<int> asked, const Deadline& deadline, int* answered = nullptr);
+    // Reads one whole reply packet: its class, type and text.
+    std::string receivePacket(int& message_class, int& type, const Deadline& deadline);
 
     std::mutex lock;
     bool logged_in = false;
+    // Messages of this login whose replies a server may send, or not:
+    // the directory fields (one reply is awaited for the four) and the
+    // metadata flush before the standby.
+    std::vector<int> may_follow;
     std::vector<char> send_buffer;
     std::vector<std::uint8_t> packet;
     SSProxy socket;

@@ -169,14 +169,17 @@ std::size_t SSProxy::sendBefore(const void* buffer, std::size_t length, const De
     return sent;
 }
 
-std::size_t SSProxy::receiveFully(void* buffer, std::size_t length, const Deadline& deadline)
+std::size_t SSProxy::receiveFully(void* buffer, std::size_t length, const Deadline& deadline, bool* timed_out)
 {
     std::size_t received = 0;
+    int n = 0;
     while (received < length) {
-        int n = receiveBefore(static_cast<char*>(buffer) + received, static_cast<int>(length - received), deadline);
+        n = receiveBefore(static_cast<char*>(buffer) + received, static_cast<int>(length - received), deadline);
         if (n <= 0)
             break;
         received += static_cast<std::size_t>(n);
     }
+    if (timed_out)
+        *timed_out = n < 0;
     return received;
 }

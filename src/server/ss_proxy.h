@@ -57,6 +57,8 @@ public:
     std::size_t sendBefore(const void* buffer, std::size_t length, const Deadline& deadline);
 
     // Receives exactly `length` bytes unless the peer closes or the time
-    // runs out first; returns the bytes received.
-    std::size_t receiveFully(void* buffer, std::size_t length, const Deadline& deadline = Deadline());
+    // runs out first; returns the bytes received. `timed_out` (when given)
+    // tells whether the time ran out.
+    std::size_t receiveFully(void* buffer, std::size_t length, const Deadline& deadline = Deadline(),
+                             bool* timed_out = nullptr);
 };

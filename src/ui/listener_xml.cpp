@@ -1,6 +1,10 @@
 // Listener lists of Icecast2 and SHOUTcast servers.
 #include "ui/listener_xml.h"
 
+#include <Poco/DOM/DOMParser.h>
+#include <Poco/DOM/Document.h>
+#include <Poco/DOM/Element.h>
+#include <Poco/DOM/Node.h>
 #include <Poco/Exception.h>
 #include <Poco/SAX/Attributes.h>
 #include <Poco/SAX/DefaultHandler.h>
@@ -11,22 +15,29 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
+#include <set>
 
 namespace {
 
-// A first reading that finds what the document parser would take whole: a
-// document type (whose entities could grow a small text into gigabytes)
-// and nesting deep enough to exhaust the stack when the tree is freed.
+// A first reading that finds what the document parser would take whole or
+// not at all: a document type (whose entities could grow a small text into
+// gigabytes), nesting deep enough to exhaust the stack when the tree is
+// freed, more names than the parser's name pool holds (it would throw from
+// inside the parser) and more elements than a listener list has.
 // Nothing is thrown from the handlers: an exception through the XML
 // parser's own frames leaves the parser's memory behind.
 class DocumentGuard : public Poco::XML::DefaultHandler, public Poco::XML::LexicalHandler {
 public:
-    void startElement(const Poco::XML::XMLString&, const Poco::XML::XMLString&, const Poco::XML::XMLString&,
-                      const Poco::XML::Attributes&) override
+    void startElement(const Poco::XML::XMLString&, const Poco::XML::XMLString&, const Poco::XML::XMLString& name,
+                      const Poco::XML::Attributes& attributes) override
     {
         if (++depth_ > kMaxListenerXmlDepth)
             too_deep = true;
+        if (++elements_ > kMaxListenerXmlElements)
+            too_many_elements = true;
+        addName(name);
+        for (int i = 0; i < attributes.getLength() && !too_many_names; ++i)
+            addName(attributes.getQName(i));
     }
     void endElement(const Poco::XML::XMLString&, const Poco::XML::XMLString&, const Poco::XML::XMLString&) override
     {
@@ -45,12 +56,26 @@ public:
 
     bool document_type = false;
     bool too_deep = false;
+    bool too_many_names = false;
+    bool too_many_elements = false;
 
 private:
+    void addName(const Poco::XML::XMLString& name)
+    {
+        if (too_many_names || names_.count(name))
+            return;
+        if (names_.size() == kMaxListenerXmlNames)
+            too_many_names = true;
+        else
+            names_.insert(name);
+    }
+
     int depth_ = 0;
+    std::size_t elements_ = 0;
+    std::set<Poco::XML::XMLString> names_;
 };
 
-void checkDocument(const std::string& text)
+void checkDocument(const char* text, std::size_t size)
 {
     DocumentGuard guard;
     Poco::XML::SAXParser parser;
@@ -64,7 +89,7 @@ void checkDocument(const std::string& text)
     parser.setProperty(Poco::XML::SAXParser::PROPERTY_BLA_ACTIVATION_THRESHOLD, "65536");
     static const char* const kDocumentType = "listener list with a document type refused";
     try {
-        parser.parseString(text);
+        parser.parseMemoryNP(text, size);
     } catch (const Poco::Exception&) {
         if (guard.document_type)
             throw Poco::ApplicationException(kDocumentType);
@@ -74,38 +99,65 @@ void checkDocument(const std::string& text)
         throw Poco::ApplicationException(kDocumentType);
     if (guard.too_deep)
         throw Poco::ApplicationException("listener list nested too deeply");
+    if (guard.too_many_names)
+        throw Poco::ApplicationException("listener list with too many different names refused");
+    if (guard.too_many_elements)
+        throw Poco::ApplicationException("listener list with too many elements refused");
 }
 
-// The text to parse: a SHOUTcast statistics document is cut down to its
-// listener block, so that its other sections (song history, titles) cannot
-// spoil the parse.
-std::string chooseText(const std::string& text)
+// The SHOUTcast statistics document is cut down to its listener block, so
+// that its other sections (song history, titles) cannot spoil the parse:
+// true when `text` is one, with the piece to parse in `piece`.
+bool cutShoutcastDocument(const std::string& text, std::string& piece)
 {
     static const std::string kServer = "<SHOUTCASTSERVER>";
     static const std::string kOpen = "<LISTENERS>";
     static const std::string kClose = "</LISTENERS>";
     if (text.find(kServer) == std::string::npos)
-        return text;
+        return false;
     const std::size_t begin = text.find(kOpen);
     const std::size_t end = text.find(kClose);
     if (begin == std::string::npos || end == std::string::npos || end < begin)
         throw Poco::ApplicationException("xml parse error");
-    return kServer + text.substr(begin, end + kClose.size() - begin) + "</SHOUTCASTSERVER>";
+    piece.reserve(kServer.size() + end + kClose.size() - begin + kServer.size() + 1);
+    piece = kServer;
+    piece.append(text, begin, end + kClose.size() - begin);
+    piece += "</SHOUTCASTSERVER>";
+    return true;
 }
 
-// Takes the listener elements of `list` from the front of the document, one
-// by one, reading the three fields of each.
-void readListeners(Poco::Util::XMLConfiguration& document, const std::string& list, const char* ip,
-                   const char* user_agent, const char* connected, std::vector<ClientInfo>& records)
+// The first child element of `parent` named `name`, as a configuration
+// path step finds it.
+Poco::XML::Element* firstChild(Poco::XML::Node* parent, const char* name)
 {
-    const std::string prefix = list + ".";
-    while (document.hasProperty(list)) {
-        ClientInfo info;
-        info.ip = document.getString(prefix + ip);
-        info.user_agent = document.getString(prefix + user_agent);
-        info.connected = document.getString(prefix + connected);
-        records.push_back(std::move(info));
-        document.remove(list);
+    for (Poco::XML::Node* n = parent ? parent->firstChild() : nullptr; n; n = n->nextSibling())
+        if (n->nodeType() == Poco::XML::Node::ELEMENT_NODE && n->nodeName() == name)
+            return static_cast<Poco::XML::Element*>(n);
+    return nullptr;
+}
+
+// Reads every `item` element under `list`, in order, in one walk over the
+// children: the text of the first element of each of the three fields. A
+// listener without one of them fails as the configuration path of that
+// field would ("Not found: source.listener.Connected").
+void readListeners(Poco::XML::Element& list, const char* item, const std::string& path,
+                   const char* const (&field_names)[3], std::vector<ClientInfo>& records)
+{
+    for (Poco::XML::Node* n = list.firstChild(); n; n = n->nextSibling()) {
+        if (n->nodeType() != Poco::XML::Node::ELEMENT_NODE || n->nodeName() != item)
+            continue;
+        Poco::XML::Node* fields[3] = {nullptr, nullptr, nullptr};
+        for (Poco::XML::Node* f = n->firstChild(); f; f = f->nextSibling()) {
+            if (f->nodeType() != Poco::XML::Node::ELEMENT_NODE)
+                continue;
+            for (int i = 0; i < 3; ++i)
+                if (!fields[i] && f->nodeName() == field_names[i])
+                    fields[i] = f;
+        }
+        for (int i = 0; i < 3; ++i)
+            if (!fields[i])
+                throw Poco::NotFoundException(path + field_names[i]);
+        records.push_back(ClientInfo{fields[0]->innerText(), fields[1]->innerText(), fields[2]->innerText()});
     }
 }
 
@@ -116,18 +168,33 @@ void parseListenerXml(const std::string& text, Poco::AutoPtr<Poco::Util::XMLConf
 {
     if (text.size() > kMaxListenerXml)
         throw Poco::ApplicationException("listener list too long");
-    const std::string chosen = chooseText(text);
-    checkDocument(chosen);
-    std::istringstream in(chosen);
-    Poco::AutoPtr<Poco::Util::XMLConfiguration> parsed(new Poco::Util::XMLConfiguration(in));
+    // The text is read where it stands; only a SHOUTcast document's
+    // listener block is copied.
+    std::string piece;
+    const bool cut = cutShoutcastDocument(text, piece);
+    const char* data = cut ? piece.data() : text.data();
+    const std::size_t size = cut ? piece.size() : text.size();
+    checkDocument(data, size);
 
+    // Read as a configuration file is read.
+    Poco::XML::DOMParser parser;
+    parser.setFeature(Poco::XML::XMLReader::FEATURE_NAMESPACES, false);
+    parser.setFeature(Poco::XML::DOMParser::FEATURE_FILTER_WHITESPACE, true);
+    Poco::AutoPtr<Poco::XML::Document> parsed = parser.parseMemory(data, size);
+
+    // Icecast2 (a source under the root; the SHOUTcast names are not looked
+    // at then), else SHOUTcast, else nothing.
     std::vector<ClientInfo> read;
-    if (parsed->hasProperty("source"))
-        readListeners(*parsed, "source.listener", "IP", "UserAgent", "Connected", read);
-    else if (parsed->hasProperty("LISTENERS"))
-        readListeners(*parsed, "LISTENERS.LISTENER", "HOSTNAME", "USERAGENT", "CONNECTTIME", read);
+    Poco::XML::Element* root = parsed->documentElement();
+    if (Poco::XML::Element* source = firstChild(root, "source")) {
+        static const char* const kFields[3] = {"IP", "UserAgent", "Connected"};
+        readListeners(*source, "listener", "source.listener.", kFields, read);
+    } else if (Poco::XML::Element* listeners = firstChild(root, "LISTENERS")) {
+        static const char* const kFields[3] = {"HOSTNAME", "USERAGENT", "CONNECTTIME"};
+        readListeners(*listeners, "LISTENER", "LISTENERS.LISTENER.", kFields, read);
+    }
 
-    document = parsed;
+    document = new Poco::Util::XMLConfiguration(parsed.get());
     records.swap(read);
 }
 

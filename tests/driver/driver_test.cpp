@@ -1,9 +1,10 @@
-// The kestrune program with the component's stand-in for the main window,
-// as the demo runs it (Linux build, real encoders and the icecast2 peer):
+// The kestrune program with the Linux build's front end, as the demo runs
+// it (real encoders, the icecast2 peer and the scripted SHOUTcast servers):
 // the streams of the settings file start with the menu command, each
-// track's title reaches the server, a dropped source reconnects, and the
-// player's quit stops the streams, writes the settings and leaves nothing
-// running.
+// track's title reaches the server, a dropped source reconnects, listener
+// lists are asked for and printed, and the player's quit (a signal too,
+// even one that comes while the streams start) stops the streams, writes
+// the settings and leaves nothing running.
 #if !defined(_WIN32)
 #include <gtest/gtest.h>
 
@@ -16,9 +17,12 @@
 #include <cstdio>
 #include <fstream>
 #include <future>
+#include <signal.h>
+#include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 #include "component_loader.h"
 #include "fake_server.h"
@@ -26,7 +30,10 @@
 #include "media.h"
 #include "peers.h"
 #include "pipe_fixture.h"
+#include "shoutcast_servers.h"
 #include "temp_dir.h"
+
+extern char** environ;
 
 using namespace std::chrono_literals;
 
@@ -174,6 +181,130 @@ TEST(StreamDriver, FastPlaybackWaitsForTheStreamsAndLosesNoAudio) {
     const double bytes_per_second = 44100 * 2 * 2;
     EXPECT_LE(received, seconds * bytes_per_second);
     EXPECT_GE(received, (seconds - 1) * bytes_per_second) << result.second;
+}
+
+// A stream group of the settings file whose encoder copies the PCM through.
+std::string passthroughGroup(const std::string& name, int type, int port, const std::string& user,
+                             const std::string& password, const std::string& mount) {
+    return "<stream><server><type>" + std::to_string(type) + "</type><host>127.0.0.1</host><port>" +
+           std::to_string(port) + "</port><username>" + user + "</username><password>" + password +
+           "</password><mount_point>" + mount + "</mount_point><stream_id>1</stream_id><yp><name>" + name +
+           "</name></yp></server><encoder><encoder_file>\"" + kestrune_host::program_folder() +
+           "passthrough\"</encoder_file><format>0</format><wave_format>0</wave_format><wave_header>0</wave_header>"
+           "<sampling_rate>44100</sampling_rate><channel>2</channel></encoder></stream>";
+}
+
+// Asked to, the front end asks every running stream for its listeners at
+// the interval and prints them as the Clients view shows them: from the
+// real icecast2 (a listener of our own on the mount), from the scripted v1
+// and v2 servers (v2 with the admin credentials given), and a refused
+// request as an error line that ends nothing.
+TEST(StreamDriver, ListsTheListenersOfEveryRunningStreamAtTheInterval) {
+    VELMORA_PEER_PORT(port, peers::Kind::Icecast);
+    TempDir scratch;
+    const std::string profile = scratch.path() + "profile";
+    Poco::File(profile).createDirectories();
+    Shoutcast1Server sc1;
+    Shoutcast2Server sc2;
+    Shoutcast2Options refusing;
+    refusing.admin_reply = "HTTP/1.0 401 Unauthorized\r\nContent-Type: text/html\r\n\r\n<html>Unauthorized</html>";
+    Shoutcast2Server sc2_refusing(refusing);
+    std::ofstream(profile + "/velmora.xml")
+        << "<velmora version=\"1.4.1\">"
+        << passthroughGroup("Ice", 0, port, "", peers::kIcecastSourcePassword, "/listeners.mp3")
+        << passthroughGroup("V1", 1, sc1.port(), "", "sc1-pass", "")
+        << passthroughGroup("V2", 2, sc2.port(), "dj", "sc2-pass", "")
+        << passthroughGroup("V2 refusing", 2, sc2_refusing.port(), "dj", "sc2-pass", "") << "</velmora>";
+
+    const std::string command = media::shellQuote(kestrune_host::program_folder() + "kestrune") + " --profile " +
+                                media::shellQuote(profile) +
+                                " --listeners 1 --admin admin:sc2-admin --signal 30 --seconds 5 2>&1";
+    auto run = std::async(std::launch::async, [&] { return runProgram(command); });
+    std::unique_ptr<HttpListener> listener;
+    if (eventually([&] { return !statsField(port, "/listeners.mp3", "listeners").empty(); }, 10s))
+        listener.reset(new HttpListener(port, "/listeners.mp3", "velmora-driver-listener"));
+    const auto result = run.get();
+    const std::string& output = result.second;
+    EXPECT_EQ(result.first, 0) << output;
+    ASSERT_TRUE(listener) << output;
+    EXPECT_GE(countLines(output, "console: velmora: Listener: Ice: 127.0.0.1 | velmora-driver-listener | 00:00:0"), 1u)
+        << output;
+    for (const char* name : {"V1", "V2"}) {
+        const std::string prefix = std::string("console: velmora: Listener: ") + name + ": ";
+        // Asked about once a second while the list plays.
+        EXPECT_GE(countLines(output, std::string("console: velmora: Listeners: ") + name + ": 3"), 3u) << output;
+        for (const std::string& row : {prefix + "127.0.0.1 | Murmelo/5.66, Zentra/2.1 | 00:00:05",
+                                       prefix + "192.0.2.17 |  | 01:02:05",
+                                       prefix + "listener.example | Quabble/3.0.18 LibQuabble/3.0.18 | 1h 2m"})
+            EXPECT_GE(countLines(output, row), 3u) << row << "\n" << output;
+    }
+    EXPECT_GE(countLines(output, "console: velmora: Listener request error: V2 refusing: "), 3u)
+        << output;
+    EXPECT_EQ(countLines(output, "console: velmora: Streaming finish: V2 refusing"), 1u) << output;
+    for (const auto& errors : {sc1.errors(), sc2.errors()})
+        for (const std::string& e : errors)
+            ADD_FAILURE() << e;
+}
+
+// A signal that comes while the menu command still starts the streams (a
+// server slow to take the login) ends the run as any other: the streams
+// stop and the settings are written.
+TEST(StreamDriver, ASignalDuringTheStartStopsTheStreamsAndWritesTheSettings) {
+    TempDir scratch;
+    const std::string profile = scratch.path() + "profile";
+    Poco::File(profile).createDirectories();
+    std::atomic<pid_t> pid{0};
+    std::atomic<bool> signalled{false};
+    LoopbackService server([&](FakeConnection& c) {
+        const std::string head = c.readHead();
+        if (head.compare(0, 4, "PUT ") != 0) {
+            c.send("HTTP/1.0 404 Not Found\r\n\r\n");
+            return;
+        }
+        // The login waits for its answer while the signal comes.
+        if (pid > 0 && !signalled.exchange(true))
+            kill(pid, SIGTERM);
+        std::this_thread::sleep_for(1500ms);
+        c.send("HTTP/1.1 100 Continue\r\n\r\n");
+        c.waitForClose();
+    });
+    std::ofstream(profile + "/velmora.xml")
+        << "<velmora version=\"1.4.1\">"
+        << passthroughGroup("Slow", 0, server.port(), "", "x", "/slow") << "</velmora>";
+
+    const std::string program = kestrune_host::program_folder() + "kestrune";
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    const char* argv[] = {program.c_str(), "--profile", profile.c_str(), "--signal", "600", nullptr};
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, program.c_str(), &actions, nullptr, const_cast<char**>(argv), environ), 0);
+    pid = child;
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    std::string output;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(out[0], buffer, sizeof buffer)) > 0)
+        output.append(buffer, std::size_t(n));
+    close(out[0]);
+    int raw = 0;
+    waitpid(child, &raw, 0);
+    EXPECT_TRUE(signalled) << output;
+    ASSERT_TRUE(WIFEXITED(raw)) << "ended by signal " << (WIFSIGNALED(raw) ? WTERMSIG(raw) : 0) << "\n" << output;
+    EXPECT_EQ(WEXITSTATUS(raw), 0) << output;
+    for (const char* line : {"console: velmora: Streaming start: Slow", "stopped by a signal",
+                             "console: velmora: Streaming finish: Slow"})
+        EXPECT_EQ(countLines(output, line), 1u) << line << "\n" << output;
+    EXPECT_EQ(output.substr(output.size() - 9), "unloaded\n");
+    Poco::AutoPtr<Poco::Util::XMLConfiguration> saved(new Poco::Util::XMLConfiguration(profile + "/velmora.xml"));
+    EXPECT_EQ(saved->getString("stream[0].server.yp.name"), "Slow");
+    EXPECT_EQ(saved->getString("stream[0].server.mount_point"), "/slow");
+    EXPECT_TRUE(saved->has("common.title_format")) << "the settings were written back";
 }
 
 } // namespace

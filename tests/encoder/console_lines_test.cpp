@@ -23,10 +23,11 @@ protected:
     }
     void TearDown() override { client_->mark_services_ready(false); }
 
+    // The console's lines, each ended by a line break.
     std::string allText() {
         std::string text;
         for (const std::string& line : host_.console_log().lines())
-            text += line;
+            text += line + "\n";
         return text;
     }
 
@@ -34,9 +35,9 @@ protected:
     component_client* client_ = nullptr;
 };
 
-TEST_F(ConsoleLines, StandardErrorIsPrintedAsReadWithoutPrefix) {
+TEST_F(ConsoleLines, StandardErrorIsPrintedLineByLineWithoutPrefix) {
     // 4 KB before any input, then one line per read: all of it reaches the
-    // console unchanged, in order, once.
+    // console unchanged, in order, once, each of its lines a console line.
     EncoderProcess encoder(helper("stderrflood"), "4");
     encoder.open();
     const std::string data = patternBytes(300000);

@@ -162,7 +162,8 @@ TEST(KestruneProgram, PlaysInRealTimeUntilTheSecondsAreUp) {
 
 TEST(KestruneProgram, AWrongArgumentIsNamedAndAMissingComponentIsAnError) {
     for (const auto& args : std::vector<std::vector<std::string>>{
-             {"--title", "X"}, {"--signal", "0"}, {"--wav", "a.wav", "--freq", "440"}, {"--signal", "1", "--rate"}}) {
+             {"--title", "X"}, {"--signal", "0"}, {"--wav", "a.wav", "--freq", "440"}, {"--signal", "1", "--rate"},
+             {"--listeners", "0"}, {"--admin", "no-colon"}}) {
         const run_result r = run(args);
         EXPECT_EQ(r.status, 2) << r.output;
         EXPECT_EQ(r.output.rfind("kestrune: ", 0), 0u) << r.output;

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "plugin/components.h"
-#include "plugin/stream_driver.h"
+#include "driver/stream_driver.h"
 #include "component_loader.h"
 #include "host_string.h"
 #include "sdk_fixture.h"

@@ -43,14 +43,18 @@ TEST_F(ConsoleOutput, EveryConsoleReceivesEachMessagePastOnesThatFailOrAreNone) 
     EXPECT_EQ(last->lines(), expected);
 }
 
-TEST_F(ConsoleOutput, TextIsPassedAsItStandsAndWholeFromSeveralThreads) {
+TEST_F(ConsoleOutput, TextIsPassedWholeAsOneLineFromSeveralThreads) {
     console_printf("%s", "");
     console_print(nullptr);
     std::string big(10000, 'x');
     console_printf("velmora: %s|%d|%.2f", big.c_str(), -5, 2.5);
+    // Line breaks inside become blanks, those at the end go.
     console_print("line\nwith break \xC3\xA9");
+    console_printf("velmora: Error: %s: %s", "Radio\r\nOne", "401 Authentication Required\r\n\r\nYou need\rto\n\r\n");
+    console_print("\r\n");
     EXPECT_EQ(host.console_log().lines(),
-              (std::vector<std::string>{"", "", "velmora: " + big + "|-5|2.50", "line\nwith break \xC3\xA9"}));
+              (std::vector<std::string>{"", "", "velmora: " + big + "|-5|2.50", "line with break \xC3\xA9",
+                                        "velmora: Error: Radio One: 401 Authentication Required  You need to", ""}));
 
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
@@ -59,6 +63,6 @@ TEST_F(ConsoleOutput, TextIsPassedAsItStandsAndWholeFromSeveralThreads) {
         });
     for (auto& th : threads) th.join();
     const auto lines = host.console_log().lines();
-    ASSERT_EQ(lines.size(), 804u);
-    for (std::size_t i = 4; i < lines.size(); ++i) EXPECT_EQ(lines[i].rfind("velmora: thread ", 0), 0u) << lines[i];
+    ASSERT_EQ(lines.size(), 806u);
+    for (std::size_t i = 6; i < lines.size(); ++i) EXPECT_EQ(lines[i].rfind("velmora: thread ", 0), 0u) << lines[i];
 }

@@ -142,24 +142,31 @@ TEST(Icecast2Handshake, RefusalsThrowTheServersText)
     cases.push_back({{answerAndClose("HTTP/1.0 401 Authentication Required\r\nContent-Length: 26\r\n\r\nYou need to "
                              "authenticate\r\n",
                              true)},
-                     "You need to authenticate\r\n"});
-    cases.push_back({{answerAndClose("HTTP/1.0 403 Forbidden\r\n\r\nMountpoint in use")}, "Mountpoint in use"});
+                     "401 Authentication Required: You need to authenticate"});
+    cases.push_back(
+        {{answerAndClose("HTTP/1.0 403 Forbidden\r\n\r\nMountpoint in use")}, "403 Forbidden: Mountpoint in use"});
     // The body ends where Content-Length says, whatever follows it.
     cases.push_back({{answer("HTTP/1.0 403 Forbidden\r\nContent-Length: 17\r\n\r\nMountpoint in useJUNK")},
-                     "Mountpoint in use"});
-    cases.push_back({{answerAndClose("HTTP/1.1 404 Not Here\r\n\r\n100 Continue")}, "100 Continue"});
-    cases.push_back({{answerAndClose("HTTP/1.0 400 Bad Request\r\n\r\n")}, "HTTP/1.0 400 Bad Request"});
+                     "403 Forbidden: Mountpoint in use"});
+    cases.push_back({{answerAndClose("HTTP/1.1 404 Not Here\r\n\r\n100 Continue")}, "404 Not Here: 100 Continue"});
+    cases.push_back({{answerAndClose("HTTP/1.0 400 Bad Request\r\n\r\n")}, "400 Bad Request"});
     // A refusal that came with the 100 decides.
     cases.push_back({{answer("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.0 401 Authentication Required\r\n"
                              "Content-Length: 26\r\n\r\nYou need to authenticate\r\n")},
-                     "You need to authenticate\r\n"});
+                     "401 Authentication Required: You need to authenticate"});
     cases.push_back({{answerAndClose("HTTP/1.0 403 Forbidden\r\nContent-Length: 50\r\n\r\nMountpoint")},
                      "The server's reply was cut off: HTTP/1.0 403 Forbidden\r\nContent-Length: 50\r\n\r\nMountpoint"});
-    // A page of noise is cut and cleaned.
-    cases.push_back({{answerAndClose("HTTP/1.0 500 Oops\r\n\r\n\x07" + std::string(5000, 'n'))},
-                     " " + std::string(499, 'n') + "..."});
+    // A page: its markup, script and style go, its words are run together,
+    // cleaned and cut.
+    cases.push_back({{answerAndClose("HTTP/1.0 500 Oops\r\n\r\n<html><head><STYLE>b {color: red}</style><script>"
+                                     "if (a < b) x();</script></head>\r\n<body><h1>Server &amp; mount</h1>\r\n"
+                                     "<p class=\"x\">down\tfor\x07now</p></body></html>")},
+                     "500 Oops: Server & mount down for now"});
+    cases.push_back({{answerAndClose("HTTP/1.0 500 Oops\r\n\r\n" + std::string(5000, 'n'))},
+                     "500 Oops: " + std::string(490, 'n') + "..."});
     cases.push_back({{closeAtOnce(), closeAtOnce()}, "No Response from Server"});
-    cases.push_back({{closeAtOnce(), answerAndClose("HTTP/1.0 401 Unauthorized\r\n\r\nBad password")}, "Bad password"});
+    cases.push_back({{closeAtOnce(), answerAndClose("HTTP/1.0 401 Unauthorized\r\n\r\nBad password")},
+                     "401 Unauthorized: Bad password"});
     for (Case& c : cases) {
         Session s(c.script);
         auto server = Server::create(s.settings);
@@ -196,7 +203,12 @@ TEST(Icecast2Metadata, RequestAndReplies)
         {"HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok", ""},
         {"HTTP/1.0 200 OK\r\n\r\n<iceresponse><message>No such mount</message></iceresponse>", "No such mount"},
         {"HTTP/1.0 200 OK\r\n\r\n<iceresponse><message>Broken", "Broken"},
-        {"HTTP/1.0 400 Bad Request\r\n\r\nSource does not exist", "HTTP/1.0 400 Bad Request\r\n\r\nSource does not exist"},
+        {"HTTP/1.0 200 OK\r\n\r\n<iceresponse><message>Metadata update unsuccessful</message></iceresponse>",
+         "Metadata update unsuccessful"},
+        // As icecast words it: the code said once.
+        {"HTTP/1.0 400 Bad Request\r\nContent-Type: text/html\r\n\r\n<html><head><title>Error 400</title></head>"
+         "<body><b>400 - Source does not exist</b></body></html>\r\n",
+         "400 Bad Request: Source does not exist"},
         {"", "No Response from Server"},
     };
     for (const Case& c : cases) {
@@ -222,8 +234,8 @@ TEST(Icecast2Listeners, BadRepliesAreClearErrorsAndSplitOnesComeWhole)
     } cases[] = {
         {"HTTP/1.0 200 OK\r\n\r\n<html>login</html>", "The server's listener list is not XML."},
         {"HTTP/1.0 401 Authentication Required\r\n\r\nYou need to authenticate",
-         "HTTP/1.0 401 Authentication Required\r\n\r\nYou need to authenticate"},
-        {too_long, "The server's reply is longer than 1048576 bytes."},
+         "401 Authentication Required: You need to authenticate"},
+        {too_long, "The server's reply is longer than 16777216 bytes."},
         {"HTTP/1.0 200 OK\r\nContent-Length: 900\r\n\r\n<?xml version=\"1.0\"?><icestats>",
          "The server's reply was cut off: HTTP/1.0 200 OK\r\nContent-Length: 900\r\n\r\n<?xml version=\"1.0\"?>"
          "<icestats>"},

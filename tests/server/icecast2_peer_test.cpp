@@ -159,7 +159,8 @@ TEST(Icecast2PeerRefusals, WrongPasswordBusyMountAndSilentMount)
     wrong.password = "not-the-password";
     auto refused = Server::create(wrong);
     refused->connect();
-    EXPECT_NE(messageOf([&] { refused->login(mp3()); }).find("You need to authenticate"), std::string::npos);
+    // The status and the server's words, on one line.
+    EXPECT_EQ(messageOf([&] { refused->login(mp3()); }), "401 Authentication Required: You need to authenticate");
     refused->disconnect();
 
     ServerSettings busy = settingsFor(icecast, "/busy");
@@ -168,7 +169,7 @@ TEST(Icecast2PeerRefusals, WrongPasswordBusyMountAndSilentMount)
     first->login(mp3());
     auto second = Server::create(busy);
     second->connect();
-    EXPECT_NE(messageOf([&] { second->login(mp3()); }).find("Mountpoint in use"), std::string::npos);
+    EXPECT_EQ(messageOf([&] { second->login(mp3()); }), "403 Forbidden: Mountpoint in use");
     second->disconnect();
     first->disconnect();
 
@@ -214,7 +215,7 @@ TEST(Icecast2PeerMetadata, TitlesArriveExactly)
     }
     ServerSettings gone = settingsFor(icecast, "/not-streaming");
     auto server = Server::create(gone);
-    EXPECT_NE(messageOf([&] { server->updateMetadata("x"); }).find("Source does not exist"), std::string::npos);
+    EXPECT_EQ(messageOf([&] { server->updateMetadata("x"); }), "400 Bad Request: Source does not exist");
 }
 
 // The listener list as it comes from icecast, read as the Clients view

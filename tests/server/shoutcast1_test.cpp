@@ -123,7 +123,12 @@ TEST(Shoutcast1Replies, RefusalsInTheServersWords)
         {answer("ICY 401 Service Unavailable\r\n"), -1, [](Server& x) { x.login(aac()); },
          "ICY 401 Service Unavailable"},
         {answerRequest("HTTP/1.0 404 Not Found\r\n\r\nNo admin here"), 0, [](Server& x) { x.updateMetadata("t"); },
-         "HTTP/1.0 404 Not Found\r\n\r\nNo admin here"},
+         "404 Not Found: No admin here"},
+        // A page takes a title only when it says so.
+        {answerRequest("HTTP/1.0 200 OK\r\n\r\n<html><body>Update successful</body></html>"), 0,
+         [](Server& x) { x.updateMetadata("t"); }, "(no exception)"},
+        {answerRequest("HTTP/1.0 200 OK\r\n\r\n<html><body>Update unsuccessful</body></html>"), 0,
+         [](Server& x) { x.updateMetadata("t"); }, "invalid password or something"},
         {answerRequest("HTTP/1.0 200 OK\r\nContent-Length: 99\r\n\r\n<?xml version=\"1.0\"?><SHOUTCASTSERVER>"), 0,
          [](Server& x) { x.listClients("", ""); },
          "The server's reply was cut off: HTTP/1.0 200 OK\r\nContent-Length: 99\r\n\r\n<?xml version=\"1.0\"?>"

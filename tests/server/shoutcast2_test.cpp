@@ -151,6 +151,12 @@ TEST(Shoutcast2Login, RefusalsAreReportedInTheServersWords)
         {Shoutcast2Options(), "sc2-pass", 7, "NAK:2.1:Stream ID Error"},
         {refusing(0x040, "NAK:2.1:Unsupported Mime Type"), "sc2-pass", 1, "NAK:2.1:Unsupported Mime Type"},
         {refusing(0x009, "ACK:"), "sc2-pass", 1, "The server sent no cipher key: ACK:"},
+        // Only a reply that begins with ACK acknowledges.
+        {refusing(0x001, "NAK:TRACK busy, stream refused"), "sc2-pass", 1, "NAK:TRACK busy, stream refused"},
+        {refusing(0x001, "NAK:2.1:Deny BACKUP"), "sc2-pass", 1, "NAK:2.1:Deny BACKUP"},
+        {refusing(0x040, "ERROR ACK"), "sc2-pass", 1, "ERROR ACK"},
+        // Another source holds the stream id: the standby is refused.
+        {refusing(0x004, "NAK:Stream In Use"), "sc2-pass", 1, "NAK:Stream In Use"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
@@ -191,6 +197,11 @@ TEST(Shoutcast2Login, BrokenRepliesAreClearErrors)
         {replying(std::string("\x5A\x00\x10\x09\x00\x08" "ACK:key", 13)), "The server's reply was cut off."},
         // The length field says 3, the end byte is not where it belongs.
         {replying(std::string("\x5A\x00\x10\x09\x00\x03" "ACK:key\0\0", 15)), "Unhandled Response from Server"},
+        // A reply to another message than the one asked.
+        {replying(std::string("\x5A\x00\x10\x01\x00\x0E" "ACK:2.1:Allow\0\0", 21)),
+         "Unhandled Response from Server: a reply to message 1/0x001 where 1/0x009 was asked (ACK:2.1:Allow)"},
+        {replying(std::string("\x5A\x00\x20\x09\x00\x08" "ACK:key\0\0", 15)),
+         "Unhandled Response from Server: a reply to message 2/0x009 where 1/0x009 was asked (ACK:key)"},
     };
     for (const Case& c : cases) {
         FakeServer fake({c.handler});
@@ -204,7 +215,10 @@ TEST(Shoutcast2Login, BrokenRepliesAreClearErrors)
 
 TEST(Shoutcast2Concurrency, DataAndTitlesNeverInterleave)
 {
-    Shoutcast2Server sc;
+    // A server that answers the four directory fields once.
+    Shoutcast2Options options;
+    options.one_directory_reply = true;
+    Shoutcast2Server sc(options);
     ServerSettings s = settingsFor(sc);
     auto server = Server::create(s);
     server->connect();
@@ -268,8 +282,7 @@ TEST(Shoutcast2Titles, AFailedSendClosesTheConnection)
 {
     // The server drops the source right after the login, unseen by it.
     Shoutcast2Options options;
-    options.refuse_type = 0x004;
-    options.refusal = "NAK:2.1:Gone";
+    options.close_after_standby = true;
     Shoutcast2Server sc(options);
     ServerSettings s = settingsFor(sc);
     auto server = Server::create(s);

@@ -15,6 +15,7 @@
 #include "http_client.h"
 #include "peers.h"
 #include "pipe_fixture.h"
+#include "shoutcast_servers.h"
 
 using namespace streamtest;
 using namespace pipetest;
@@ -139,6 +140,12 @@ TEST_F(StreamLife, AudioReachesListenersUnchangedAndStopLeavesNothing) {
 TEST_F(StreamLife, StartsThatCannotWorkFailWithTheirReason) {
     VELMORA_PEER_PORT(port, peers::Kind::Icecast);
     const long children = childCount();
+    // A SHOUTcast v2 server where another source holds the stream id.
+    Shoutcast2Options in_use;
+    in_use.refuse_type = 0x004;
+    in_use.refusal = "NAK:Stream In Use";
+    Shoutcast2Server shoutcast2(in_use);
+    const int shoutcast2_port = shoutcast2.port();
     struct Case {
         const char* expected;
         std::function<void(EncoderSettings&, ServerSettings&)> change;
@@ -156,6 +163,14 @@ TEST_F(StreamLife, StartsThatCannotWorkFailWithTheirReason) {
         // The server's own text, and no reconnection for a stream that
         // never ran, whatever auto-reconnect says.
         {"You need to authenticate", [](EncoderSettings&, ServerSettings& s) { s.password = "wrong"; }},
+        {"NAK:Stream In Use",
+         [shoutcast2_port](EncoderSettings&, ServerSettings& s) {
+             s.type = SERVER_SHOUTCAST2;
+             s.port = shoutcast2_port;
+             s.username = "dj";
+             s.password = "sc2-pass";
+             s.stream_id = 1;
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);
@@ -180,6 +195,8 @@ TEST_F(StreamLife, StartsThatCannotWorkFailWithTheirReason) {
     Stream idle(&observer, passthrough(), icecastSettings(port, "/idle", "Idle"));
     idle.stop();
     EXPECT_EQ(observer.codes(), std::vector<int>{StreamEventListener::EVENT_STOPPED});
+    // Its title goes nowhere, and says so.
+    EXPECT_THROW(idle.updateMetadata("t"), Poco::ApplicationException);
 }
 
 TEST_F(StreamLife, AudioTheChainCannotConvertEndsTheStream) {

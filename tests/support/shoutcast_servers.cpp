@@ -388,13 +388,18 @@ void Shoutcast2Server::source(FakeConnection& c)
         } else if (message >= 0x1100 && message <= 0x1103) {
             if (message == 0x1103 && payload != "0" && payload != "1")
                 return error("public flag not 0 or 1: " + payload);
-            reply(c, message_class, type, "ACK");
+            if (!options_.one_directory_reply || message == 0x1103)
+                reply(c, message_class, type, "ACK");
         } else if (message == 0x1006) {
-            // Flush cached metadata: no reply.
+            // Flush cached metadata.
+            reply(c, message_class, type, "ACK");
         } else if (message == 0x1004) {
             if (data_message < 0)
                 return error("standby before the content type");
             state = Streaming;
+            reply(c, message_class, type, "ACK:Data transfer mode");
+            if (options_.close_after_standby)
+                return;
             while (options_.hold && *options_.hold && !c.stopping())
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
         } else if (message == 0x1005) {

@@ -64,8 +64,9 @@ private:
 // SHOUTcast v2: framed packets and admin.cgi on one port. The login
 // dialogue is checked in order (cipher key, authentication with the user
 // and password deciphered by the server's own XTEA, stream set-up,
-// standby) and answered as a server does, replies carrying their
-// terminating zero inside the payload; data and metadata are accepted only
+// standby) and answered as a server does, every message with a reply of
+// its own type ("ACK:Data transfer mode" to the standby), replies carrying
+// their terminating zero inside the payload; data and metadata are accepted only
 // after it, metadata reassembled and parsed as XML.
 struct Shoutcast2Options {
     std::string user = "dj";
@@ -79,6 +80,11 @@ struct Shoutcast2Options {
     // which the server closes.
     int refuse_type = -1;
     std::string refusal;
+    // The four directory messages get one reply (to the last) rather than
+    // one each.
+    bool one_directory_reply = false;
+    // The server takes the standby and closes at once.
+    bool close_after_standby = false;
     // When set, the whole reply to every admin request.
     std::string admin_reply;
     std::vector<ListenerEntry> listeners = sampleListeners();

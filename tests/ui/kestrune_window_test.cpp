@@ -11,7 +11,11 @@
 #include <sstream>
 #include <string>
 
+#include <stdexcept>
+
 #include "component_loader.h"
+#include "player.h"
+#include "res/resource.h"
 #include "temp_dir.h"
 #include "ui_harness.h"
 
@@ -55,7 +59,79 @@ BOOL CALLBACK findMainWindow(HWND window, LPARAM parameter) {
     return TRUE;
 }
 
+// The buttons the modeless dialog of the keyboard test was given.
+std::vector<int> g_pressed;
+
+INT_PTR CALLBACK recordingDialog(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    if (message == WM_INITDIALOG) return TRUE;
+    if (message == WM_COMMAND && (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL)) {
+        g_pressed.push_back(LOWORD(wparam));
+        return TRUE;
+    }
+    return FALSE;
+}
+
+std::wstring menuText(HMENU menu, int position) {
+    wchar_t text[64] = {};
+    GetMenuStringW(menu, position, text, 64, MF_BYPOSITION);
+    return text;
+}
+
 }  // namespace
+
+// The player's main window has a View menu whose entries run a component's
+// menu commands (a failing one is reported, nothing more), and its message
+// loops give keyboard messages to a component's modeless dialog: Tab moves
+// the focus, Enter presses the default button, Escape cancels.
+TEST(KestruneWindow, TheViewMenuRunsTheCommandsAndAModelessDialogTakesItsKeys) {
+    VELMORA_NEED_DISPLAY();
+    kestrune_host::player host;
+    ASSERT_TRUE(host.create_main_window());
+    HWND main = host.api().main_window();
+    HWND dialog = nullptr;
+    int opened = 0;
+    host.set_menu_commands({{"Velmora",
+                             [&] {
+                                 ++opened;
+                                 if (!dialog)
+                                     dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_AUTH),
+                                                                 main, &recordingDialog, 0);
+                                 ShowWindow(dialog, SW_SHOWNORMAL);
+                             }},
+                            {"Failing", [] { throw std::runtime_error("no such window"); }}});
+    HMENU bar = GetMenu(main);
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(menuText(bar, 0), L"&View");
+    HMENU view = GetSubMenu(bar, 0);
+    ASSERT_EQ(GetMenuItemCount(view), 2);
+    EXPECT_EQ(menuText(view, 0), L"Velmora");
+
+    PostMessageW(main, WM_COMMAND, GetMenuItemID(view, 0), 0);
+    PostMessageW(main, WM_COMMAND, GetMenuItemID(view, 1), 0);
+    ui_harness::pumpMessages(200);
+    EXPECT_EQ(opened, 1);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    EXPECT_TRUE(host.console_log().contains("menu command failed: no such window"));
+
+    HWND user = GetDlgItem(dialog, IDC_AUTH_USER);
+    HWND password = GetDlgItem(dialog, IDC_AUTH_PASSWORD);
+    SetForegroundWindow(dialog);
+    SetFocus(user);
+    ASSERT_EQ(GetFocus(), user);
+    // Through pump() as through run(): the keys reach the dialog's focus.
+    PostMessageW(user, WM_KEYDOWN, VK_TAB, 0);
+    host.pump();
+    EXPECT_EQ(GetFocus(), password) << "Tab moves to the next field";
+    PostMessageW(password, WM_KEYDOWN, VK_RETURN, 0);
+    PostMessageW(password, WM_KEYDOWN, VK_ESCAPE, 0);
+    host.post([&] { host.quit(0); });
+    host.run();
+    EXPECT_EQ(g_pressed, (std::vector<int>{IDOK, IDCANCEL}));
+
+    host.set_menu_commands({});
+    EXPECT_EQ(GetMenu(main), nullptr);
+}
 
 TEST(KestruneWindow, TheCoreApisMainWindowIsTheProgramsAndClosingItEndsTheProgram) {
     VELMORA_NEED_DISPLAY();

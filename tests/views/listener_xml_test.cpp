@@ -4,10 +4,12 @@
 
 #include <Poco/Exception.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
 #include "listener_documents.h"
+#include "mangled_text.h"
 #include "ui/listener_xml.h"
 
 namespace {
@@ -87,6 +89,22 @@ TEST(ListenerXml, ReadsOnlyTheListenerBlockOfShoutcastDocuments)
     EXPECT_EQ(parse(v1), expected);
 }
 
+// Many other elements before many listeners: every listener is read, in
+// order, in one walk (the time is measured in bench/listener_xml). Fields
+// are the server's text as it stands.
+TEST(ListenerXml, ListenersBehindManyOtherElements)
+{
+    std::string text = "<icestats><source>" + repeat("<x/>", 125000);
+    for (int i = 0; i < 10970; ++i)
+        text += "<listener><x/><IP>" + std::to_string(i) + "</IP><UserAgent>${source}</UserAgent><Connected>" +
+                std::to_string(i % 60) + "</Connected><IP>not the first</IP></listener><x/>";
+    text += "</source></icestats>";
+    const std::vector<std::string> rows = parse(text);
+    ASSERT_EQ(rows.size(), 10970u);
+    for (std::size_t i : {0, 1, 5000, 10969})
+        EXPECT_EQ(rows[i], std::to_string(i) + "|${source}|" + std::to_string(i % 60));
+}
+
 TEST(ListenerXml, DocumentsWithoutListenersGiveNone)
 {
     const std::vector<std::string> none;
@@ -117,7 +135,18 @@ TEST(ListenerXml, RefusedTextsKeepTheLastList)
     const std::string deep_listeners =
         "<SHOUTCASTSERVER><LISTENERS>" + repeat("<LISTENER>", 20000) + repeat("</LISTENER>", 20000) +
         "</LISTENERS></SHOUTCASTSERVER>";
-    const std::string huge_attribute = "<icestats><source mount=\"" + repeat("m", 2 * 1024 * 1024) + "\"/></icestats>";
+    const std::string huge_attribute =
+        "<icestats><source mount=\"" + repeat("m", kMaxListenerXml) + "\"/></icestats>";
+    // More names than the parser's name pool holds: in elements, and in the
+    // attributes of one start tag.
+    std::string names = "<icestats><source>";
+    for (int i = 0; i < 600; ++i)
+        names += "<n" + std::to_string(i) + "/>";
+    names += "</source></icestats>";
+    std::string attributes = "<icestats><source";
+    for (int i = 0; i < 90000; ++i)
+        attributes += " a" + std::to_string(i) + "=\"\"";
+    attributes += "/></icestats>";
     const std::string full = icecastList(icecastListener("1.1.1.1", "ok", "5"));
 
     const struct {
@@ -134,6 +163,10 @@ TEST(ListenerXml, RefusedTextsKeepTheLastList)
         {"deep nesting", deep, "nested too deeply"},
         {"deep nesting in a listener block", deep_listeners, "nested too deeply"},
         {"a huge attribute", huge_attribute, "too long"},
+        {"600 different element names", names, "too many different names"},
+        {"a start tag with 90,000 attributes", attributes, "too many different names"},
+        {"too many elements", "<icestats>" + repeat("<x/>", kMaxListenerXmlElements) + "</icestats>",
+         "too many elements"},
         {"a listener without its time", icecastList(icecastListener("1.1.1.1", "ok", "5") +
                                                      "<listener><IP>2.2.2.2</IP><UserAgent>x</UserAgent></listener>"),
          "source.listener.Connected"},
@@ -165,6 +198,40 @@ TEST(ListenerXml, RefusedTextsKeepTheLastList)
         EXPECT_EQ(document.get(), kept_document);
         EXPECT_EQ(fields(records), kept);
     }
+}
+
+// Mangled lists, reproducibly: each is read or refused with a Poco
+// exception, never more listeners than the text holds elements for, and
+// (under the sanitizers) no memory error and nothing left behind.
+TEST(ListenerXml, MangledListsAreReadOrRefused)
+{
+    const std::string documents[] = {
+        icecastList(icecastListener("10.1.2.3", "a &amp; b", "5") + icecastListener("::1", "Unknown", "3725")),
+        shoutcast1Statistics(sampleListeners(), "Title <b>"),
+        shoutcast2Listeners(sampleListeners()),
+    };
+    std::mt19937 random(20261207);
+    int read = 0;
+    for (int i = 0; i < 3000; ++i) {
+        const std::string text = mangled(documents[i % 3], random);
+        Document document;
+        std::vector<ClientInfo> records;
+        try {
+            parseListenerXml(text, document, records);
+            ++read;
+        } catch (const Poco::Exception&) {
+            EXPECT_TRUE(records.empty());
+            continue;
+        }
+        std::size_t elements = 0;
+        for (std::size_t at = text.find('<'); at != std::string::npos; at = text.find('<', at + 1))
+            ++elements;
+        EXPECT_LE(records.size() * 4, elements) << text;
+        for (const ClientInfo& r : records)
+            formatConnectedTime(r.connected);
+    }
+    // The changes are small enough that many lists still read.
+    EXPECT_GT(read, 300);
 }
 
 TEST(ListenerXml, ConnectedTimes)

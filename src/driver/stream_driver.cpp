@@ -1,4 +1,4 @@
-#include "plugin/stream_driver.h"
+#include "driver/stream_driver.h"
 
 #include <Poco/Exception.h>
 #include <Poco/Format.h>
@@ -14,13 +14,15 @@
 #include "host_services.h"
 #include "service_lookup.h"
 #include "titleformat_util.h"
+#include "ui/listener_xml.h"
+#include "zof/string8.h"
 
 namespace {
 
 StreamDriver* g_driver = nullptr;
 
 // Driver worker commands.
-enum : int { SEND_TITLES = 1, EXIT = 3 };
+enum : int { SEND_TITLES = 1, LIST_LISTENERS = 2, EXIT = 3 };
 
 std::string listenUrl(const ServerSettings& s) {
     std::string url = Poco::format("http://%s:%d/", s.host, static_cast<int>(s.port));
@@ -150,13 +152,37 @@ StreamDriver::StreamDriver() {
     if (fast_.is_valid())
         pace_.reset(new Pace(*this));
     playback_.reset(new PlayCallback(*this));
+    std::uint32_t listener_seconds = 0;
+    try {
+        service_ptr_t<listener_polling> polling;
+        create_host_service(polling);
+        listener_seconds = polling->interval_seconds();
+        zof::string8 user;
+        zof::string8 password;
+        if (polling->admin_credentials(user, password))
+            for (auto& stream : streams_)
+                stream->setAdminCredentials(user.text(), password.text());
+    } catch (...) {
+        // A player that never asks for listener lists.
+        listener_seconds = 0;
+    }
     worker_ = std::thread(&StreamDriver::workerThread, this);
+    if (listener_seconds > 0)
+        listener_timer_ = std::thread(&StreamDriver::listenerTimer, this, listener_seconds);
     console_printf("velmora: %d stream(s) from the settings file", static_cast<int>(streams_.size()));
     for (auto& stream : streams_)
         stream->start(capture_.get());
 }
 
 StreamDriver::~StreamDriver() {
+    if (listener_timer_.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(timer_mutex_);
+            timer_stop_ = true;
+        }
+        timer_wake_.notify_all();
+        listener_timer_.join();
+    }
     while (!worker_signal_.post(EXIT))
         serveMessagesOrSleep();
     worker_.join();
@@ -208,8 +234,43 @@ void StreamDriver::workerThread() {
         const int command = worker_signal_.wait(lock);
         if (command == EXIT)
             return;
-        if (command == SEND_TITLES)
-            sendTitles();
+        try {
+            if (command == SEND_TITLES)
+                sendTitles();
+            else if (command == LIST_LISTENERS)
+                listListeners();
+        } catch (...) {
+            console_printf("velmora: Error: %s", currentFailureText().c_str());
+        }
+    }
+}
+
+void StreamDriver::listenerTimer(std::uint32_t seconds) {
+    std::unique_lock<std::mutex> lock(timer_mutex_);
+    for (;;) {
+        if (timer_wake_.wait_for(lock, std::chrono::seconds(seconds), [this] { return timer_stop_; }))
+            return;
+        // A worker still busy with the last request skips this one.
+        worker_signal_.post(LIST_LISTENERS);
+    }
+}
+
+void StreamDriver::listListeners() {
+    for (auto& stream : streams_) {
+        if (!stream->status().running)
+            continue;
+        const std::string name = stream->serverSettings().yp.name;
+        try {
+            Poco::AutoPtr<Poco::Util::XMLConfiguration> document;
+            std::vector<ClientInfo> listeners;
+            parseListenerXml(stream->listClients(), document, listeners);
+            console_printf("velmora: Listeners: %s: %d", name.c_str(), static_cast<int>(listeners.size()));
+            for (const ClientInfo& listener : listeners)
+                console_printf("velmora: Listener: %s: %s | %s | %s", name.c_str(), listener.ip.c_str(),
+                               listener.user_agent.c_str(), formatConnectedTime(listener.connected).c_str());
+        } catch (...) {
+            console_printf("velmora: Listener request error: %s: %s", name.c_str(), currentFailureText().c_str());
+        }
     }
 }
 
