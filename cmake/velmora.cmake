@@ -14,11 +14,6 @@ velmora_glob(VELMORA_SRC_SOURCES
 set(VELMORA_UI_PORTABLE_SOURCES ${CMAKE_SOURCE_DIR}/src/ui/listener_xml.cpp)
 list(APPEND VELMORA_SRC_SOURCES ${VELMORA_UI_PORTABLE_SOURCES})
 velmora_glob(VELMORA_PLATFORM_SOURCES ${CMAKE_SOURCE_DIR}/platform/common/*.cpp)
-# src/driver/ is the front end of the Linux build, which has no window.
-# The Windows build carries it too while its main-menu command opens it
-# (src/plugin/components.cpp).
-velmora_glob(_driver ${CMAKE_SOURCE_DIR}/src/driver/*.cpp)
-list(APPEND VELMORA_SRC_SOURCES ${_driver})
 set(VELMORA_DLL_EXTRA_SOURCES "")
 if(VELMORA_WINDOWS)
   velmora_glob(_ui ${CMAKE_SOURCE_DIR}/src/ui/*.cpp)
@@ -30,6 +25,10 @@ if(VELMORA_WINDOWS)
 else()
   velmora_glob(_plat ${CMAKE_SOURCE_DIR}/platform/posix/*.cpp)
   list(APPEND VELMORA_PLATFORM_SOURCES ${_plat})
+  # src/driver/ is the front end of the Linux build, which has no window;
+  # on Windows the main window does its job.
+  velmora_glob(_driver ${CMAKE_SOURCE_DIR}/src/driver/*.cpp)
+  list(APPEND VELMORA_SRC_SOURCES ${_driver})
 endif()
 
 # The GCC runtime DLLs go beside every Windows binary.

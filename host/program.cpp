@@ -32,7 +32,9 @@ namespace {
 const char kUsage[] =
     "usage: kestrune [options] [track...]\n"
     "Loads the component, shows what it registers and runs its menu command; then\n"
-    "plays the tracks in order and ends when the list ends or a signal comes.\n"
+    "plays the tracks in order and ends when the list ends or a signal comes. On\n"
+    "Windows its main window's View menu runs the menu command again; closing the\n"
+    "window ends the program, which without tracks runs until then.\n"
     "\n"
     "options:\n"
     "  --component PATH   the component (default: the one beside this program)\n"
@@ -419,15 +421,17 @@ int run_program(const program_options& o) {
         if (signals.signalled()) {
             host.pump();
             std::printf("stopped by a signal\n");
-        } else if (o.playlist.empty()) {
+        } else if (o.playlist.empty() && !host.api().main_window()) {
             host.pump();
         } else {
+            // With a main window and no tracks, the player runs until the
+            // window is closed (its menu opens the component's window).
             bool ended = false;
             host.set_end_handler([&] {
                 ended = true;
                 host.quit(0);
             });
-            host.play(make_tracks(o.playlist), o.speed, o.seconds);
+            if (!o.playlist.empty()) host.play(make_tracks(o.playlist), o.speed, o.seconds);
             status = host.run();
             host.stop();
             host.pump();

@@ -2,7 +2,8 @@
 // The kestrune program: its options, its playlist and its run: load the
 // component, show what it registers, run its menu command, then play the
 // list with the main thread in the player's message loop until the list
-// ends or a signal comes, and unload the component.
+// ends, a signal comes or the main window (Windows) is closed, and unload
+// the component.
 #include <string>
 #include <vector>
 

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Renders Velmora's dialogs, the Configuration sheet (each page filled, the
 # Server page once per server type, a refusal message over the sheet), the
-# level meter at several levels, the stream list and the Monitor, Clients
-# and History views filled with sample data into PNG files under
-# build/win32/screenshots/ (for the README and for review): it builds the
-# Windows target and runs the window tests, which save what they show,
-# under Wine on a private X display.
+# level meter at several levels, the stream list, the Monitor, Clients and
+# History views filled with sample data and the main window (idle,
+# streaming, reconnecting, its tray popup and its closing question) into PNG
+# files under build/win32/screenshots/ (for the README and for review): it
+# builds the Windows target and runs the window tests, which save what they
+# show, under Wine on a private X display with the test peers (icecast2) on
+# loopback.
 #
 #   bash scripts/screenshots.sh      (VELMORA_BUILD_DIR, VELMORA_JOBS as for test.sh)
 set -euo pipefail
@@ -21,7 +23,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
 cmake --build "$build" -j "$JOBS" --target velmora test_ui
 rm -rf "$build/screenshots"
 status=0
-bash "$here/with-display.sh" "$build/bin/test_ui.exe" --gtest_color=no >"$build/screenshots.log" 2>&1 || status=$?
+bash "$here/test-peers.sh" run bash "$here/with-display.sh" "$build/bin/test_ui.exe" --gtest_color=no >"$build/screenshots.log" 2>&1 || status=$?
 if [ "$status" -ne 0 ]; then
   cat "$build/screenshots.log"
   echo "screenshots: the window tests failed" >&2

@@ -108,6 +108,8 @@ void Stream::start(psc_callback* capture) {
             server = server_settings_;
         }
         checkSettings(run_);
+        if (observer_ != nullptr)
+            observer_->checkStart(this);
 
         // Three seconds of float audio, for the settings of this start.
         const std::size_t capacity =

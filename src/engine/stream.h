@@ -54,6 +54,10 @@ public:
     };
     // Called on the thread that raises the event.
     virtual void onStreamEvent(Stream* stream, int event) = 0;
+    // Called by start on its thread before anything of the stream is
+    // started: what it throws fails the start (event 5, with the stream
+    // not running).
+    virtual void checkStart(Stream* stream) { (void)stream; }
 
 protected:
     ~StreamEventListener() = default;

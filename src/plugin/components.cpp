@@ -5,8 +5,12 @@
 #include <exception>
 
 #include "console.h"
-#include "driver/stream_driver.h"
 #include "service_lookup.h"
+#if defined(_WIN32)
+#include "ui/main_dlg.h"
+#else
+#include "driver/stream_driver.h"
+#endif
 
 namespace {
 
@@ -57,7 +61,10 @@ bool component_installation_validator_filename::file_name_matches() {
 
 // ---------------------------------------------------------------- start/quit
 void initquit_velmora::at_quit() {
+#if !defined(_WIN32)
+    // Without a window, the driver's streams end with the player.
     guarded("quit", [] { StreamDriver::close(); });
+#endif
 }
 
 // ---------------------------------------------------------------- main menu
@@ -101,6 +108,18 @@ void mainmenu_commands_velmora::run_command(std::uint32_t index, service_ptr cal
     callback.release();
 }
 
-// Until the main window exists (on Linux, where it never will), the
-// scaffolding that plays its part with the stand-in player runs the streams.
+#if defined(_WIN32)
+// The one main window: made (settings read, streams made) when there is
+// none, its dialog created owned by the player's main window when it has
+// none, and shown normally (which also brings back a window hidden by
+// minimising).
+void velmora_show_main_window(host_window owner) {
+    CMainDlg* window = CMainDlg::getInstance();
+    window->show(owner);
+    if (window->m_hWnd) window->ShowWindow(SW_SHOWNORMAL);
+}
+#else
+// On Linux, which has no window, the driver plays its part with the
+// stand-in player.
 void velmora_show_main_window(host_window) { StreamDriver::open(); }
+#endif

@@ -26,7 +26,8 @@ private:
 class initquit_velmora : public initquit {
 public:
     void at_start() override {}
-    // Ends what the main-menu command started.
+    // Empty where the window runs the streams (closing it saves the
+    // settings); on Linux it ends what the menu command started.
     void at_quit() override;
 };
 

@@ -78,10 +78,22 @@ void CListBoxStreams::updateStreamName(Stream* stream, const std::string& name) 
 DWORD CListBoxStreams::OnItemPrePaint(int, NMCUSTOMDRAW* draw) {
     const std::size_t index = draw->dwItemSpec;
     if (!streams || index >= streams->size()) return CDRF_DODEFAULT;
+    NMLVCUSTOMDRAW* item = reinterpret_cast<NMLVCUSTOMDRAW*>(draw);
+    DWORD result = CDRF_DODEFAULT;
+    // The selected row keeps the highlight colours whether or not the list
+    // has the focus (the control's own unfocused highlight is barely
+    // visible); it is drawn as a plain row in those colours.
+    const bool selected = (GetItemState(static_cast<int>(index), LVIS_SELECTED) & LVIS_SELECTED) != 0;
+    if (selected) {
+        draw->uItemState &= ~static_cast<UINT>(CDIS_SELECTED | CDIS_FOCUS);
+        item->clrText = ::GetSysColor(COLOR_HIGHLIGHTTEXT);
+        item->clrTextBk = ::GetSysColor(COLOR_HIGHLIGHT);
+        result = CDRF_NEWFONT;
+    }
     const StreamStatus status = (*streams)[index]->status();
-    if (!status.running) return CDRF_DODEFAULT;
+    if (!status.running) return result;
     if (bold_font.m_hObject) ::SelectObject(draw->hdc, bold_font.m_hObject);
-    if (status.reconnecting) reinterpret_cast<NMLVCUSTOMDRAW*>(draw)->clrText = RGB(128, 128, 128);
+    if (status.reconnecting) item->clrText = selected ? RGB(192, 192, 192) : RGB(128, 128, 128);
     return CDRF_NEWFONT;
 }
 

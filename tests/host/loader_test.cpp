@@ -95,7 +95,11 @@ TEST(ComponentLoading, ItsFactoriesAnswerThroughThePlayerAndLeaveWithTheModule) 
         auto menu = only_service<mainmenu_commands>(host);
         ASSERT_TRUE(menu.is_valid());
         menu->run_command(0, service_ptr());
+#if !defined(_WIN32)
+        // (On Windows the command opens the main window, tested on a
+        // display.)
         EXPECT_TRUE(host.console_log().contains("velmora: 1 stream(s) from the settings file"));
+#endif
     }
     EXPECT_EQ(host.registry().count(componentversion::class_guid), 0u);
     EXPECT_EQ(host.registry().count(mainmenu_commands::class_guid), 0u);

@@ -111,10 +111,13 @@ TEST(KestruneProgram, ShowsTheComponentAndUnloadsIt) {
 #else
     EXPECT_TRUE(has_line(r.output, "installation check: file name differs")) << r.output;
 #endif
+#if !defined(_WIN32)
     // The menu command starts the streams of the settings (the default one
-    // here), and the player's quit ends them before the module goes.
+    // here), and the player's quit ends them before the module goes. (On
+    // Windows it opens the main window, whose tests run on a display.)
     EXPECT_TRUE(has_line(r.output, "console: velmora: 1 stream(s) from the settings file")) << r.output;
     EXPECT_TRUE(has_line(r.output, "console: velmora: Streaming finish: Stream Name")) << r.output;
+#endif
     EXPECT_TRUE(has_line(r.output,
                          "menu command 0: \"Velmora\" (Activates Velmora window.) {A45A0E2F-8581-4DDD-BF8E-BBAA6115D153} "
                          "in {F8BE5604-165F-4BB9-B6A9-15E55E0E0D3A}"))

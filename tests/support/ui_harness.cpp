@@ -301,10 +301,11 @@ std::string Autopilot::finish() {
     return failures_;
 }
 
-HWND Autopilot::waitFor(const std::wstring& caption) {
+HWND Autopilot::waitFor(const std::wstring& caption, bool only_new) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_);
     while (std::chrono::steady_clock::now() < end) {
         for (HWND window : processWindows()) {
+            if (only_new && existing_.count(window)) continue;
             if (::IsWindowEnabled(window) && storedCaption(window) == caption) {
                 // One round trip through the window's thread: whatever that
                 // thread was doing when the window turned up (returning
@@ -331,7 +332,7 @@ void Autopilot::closeNewWindows(const char* why) {
 void Autopilot::run() {
     try {
         for (Step& step : steps_) {
-            HWND window = waitFor(step.caption);
+            HWND window = waitFor(step.caption, step.only_new);
             if (!window) {
                 failures_ += "no window \"" + narrow(step.caption) + "\" appeared\n";
                 closeNewWindows("window closed after a missing step");

@@ -71,7 +71,7 @@ struct Image {
 // (the window is repainted first; it must be visible and uncovered).
 Image captureClient(HWND window);
 // What the screen shows in a rectangle of screen coordinates (for a window
-// together with the message box over it).
+// together with the message box over it, or a popup menu).
 Image captureScreen(const RECT& area);
 // The client area as the window paints it for WM_PRINTCLIENT into memory.
 Image printClient(HWND window);
@@ -114,6 +114,9 @@ public:
 struct Step {
     std::wstring caption;                // of a visible, enabled top-level window of this process
     std::function<void(Window&)> action;  // runs on the autopilot's thread
+    // Only a window that was not there when the autopilot started (a
+    // message box captioned like the window that owns it).
+    bool only_new = false;
 };
 
 // Runs the steps in order on a thread of its own, starting at once: each
@@ -132,7 +135,7 @@ public:
 
 private:
     void run();
-    HWND waitFor(const std::wstring& caption);
+    HWND waitFor(const std::wstring& caption, bool only_new);
     void closeNewWindows(const char* why);
 
     std::vector<Step> steps_;

@@ -93,7 +93,7 @@ std::vector<Dialog> dialogs() {
              {-1, K::Group, L"Clients", 0, 0, {203, 166, 67, 39}},
              {IDC_UPDATE_CLIENTS, K::Push, L"Update", 0, 0, {218, 182, 36, 14}},
              {IDC_CONNECT, K::DefPush, L"Connect", 0, 0, {3, 208, 46, 17}},
-             {IDC_CONFIG, K::IconPush, L"Config", 0, 0, {60, 208, 46, 17}},
+             {IDC_CONFIG, K::Push, L"Config", 0, 0, {60, 208, 46, 17}},
              {IDC_CONNECT_ON_STARTUP, K::Check, L"Connect on Startup", 0, 0, {131, 207, 75, 10}},
              {IDC_AUTO_RECONNECT, K::Check, L"Auto-reconnect", 0, 0, {131, 216, 61, 10}},
              {IDC_VU_SWITCH, K::Check, L"VU Meter", 0, 0, {234, 216, 40, 8}},

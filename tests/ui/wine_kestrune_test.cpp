@@ -58,7 +58,8 @@ TEST(WindowsStream, KestruneStreamsMp3ThroughLameExeToIcecastOnLinux) {
     Poco::File(profile).createDirectories();
     const std::string mount = "/wine.mp3";
     std::ofstream(profile + "\\velmora.xml")
-        << "<velmora version=\"1.4.1\"><common><auto_reconnect>0</auto_reconnect></common>"
+        << "<velmora version=\"1.4.1\"><common><auto_reconnect>0</auto_reconnect>"
+           "<connect_on_startup>1</connect_on_startup></common>"
            "<stream><server><type>0</type><host>127.0.0.1</host><port>"
         << icecast_port << "</port><password>" << peers::kIcecastSourcePassword << "</password><mount_point>" << mount
         << "</mount_point><yp><name>Wine MP3</name></yp></server><encoder><encoder_file>\"" << lame
