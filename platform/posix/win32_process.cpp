@@ -113,16 +113,20 @@ public:
             return; // TerminateProcess's code stands
         if (WIFEXITED(status))
             exit_code = static_cast<DWORD>(WEXITSTATUS(status));
-        else if (WIFSIGNALED(status))
+        else if (WIFSIGNALED(status)) {
             exit_code = 128u + static_cast<DWORD>(WTERMSIG(status));
-        else
+            signal = WTERMSIG(status);
+        } else {
             exit_code = 0;
+        }
     }
 
     pid_t pid;
     bool reaped = false;
     bool terminated = false;
     DWORD exit_code = 0;
+    // The signal that ended the process (0 when it exited).
+    int signal = 0;
 };
 
 // Children whose handle was closed while they still ran: reaped later, so
@@ -316,6 +320,10 @@ BOOL CreateProcessW(LPCWSTR application, LPWSTR command_line, LPSECURITY_ATTRIBU
     }
     if (!dir.empty())
         posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+    // Nothing but the standard handles reaches the program, whatever
+    // descriptor of this process lacks close-on-exec (a socket made by a
+    // library, a file of the player's).
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 
     // A fresh program: default SIGPIPE (it ends a writer whose reader went
     // away) and no blocked signals, whatever this thread has.
@@ -485,6 +493,13 @@ BOOL GetExitCodeProcess(HANDLE handle, LPDWORD exit_code) {
         return fail(ERROR_INVALID_HANDLE);
     *exit_code = process->poll() ? process->exit_code : STILL_ACTIVE;
     return TRUE;
+}
+
+int platform::processSignal(HANDLE handle) {
+    process_object* process = asProcess(handle);
+    if (process == nullptr || !process->poll() || process->terminated)
+        return 0;
+    return process->signal;
 }
 
 BOOL TerminateProcess(HANDLE handle, unsigned int exit_code) {

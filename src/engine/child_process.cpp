@@ -8,6 +8,9 @@
 
 #include <algorithm>
 #include <cstring>
+#if !defined(_WIN32)
+#include <csignal>
+#endif
 #if defined(_WIN32)
 #include <mutex>
 #endif
@@ -146,8 +149,15 @@ bool ChildProcess::start(const std::wstring& command_line) {
                               &startup, &process_info_) != FALSE;
 #endif
     }
+    const DWORD code = made ? 0 : GetLastError();
+    std::vector<std::wstring> words = platform::splitCommandLine(command_line);
+    try {
+        program_ = words.empty() ? std::string() : toUtf8(words[0]);
+    } catch (const std::exception&) {
+        program_ = "program";
+    }
     if (!made) {
-        const DWORD code = GetLastError();
+        start_error_ = code;
         for (HANDLE* handle : {&stdin_write_, &stdout_read_, &stderr_read_, &child_stdin_, &child_stdout_,
                                &child_stderr_})
             closeHandle(*handle);
@@ -155,12 +165,9 @@ bool ChildProcess::start(const std::wstring& command_line) {
         SetLastError(code);
         return false;
     }
-    std::vector<std::wstring> words = platform::splitCommandLine(command_line);
-    try {
-        program_ = words.empty() ? std::string() : toUtf8(words[0]);
-    } catch (const std::exception&) {
-        program_ = "program";
-    }
+    start_error_ = 0;
+    error_lines_.clear();
+    error_partial_.clear();
     dropped_ = 0;
     dropping_ = false;
     running_ = true;
@@ -279,6 +286,82 @@ void ChildProcess::printErrors() {
             console_print(line.c_str());
         start = end + 1;
     }
+    keepErrorLines(error_text_);
+}
+
+namespace {
+// Lines of standard error kept for the report of a program's end.
+const std::size_t kKeptErrorLines = 5;
+const std::size_t kLongestKeptLine = 500;
+} // namespace
+
+void ChildProcess::keepErrorLines(const std::string& text) {
+    for (char c : text) {
+        if (c == '\n' || c == '\r') {
+            if (!error_partial_.empty()) {
+                error_lines_.push_back(error_partial_);
+                if (error_lines_.size() > kKeptErrorLines)
+                    error_lines_.pop_front();
+            }
+            error_partial_.clear();
+        } else if (error_partial_.size() < kLongestKeptLine) {
+            error_partial_.push_back(c == '\0' ? ' ' : c);
+        }
+    }
+}
+
+bool ChildProcess::printLastErrorLines() {
+    // The program has ended: everything it wrote is waiting.
+    try {
+        for (int i = 0; i < 64; ++i) {
+            const DWORD waiting = peekError();
+            if (waiting == 0)
+                break;
+            error_text_.resize(waiting);
+            error_text_.resize(readError(&error_text_[0], waiting));
+            keepErrorLines(error_text_);
+        }
+    } catch (DWORD) {
+        // What could be read is reported.
+    }
+    keepErrorLines("\n");
+    const std::string label = label_.empty() ? std::string() : label_ + ": ";
+    for (const std::string& line : error_lines_)
+        console_printf("velmora: %s%s: %s", label.c_str(), program_.c_str(), line.c_str());
+    return !error_lines_.empty();
+}
+
+std::string ChildProcess::startFailure() const {
+    if (program_.empty())
+        return "No program is set.";
+    std::string reason;
+    switch (start_error_) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: reason = "the file was not found"; break;
+    case ERROR_ACCESS_DENIED: reason = "it is not executable (access denied)"; break;
+    case ERROR_BAD_FORMAT:
+    case ERROR_BAD_EXE_FORMAT: reason = "it is not a program this system can run"; break;
+    default: reason = Poco::format("system error %lu", static_cast<unsigned long>(start_error_)); break;
+    }
+    return Poco::format("Cannot start %s: %s.", program_, reason);
+}
+
+std::string ChildProcess::exitDescription() {
+    DWORD code = 0;
+    if (!GetExitCodeProcess(process_info_.hProcess, &code) || code == STILL_ACTIVE)
+        return program_ + " has ended";
+#if !defined(_WIN32)
+    const int signal = platform::processSignal(process_info_.hProcess);
+    if (signal != 0) {
+        const char* name = strsignal(signal);
+        return Poco::format("%s was ended by signal %d (%s)", program_, signal, std::string(name ? name : "?"));
+    }
+#else
+    // Exception codes (an access violation is 0xC0000005) read best in hex.
+    if (code >= 0xC0000000u)
+        return Poco::format("%s ended with exit code 0x%lX", program_, static_cast<unsigned long>(code));
+#endif
+    return Poco::format("%s ended with exit status %lu", program_, static_cast<unsigned long>(code));
 }
 
 void ChildProcess::pump(const char* data, std::size_t size, Poco::BasicFIFOBuffer<char>& output, const char* what) {
@@ -294,10 +377,10 @@ void ChildProcess::pump(const char* data, std::size_t size, Poco::BasicFIFOBuffe
         const DWORD taken = write(data + written, piece);
         if (taken == 0) {
             if (!isRunning()) {
-                printErrors();
-                throw Poco::ApplicationException(
-                    Poco::format("%s process unexpectedly terminated.\nError log might be output to console.",
-                                 std::string(what)));
+                const bool said = printLastErrorLines();
+                throw Poco::ApplicationException(Poco::format(
+                    "%s process unexpectedly terminated.\n%s; %s", std::string(what), exitDescription(),
+                    std::string(said ? "its last error output is on the console." : "it wrote no error output.")));
             }
             // A program blocked on a full output or error pipe reads no more
             // input until both are drained. One that had written a whole

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -32,8 +33,15 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // Starts the command line (program, blank, parameters). A running
-    // program is closed first. False when the program could not be started.
+    // program is closed first. False when the program could not be started
+    // (startFailure then says why).
     bool start(const std::wstring& command_line);
+    // Why the last start failed: the program and the reason ("the file was
+    // not found", "it is not executable", ...).
+    std::string startFailure() const;
+    // How the program ended ("lame ended with exit status 1", "... was
+    // ended by signal 9 (Killed)"); only once it has ended.
+    std::string exitDescription();
     // Closes the pipes and waits for the program; one that does not end in
     // time is ended by force, and a console line says so.
     void close();
@@ -52,8 +60,9 @@ public:
     // Pushes `size` bytes into the program's standard input (on Windows in
     // pieces of at most kMaxWrite bytes). When a write takes nothing, a
     // program that has ended gives Poco::ApplicationException "<what>
-    // process unexpectedly terminated..." (after its waiting standard-error
-    // text is printed), and one that has taken no input and written no
+    // process unexpectedly terminated." with how it ended (after its last
+    // standard-error lines went on the console under the label), and one
+    // that has taken no input and written no
     // output for the stall time-out gives one that says so; otherwise
     // standard output is drained into `output`, standard error onto the
     // console, and the pump sleeps 1 ms unless the drain took kMaxWrite
@@ -66,6 +75,9 @@ public:
     std::size_t drainOutput(Poco::BasicFIFOBuffer<char>& output);
     // Prints what waits on standard error to the console, as read.
     void printErrors();
+    // The name under which the program's last standard-error lines are
+    // printed when it ends unexpectedly (the stream's name).
+    void setLabel(const std::string& label) { label_ = label; }
     // Ends the program's input and collects the rest of its output into
     // `output` until it ends (at most `milliseconds`), then closes it.
     void finish(Poco::BasicFIFOBuffer<char>& output, DWORD milliseconds);
@@ -82,6 +94,11 @@ private:
     void closeHandle(HANDLE& handle);
     // Ends a dropping episode with one console line.
     void reportDropped();
+    // Keeps the last lines of standard-error text.
+    void keepErrorLines(const std::string& text);
+    // After the program ended: reads the rest of its standard error and
+    // prints its last lines under the label; false when it wrote none.
+    bool printLastErrorLines();
 
     bool running_;
     HANDLE stdin_write_;
@@ -101,4 +118,9 @@ private:
     bool dropping_;
     std::vector<char> output_buffer_;
     std::string error_text_;
+    DWORD start_error_ = 0;
+    std::string label_;
+    // The last lines of standard error, and a line begun but not ended.
+    std::deque<std::string> error_lines_;
+    std::string error_partial_;
 };

@@ -29,15 +29,16 @@ void EncoderProcess::startWith(const std::string& command_line) {
     try {
         line = fromUtf8(command_line);
     } catch (const std::exception&) {
-        throw Poco::ApplicationException("Failed to initialize encoder.");
+        throw Poco::ApplicationException("Failed to initialize encoder.\nIts command line is not valid UTF-8.");
     }
     if (!start(line))
-        throw Poco::ApplicationException("Failed to initialize encoder.");
+        throw Poco::ApplicationException("Failed to initialize encoder.\n" + startFailure());
     try {
         setNonBlocking();
-    } catch (DWORD) {
+    } catch (DWORD code) {
         close();
-        throw Poco::ApplicationException("Failed to initialize encoder.");
+        throw Poco::ApplicationException(
+            Poco::format("Failed to initialize encoder.\nIts input pipe failed (error %lu).", static_cast<unsigned long>(code)));
     }
 }
 

@@ -12,7 +12,8 @@ public:
     EncoderProcess(const std::string& encoder_file, const std::string& params);
 
     // Starts the program with the parameters as they stand. Throws
-    // Poco::ApplicationException "Failed to initialize encoder.".
+    // Poco::ApplicationException "Failed to initialize encoder." followed
+    // by a line that names the program and why it could not start.
     void open();
     // Starts the program with "%artist%" and then "%title%" replaced in each
     // of its arguments; the values arrive as parts of single arguments,

@@ -69,6 +69,7 @@ Stream::~Stream() {
         std::unique_lock<std::mutex> lock(control_);
         cancel_ = true;
         cancel_cv_.notify_all();
+        cancelExchanges();
         Worker worker = std::move(worker_);
         worker_ = Worker();
         lock.unlock();
@@ -101,6 +102,13 @@ void Stream::start(psc_callback* capture) {
         deferred_stop_ = false;
         format_failed_ = false;
         title_pending_ = false;
+        unproven_ = false;
+        programs_failed_ = false;
+        {
+            std::lock_guard<std::mutex> titles(titles_mutex_);
+            has_sent_title_ = false;
+            sent_title_.clear();
+        }
         ServerSettings server;
         {
             std::lock_guard<std::mutex> settings(settings_mutex_);
@@ -130,6 +138,7 @@ void Stream::start(psc_callback* capture) {
         formatter_ = createFormatter(run_.wave_format, &bits);
 
         encoder_.reset(new EncoderProcess(run_.encoder_file, run_.encoder_params));
+        encoder_->setLabel(name());
         encoder_artist_.clear();
         encoder_title_.clear();
         if (isOgg(run_.format)) {
@@ -205,10 +214,14 @@ void Stream::stop() {
         // The worker stops its own stream (handling its error): it cannot
         // join itself, so its handle waits for whoever comes next.
         retired_.push_back(std::move(worker_));
+        retired_count_ = retired_.size();
         worker_ = Worker();
     } else {
         cancel_ = true;
         cancel_cv_.notify_all();
+        // A title or listener request, or a reconnection's login, must not
+        // hold the stop.
+        cancelExchanges();
         Worker worker = std::move(worker_);
         worker_ = Worker();
         if (worker.thread.joinable()) {
@@ -242,12 +255,27 @@ void Stream::reconnect() {
             return;
         }
     }
+    reapEndedWorkers();
+    std::string reason;
     {
         std::lock_guard<std::mutex> status(status_mutex_);
+        reason = status_.error_text;
+        // A reconnection that only logged in, after which the stream failed
+        // again before it carried audio for a while, was no success.
+        if (unproven_.exchange(false))
+            ++status_.reconnect_count;
+        else
+            status_.reconnect_count = 0;
         status_.reconnecting = true;
-        status_.reconnect_count = 0;
+    }
+    // The broken connection is closed now, not after the first wait: the
+    // server lets the source go only when it is closed.
+    if (std::shared_ptr<Connection> link = connection()) {
+        std::lock_guard<std::mutex> requests(link->requests);
+        link->server->disconnect();
     }
     bool reconnected = false;
+    bool cancelled = false;
     for (;;) {
         {
             std::lock_guard<std::mutex> status(status_mutex_);
@@ -257,41 +285,59 @@ void Stream::reconnect() {
         raiseQuietly(StreamEventListener::EVENT_RECONNECTING);
         {
             std::unique_lock<std::mutex> lock(control_);
-            if (cancel_cv_.wait_for(lock, reconnect_wait_, [this] { return cancel_; }))
+            if (cancel_cv_.wait_for(lock, reconnect_wait_, [this] { return cancel_; })) {
+                cancelled = true;
                 break;
+            }
         }
-        bool cancelled = false;
         try {
             reconnected = attemptReconnection();
             cancelled = !reconnected;
         } catch (...) {
+            reason = currentFailureText();
             std::lock_guard<std::mutex> status(status_mutex_);
             ++status_.reconnect_count;
             continue;
         }
-        if (reconnected || cancelled)
-            break;
+        break;
     }
-    if (reconnected)
+    if (reconnected) {
         raiseQuietly(StreamEventListener::EVENT_STARTED);
-    std::lock_guard<std::mutex> status(status_mutex_);
-    status_.reconnecting = false;
+    } else if (!cancelled) {
+        {
+            std::lock_guard<std::mutex> status(status_mutex_);
+            status_.error_text = reason;
+        }
+        console_printf("velmora: Reconnection given up after 3 attempts: %s: %s", name().c_str(), reason.c_str());
+    }
+    {
+        std::lock_guard<std::mutex> status(status_mutex_);
+        status_.reconnecting = false;
+    }
+    // The server forgot the title with the old source.
+    if (reconnected)
+        resendTitle();
 }
 
 bool Stream::attemptReconnection() {
+    reapEndedWorkers();
     std::shared_ptr<Connection> link = connection();
     if (!link)
         throw Poco::ApplicationException("The stream has no server connection.");
+    // Programs that ended or failed start again, and Ogg streams begin a
+    // new stream with its headers for the listeners of the new connection.
+    // The old programs end before the new connection is made, with what
+    // they still held.
+    const bool restart = isOgg(run_.format) || programs_failed_ || !programsRunning();
+    if (restart)
+        closePrograms();
     {
         std::lock_guard<std::mutex> requests(link->requests);
         link->server->disconnect();
         link->server->connect();
         link->server->login(run_);
     }
-    if (isOgg(run_.format)) {
-        // Listeners of the new connection need the stream's headers: new
-        // programs begin a new stream, and what the old ones left is
-        // dropped.
+    if (restart) {
         std::string artist = encoder_artist_;
         std::string title = encoder_title_;
         {
@@ -301,15 +347,102 @@ bool Stream::attemptReconnection() {
                 title = titles_.back().title;
             }
         }
-        restartPrograms(artist, title, false);
+        openPrograms(artist, title);
     }
     std::lock_guard<std::mutex> lock(control_);
     if (cancel_)
         return false;
     retired_.push_back(std::move(worker_));
+    retired_count_ = retired_.size();
     worker_ = Worker();
+    unproven_ = settle_seconds_ > 0;
     startWorkerLocked();
     return true;
+}
+
+bool Stream::programsRunning() {
+    return encoder_ && encoder_->isRunning() && (!preprocessor_ || preprocessor_->isRunning());
+}
+
+void Stream::closePrograms() {
+    encoder_input_fifo_.drain();
+    output_fifo_.drain();
+    if (preprocessor_)
+        preprocessor_->close();
+    if (encoder_)
+        encoder_->close();
+}
+
+void Stream::openPrograms(const std::string& artist, const std::string& title) {
+    programs_failed_ = true;
+    if (!run_.program_file.empty())
+        startPreprocessor();
+    if (isOgg(run_.format))
+        encoder_->open(artist, title);
+    else
+        encoder_->open();
+    encoder_artist_ = artist;
+    encoder_title_ = title;
+    if (!wav_header_.empty())
+        encoder_input_fifo_.write(reinterpret_cast<const char*>(wav_header_.data()), wav_header_.size());
+    programs_failed_ = false;
+}
+
+void Stream::resendTitle() {
+    if (isOgg(run_.format))
+        return;
+    std::shared_ptr<Connection> link = connection();
+    if (!link)
+        return;
+    std::lock_guard<std::mutex> sending(title_send_mutex_);
+    std::string title;
+    {
+        std::lock_guard<std::mutex> titles(titles_mutex_);
+        if (!has_sent_title_)
+            return;
+        title = sent_title_;
+    }
+    try {
+        link->server->updateMetadata(title);
+    } catch (...) {
+        const std::string text = currentFailureText();
+        {
+            // Ended by a stop: nothing to report.
+            std::lock_guard<std::mutex> lock(control_);
+            if (cancel_)
+                return;
+        }
+        console_printf("velmora: %s: the title could not be sent again after the reconnection: %s", name().c_str(),
+                       text.c_str());
+    }
+}
+
+void Stream::cancelExchanges() {
+    if (std::shared_ptr<Connection> link = connection())
+        link->server->cancel();
+}
+
+void Stream::reapEndedWorkers() {
+    if (retired_count_ == 0)
+        return;
+    std::vector<Worker> ended;
+    {
+        std::unique_lock<std::mutex> lock(control_, std::try_to_lock);
+        if (!lock.owns_lock())
+            return;
+        for (auto it = retired_.begin(); it != retired_.end();) {
+            if (it->thread.get_id() != std::this_thread::get_id() && it->done && it->done->load()) {
+                ended.push_back(std::move(*it));
+                it = retired_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        retired_count_ = retired_.size();
+    }
+    // Their bodies have returned: each join is a moment.
+    for (Worker& worker : ended)
+        worker.thread.join();
 }
 
 void Stream::startWorkerLocked() {
@@ -345,6 +478,7 @@ void Stream::joinRetiredLocked(std::unique_lock<std::mutex>& lock) {
             it = retired_.erase(it);
         }
     }
+    retired_count_ = retired_.size();
     if (ending.empty())
         return;
     lock.unlock();
@@ -362,6 +496,7 @@ void Stream::releasePartsLocked() {
         connection_.reset();
     }
     if (link) {
+        link->server->cancel();
         std::lock_guard<std::mutex> requests(link->requests);
         link->server->disconnect();
     }
@@ -413,6 +548,8 @@ void Stream::commandLoop() {
         status_.bytes_sent = 0;
     }
     for (;;) {
+        // The worker that reconnected the stream before this one.
+        reapEndedWorkers();
         std::unique_lock<std::mutex> lock(signal_.mutex());
         const int command = signal_.wait(lock);
         if (command == COMMAND_QUIT)
@@ -449,6 +586,7 @@ void Stream::processData() {
     formatter_->format(floats_, pcm_);
     encoder_input_fifo_.write(reinterpret_cast<const char*>(pcm_.data()), pcm_.size());
 
+    programs_failed_ = true;
     if (preprocessor_) {
         preprocessor_input_.resize(encoder_input_fifo_.used());
         preprocessor_input_.resize(encoder_input_fifo_.read(preprocessor_input_.data(), preprocessor_input_.size()));
@@ -462,6 +600,7 @@ void Stream::processData() {
         }
     }
     encoder_->encode(encoder_input_fifo_, output_fifo_);
+    programs_failed_ = false;
 
     const int sent = send();
     bool tick = false;
@@ -475,6 +614,10 @@ void Stream::processData() {
             status_.bytes_sent += static_cast<std::uint64_t>(status_.bytes_this_second);
             ++status_.seconds;
             tick = true;
+            // A reconnected stream that carried audio this long counts as
+            // recovered.
+            if (status_.seconds >= settle_seconds_)
+                unproven_ = false;
         }
     }
     if (tick) {
@@ -508,51 +651,40 @@ void Stream::newTitle() {
             return;
         last = titles_.back();
     }
-    restartPrograms(last.artist, last.title, true);
+    programs_failed_ = true;
+    restartPrograms(last.artist, last.title);
+    programs_failed_ = false;
     // The old stream's end goes out now, whether or not audio follows.
     const int sent = send();
     std::lock_guard<std::mutex> status(status_mutex_);
     status_.bytes_this_second += sent;
 }
 
-void Stream::restartPrograms(const std::string& artist, const std::string& title, bool send_tail) {
-    if (send_tail) {
-        // What the old programs still hold ends their stream whole (an Ogg
-        // page cut in half would reach the listeners before the new
-        // headers): it goes out first.
-        try {
-            if (preprocessor_)
-                preprocessor_->finish(encoder_input_fifo_, kTailTime);
-        } catch (DWORD code) {
-            throw Poco::ApplicationException(Poco::format("Pipe error %lu with the pre-processing program %s.",
-                                                          static_cast<unsigned long>(code), preprocessor_->program()));
-        }
-        encoder_->encode(encoder_input_fifo_, output_fifo_);
-        try {
-            encoder_->finish(output_fifo_, kTailTime);
-        } catch (DWORD code) {
-            throw Poco::ApplicationException(Poco::format("encode error (%lu)", static_cast<unsigned long>(code)));
-        }
-    } else {
-        encoder_input_fifo_.drain();
-        output_fifo_.drain();
+void Stream::restartPrograms(const std::string& artist, const std::string& title) {
+    // What the old programs still hold ends their stream whole (an Ogg
+    // page cut in half would reach the listeners before the new headers):
+    // it goes out first.
+    try {
         if (preprocessor_)
-            preprocessor_->close();
-        encoder_->close();
+            preprocessor_->finish(encoder_input_fifo_, kTailTime);
+    } catch (DWORD code) {
+        throw Poco::ApplicationException(Poco::format("Pipe error %lu with the pre-processing program %s.",
+                                                      static_cast<unsigned long>(code), preprocessor_->program()));
     }
-    if (preprocessor_)
-        startPreprocessor();
-    encoder_->open(artist, title);
-    encoder_artist_ = artist;
-    encoder_title_ = title;
-    if (!wav_header_.empty())
-        encoder_input_fifo_.write(reinterpret_cast<const char*>(wav_header_.data()), wav_header_.size());
+    encoder_->encode(encoder_input_fifo_, output_fifo_);
+    try {
+        encoder_->finish(output_fifo_, kTailTime);
+    } catch (DWORD code) {
+        throw Poco::ApplicationException(Poco::format("encode error (%lu)", static_cast<unsigned long>(code)));
+    }
+    openPrograms(artist, title);
 }
 
 void Stream::startPreprocessor() {
     if (!preprocessor_)
         preprocessor_.reset(new ChildProcess);
-    const std::string failed = Poco::format("Failed to start the pre-processing program %s.", run_.program_file);
+    preprocessor_->setLabel(name());
+    std::string failed = Poco::format("Failed to start the pre-processing program %s.", run_.program_file);
     std::wstring line;
     try {
         line = fromUtf8(run_.program_file + " " + run_.program_params);
@@ -560,7 +692,7 @@ void Stream::startPreprocessor() {
         throw Poco::ApplicationException(failed);
     }
     if (!preprocessor_->start(line))
-        throw Poco::ApplicationException(failed);
+        throw Poco::ApplicationException(failed + "\n" + preprocessor_->startFailure());
     try {
         preprocessor_->setNonBlocking();
     } catch (DWORD) {
@@ -629,7 +761,14 @@ void Stream::updateMetadata(const std::string& title) {
         signal_.post(COMMAND_NEW_TITLE);
         return;
     }
-    std::lock_guard<std::mutex> requests(link->requests);
+    {
+        std::lock_guard<std::mutex> titles(titles_mutex_);
+        sent_title_ = title;
+        has_sent_title_ = true;
+    }
+    // A request of its own (or, for SHOUTcast v2, one packet under the
+    // connection's own lock): a stop does not wait for it, it cancels it.
+    std::lock_guard<std::mutex> sending(title_send_mutex_);
     link->server->updateMetadata(title);
 }
 
@@ -646,7 +785,6 @@ std::string Stream::listClients() {
         std::shared_ptr<Connection> link = connection();
         if (!link)
             throw Poco::ApplicationException("The stream is not connected.");
-        std::lock_guard<std::mutex> requests(link->requests);
         return link->server->listClients(user, password);
     } catch (const Poco::Exception& e) {
         {

@@ -88,10 +88,17 @@ public:
     // a stream that does not run only raises the event. Ends reconnection
     // waits at once.
     void stop();
-    // From the worker's handling of event 5: reconnects the server and
-    // starts a new worker, up to three attempts ten seconds apart (event 2
-    // before each, event 0 after a success). Ogg streams restart their
-    // programs, so the new connection begins with the stream's headers.
+    // From the worker's handling of event 5: closes the broken connection,
+    // then reconnects the server and starts a new worker, up to three
+    // attempts ten seconds apart (event 2 before each, event 0 after a
+    // success). Programs that ended or failed are started again, and Ogg
+    // streams always restart theirs, so the new connection begins with the
+    // stream's headers; other formats then send their last title again. A
+    // reconnection counts as a success only once the stream has carried
+    // ten seconds of audio again: a stream that fails before counts the
+    // attempt as failed and goes on with the next. After three failures in
+    // a row reconnect_count is 3, error_text holds the last failure and a
+    // console line says why the stream is given up.
     void reconnect();
 
     StreamStatus status() const;
@@ -124,6 +131,9 @@ public:
 
     // The time between reconnection attempts (ten seconds); for tests.
     void setReconnectWait(std::chrono::milliseconds wait) { reconnect_wait_ = wait; }
+    // The seconds of audio a reconnected stream carries before its attempts
+    // count anew (ten; 0 counts every login as a success); for tests.
+    void setSettleSeconds(unsigned seconds) { settle_seconds_ = seconds; }
 
 private:
     // A worker thread and whether its body has returned.
@@ -139,9 +149,21 @@ private:
     // Hands the output FIFO to the server; the bytes it sent.
     int send();
     void newTitle();
-    void restartPrograms(const std::string& artist, const std::string& title, bool send_tail);
+    void restartPrograms(const std::string& artist, const std::string& title);
     void startPreprocessor();
     bool attemptReconnection();
+    // The programs of a reconnection: ended with what they held, started
+    // again as at start.
+    bool programsRunning();
+    void closePrograms();
+    void openPrograms(const std::string& artist, const std::string& title);
+    // Sends the last title again (formats other than Ogg).
+    void resendTitle();
+    // Ends the server exchanges in progress (titles, listener lists, a
+    // reconnection's login) and refuses later ones.
+    void cancelExchanges();
+    // Joins retired workers that have ended; never waits for the lock.
+    void reapEndedWorkers();
 
     // control_ held.
     void startWorkerLocked();
@@ -170,6 +192,11 @@ private:
 
     mutable std::mutex titles_mutex_;
     std::vector<TitleRecord> titles_;
+    // The title last handed to the server (formats other than Ogg), sent
+    // again after a reconnection; titles go out one at a time.
+    std::string sent_title_;
+    bool has_sent_title_ = false;
+    std::mutex title_send_mutex_;
 
     // Worker handles, cancellation of reconnection waits, and the parts
     // while they are made or released.
@@ -180,11 +207,18 @@ private:
     // Workers that ended themselves (stop or reconnect on the worker);
     // joined at the next start, a stop from another thread, or destruction.
     std::vector<Worker> retired_;
+    std::atomic<std::size_t> retired_count_{0};
     std::uint64_t stops_ = 0;
     std::atomic<bool> loop_active_{false};
     std::atomic<bool> deferred_stop_{false};
     std::atomic<bool> title_pending_{false};
     std::chrono::milliseconds reconnect_wait_{10000};
+    std::atomic<unsigned> settle_seconds_{10};
+    // A reconnection succeeded, and the stream has not yet carried audio
+    // long enough to count it as a success.
+    std::atomic<bool> unproven_{false};
+    // The worker failed in the programs (ended, hung or a pipe failed).
+    std::atomic<bool> programs_failed_{false};
 
     CommandSignal signal_;
 

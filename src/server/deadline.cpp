@@ -13,8 +13,15 @@ Deadline::Deadline(Poco::Timespan limit)
 {
 }
 
+Deadline::Deadline(Poco::Timespan limit, const std::atomic<bool>* cancel) : Deadline(limit)
+{
+    cancel_ = cancel;
+}
+
 Poco::Timespan Deadline::left() const
 {
+    if (cancelled())
+        return Poco::Timespan(0);
     auto rest = std::chrono::duration_cast<std::chrono::microseconds>(end_ - std::chrono::steady_clock::now());
     return rest.count() > 0 ? Poco::Timespan(rest.count()) : Poco::Timespan(0);
 }

@@ -4,6 +4,7 @@
 // its replies trickle in.
 #include <Poco/Timespan.h>
 
+#include <atomic>
 #include <chrono>
 
 class Deadline {
@@ -11,9 +12,14 @@ public:
     // Ends `limit` from now; by default after the exchange limit.
     Deadline();
     explicit Deadline(Poco::Timespan limit);
+    // The same, but over at once when `cancel` turns true (it must outlive
+    // the deadline); waits bounded by the deadline notice it within a
+    // moment.
+    Deadline(Poco::Timespan limit, const std::atomic<bool>* cancel);
 
-    // Time left; zero once the deadline has passed.
+    // Time left; zero once the deadline has passed or was cancelled.
     Poco::Timespan left() const;
+    bool cancelled() const { return cancel_ != nullptr && cancel_->load(); }
 
     // The limit of every exchange: 30 s unless set otherwise.
     static Poco::Timespan exchangeLimit();
@@ -21,4 +27,5 @@ public:
 
 private:
     std::chrono::steady_clock::time_point end_;
+    const std::atomic<bool>* cancel_ = nullptr;
 };

@@ -107,6 +107,16 @@ Server::Server(const ServerSettings* settings) : settings(settings)
 
 Server::~Server() = default;
 
+Deadline Server::exchangeDeadline() const
+{
+    return exchangeDeadline(Deadline::exchangeLimit());
+}
+
+Deadline Server::exchangeDeadline(Poco::Timespan limit) const
+{
+    return Deadline(limit, &cancelled_);
+}
+
 void Server::connectSocket(SSProxy& socket, int port) const
 {
     std::uint16_t server_port = checkedPort(port, "Server");
@@ -421,13 +431,23 @@ std::string Server::sideRequest(const std::string& request, std::size_t limit) c
         SSProxy& socket;
         ~Closer() { socket.closeQuietly(); }
     } closer{side};
-    connectSocket(side, settings->port);
-    Deadline deadline;
-    sendRequest(side, request);
+    const Deadline deadline = exchangeDeadline();
     std::string reply;
-    receiveHead(side, reply, deadline);
-    if (headIsWhole(reply))
-        receiveBody(side, reply, limit, deadline);
+    try {
+        if (deadline.cancelled())
+            throw Poco::ApplicationException("cancelled");
+        connectSocket(side, settings->port);
+        sendRequest(side, request);
+        receiveHead(side, reply, deadline);
+        if (headIsWhole(reply))
+            receiveBody(side, reply, limit, deadline);
+    } catch (Poco::Exception&) {
+        if (deadline.cancelled())
+            throw Poco::ApplicationException("The request was ended: the stream stopped.");
+        throw;
+    }
+    if (deadline.cancelled())
+        throw Poco::ApplicationException("The request was ended: the stream stopped.");
     return reply;
 }
 

@@ -7,6 +7,7 @@
 #include <Poco/Exception.h>
 #include <Poco/FIFOBuffer.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -53,6 +54,12 @@ public:
     // The server's listener list as XML text, from "<?xml" on.
     virtual std::string listClients(const std::string& admin_user, const std::string& admin_password) = 0;
 
+    // Ends the exchanges in progress on any thread (logins, titles,
+    // listener requests) within a moment, and every later one at once:
+    // for a connection that is being given up. The audio's own sends are
+    // not touched.
+    void cancel() { cancelled_ = true; }
+
     // Longest request text sent (servers refuse longer header blocks).
     static constexpr std::size_t max_request_size = 4096;
     // Longest status line and header block read from a reply.
@@ -96,6 +103,11 @@ public:
 
 protected:
     explicit Server(const ServerSettings* settings);
+
+    // The deadline of one exchange, over early when the connection is
+    // cancelled.
+    Deadline exchangeDeadline() const;
+    Deadline exchangeDeadline(Poco::Timespan limit) const;
 
     // Connects `socket` to the server's host and `port`, directly or through
     // the record's SOCKS5 proxy.
@@ -144,4 +156,7 @@ protected:
     static Poco::ApplicationException timedOut(const std::string& partial);
 
     const ServerSettings* settings;
+
+private:
+    std::atomic<bool> cancelled_{false};
 };

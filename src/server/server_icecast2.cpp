@@ -54,7 +54,7 @@ void ServerIcecast2::login(const EncoderSettings& encoder)
     checkMountPoint(settings->mount_point);
     std::string put = sourceRequest("PUT " + settings->mount_point + " HTTP/1.1", encoder, content_type) +
                       "Expect: 100-continue\r\n\r\n";
-    Deadline deadline;
+    const Deadline deadline = exchangeDeadline();
     sendRequest(socket, put);
     std::string reply;
     // A server that never answers a PUT may take SOURCE.
@@ -89,7 +89,7 @@ void ServerIcecast2::login(const EncoderSettings& encoder)
     connect();
     std::string source =
         sourceRequest("SOURCE " + settings->mount_point + " ICE/1.0", encoder, content_type) + "\r\n";
-    Deadline source_deadline;
+    const Deadline source_deadline = exchangeDeadline();
     sendRequest(socket, source);
     reply.clear();
     receiveHead(socket, reply, source_deadline);

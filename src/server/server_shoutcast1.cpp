@@ -44,7 +44,7 @@ void ServerSHOUTcast1::login(const EncoderSettings& encoder)
                                        yp.pub ? 1 : 0, encoder.bitrate, content_type);
     checkRequestSize(headers);
 
-    Deadline deadline;
+    const Deadline deadline = exchangeDeadline();
     sendRequest(socket, settings->password + "\r\n");
     std::string answer = receiveLine(socket, deadline);
     if (answer.compare(0, 3, "OK2") != 0) {

@@ -71,7 +71,7 @@ void ServerSHOUTcast2::login(const EncoderSettings& encoder)
             "The directory fields and credentials must fit the server's messages (%d bytes).", max_payload));
 
     may_follow.clear();
-    Deadline deadline;
+    const Deadline deadline = exchangeDeadline();
     authenticate(requestCipher(deadline), deadline);
     sendSetup(encoder, deadline);
     sendStandby(deadline);
@@ -271,7 +271,7 @@ void ServerSHOUTcast2::updateMetadata(const std::string& title)
     std::lock_guard<std::mutex> guard(lock);
     if (!logged_in)
         throw Poco::ApplicationException("The title was not sent: the stream is not connected to the server.");
-    sendPacket(3, 0x902, payload, Deadline(SSProxy::sendLimit()));
+    sendPacket(3, 0x902, payload, exchangeDeadline(SSProxy::sendLimit()));
 }
 
 std::string ServerSHOUTcast2::listClients(const std::string& admin_user, const std::string& admin_password)

@@ -2,9 +2,12 @@
 
 #include <Poco/Exception.h>
 #include <Poco/Net/Net.h>
+#include <Poco/Net/NetException.h>
 #include <Poco/Net/SocketDefs.h>
+#include <Poco/Net/StreamSocketImpl.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <mutex>
 #include <vector>
@@ -15,6 +18,28 @@ const Poco::Timespan SSProxy::timeout(10, 0);
 
 namespace {
 std::atomic<Poco::Timespan::TimeDiff> send_limit{SSProxy::timeout.totalMicroseconds()};
+
+// Longest single wait for the socket: a deadline that is cancelled from
+// another thread is noticed within this time.
+const Poco::Timespan slice(0, 200000);
+
+// A stream socket that no program started from this process inherits:
+// a child holding a copy would keep the connection open after we closed
+// it.
+poco_socket_t privateSocket(int family)
+{
+#if defined(_WIN32)
+    SOCKET fd = ::socket(family, SOCK_STREAM, IPPROTO_TCP);
+    if (fd == INVALID_SOCKET)
+        throw Poco::Net::NetException("Cannot create a socket", WSAGetLastError());
+    SetHandleInformation(reinterpret_cast<HANDLE>(fd), HANDLE_FLAG_INHERIT, 0);
+#else
+    int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        throw Poco::Net::NetException("Cannot create a socket", errno);
+#endif
+    return fd;
+}
 }
 
 Poco::Timespan SSProxy::sendLimit()
@@ -38,6 +63,9 @@ void SSProxy::initializeNetwork()
 void SSProxy::open(const Poco::Net::SocketAddress& address)
 {
     initializeNetwork();
+    // A new socket for every connection (the library's own would be
+    // inherited by child processes).
+    StreamSocket::operator=(StreamSocket(new Poco::Net::StreamSocketImpl(privateSocket(address.af()))));
     StreamSocket::connect(address, timeout);
     setSendTimeout(timeout);
     setReceiveTimeout(timeout);
@@ -124,9 +152,14 @@ void SSProxy::closeQuietly()
 
 int SSProxy::receiveBefore(void* buffer, int length, const Deadline& deadline)
 {
-    Poco::Timespan wait = std::min(timeout, deadline.left());
-    if (wait <= 0 || !poll(wait, SELECT_READ))
-        return -1;
+    const Deadline limit(std::min(timeout, deadline.left()));
+    for (;;) {
+        Poco::Timespan wait = std::min(std::min(limit.left(), deadline.left()), slice);
+        if (wait <= 0)
+            return -1;
+        if (poll(wait, SELECT_READ))
+            break;
+    }
     int n = receiveBytes(buffer, length);
     return n > 0 ? n : 0;
 }
@@ -153,9 +186,11 @@ std::size_t SSProxy::sendBefore(const void* buffer, std::size_t length, const De
     while (sent < length) {
         // Polled first: where the system's time-outs are emulated, the send
         // itself would wait out the whole send time-out.
-        Poco::Timespan wait = deadline.left();
-        if (wait <= 0 || !poll(wait, SELECT_WRITE))
+        Poco::Timespan wait = std::min(deadline.left(), slice);
+        if (wait <= 0)
             break;
+        if (!poll(wait, SELECT_WRITE))
+            continue;
         try {
             int n = sendBytes(bytes + sent, static_cast<int>(std::min<std::size_t>(length - sent, 1 << 30)));
             if (n > 0)

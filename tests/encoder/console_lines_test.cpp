@@ -60,12 +60,26 @@ TEST_F(ConsoleLines, StandardErrorIsPrintedLineByLineWithoutPrefix) {
 
 TEST_F(ConsoleLines, AnEndedProgramLeavesItsErrorTextBehind) {
     EncoderProcess encoder(helper("exitnow"), "3 \"unknown option -x\"");
+    encoder.setLabel("Radio One");
     encoder.open();
     Poco::BasicFIFOBuffer<char> in(kFifoSize), out(kFifoSize);
     const std::string pcm = sinePcm(1, 44100, 2);
     in.write(pcm.data(), pcm.size());
-    EXPECT_THROW(encoder.encode(in, out), Poco::ApplicationException);
-    EXPECT_TRUE(host_.console_log().contains("unknown option -x"));
+    std::string message;
+    try {
+        encoder.encode(in, out);
+    } catch (const Poco::ApplicationException& e) {
+        message = e.message();
+    }
+    // The message says how the program ended; its last error line is on
+    // the console under the stream's name and the program's.
+    EXPECT_NE(message.find("ended with exit status 3; its last error output is on the console."), std::string::npos)
+        << message;
+    bool named = false;
+    for (const std::string& line : host_.console_log().lines())
+        named = named || (line.rfind("velmora: Radio One: ", 0) == 0 && line.find("exitnow") != std::string::npos &&
+                          line.find(": unknown option -x") != std::string::npos);
+    EXPECT_TRUE(named) << allText();
 }
 
 TEST_F(ConsoleLines, AProgramEndedByCloseIsNamed) {

@@ -238,11 +238,17 @@ TEST_F(StreamLife, AnEncoderThatEndsStopsTheStreamFromItsWorker) {
     // The worker stopped its own stream while it handled its error.
     const auto events = observer.events();
     ASSERT_EQ(observer.codes(), (std::vector<int>{0, 5, 1}));
-    EXPECT_EQ(events[1].status.error_text,
-              "Application exception: Encoder process unexpectedly terminated.\nError log might be output to console.");
+    EXPECT_EQ(events[1].status.error_text.rfind("Application exception: Encoder process unexpectedly terminated.\n", 0),
+              0u);
+    EXPECT_NE(events[1].status.error_text.find("exitnow"), std::string::npos) << events[1].status.error_text;
+    EXPECT_NE(events[1].status.error_text.find(" ended with exit status 1; its last error output is on the console."),
+              std::string::npos)
+        << events[1].status.error_text;
     EXPECT_NE(events[1].thread, std::this_thread::get_id());
     EXPECT_EQ(events[2].thread, events[1].thread);
-    EXPECT_EQ(consoleCount("encoder-gave-up"), 1u);
+    // The program's last words, under the stream's name.
+    EXPECT_EQ(consoleCount("velmora: Ends: "), 1u);
+    EXPECT_EQ(consoleCount(": encoder-gave-up"), 1u);
     // Deleted at once, as a window may: the worker's handle is joined, not
     // left running.
     stream.reset();

@@ -199,6 +199,27 @@ private:
 
 }  // namespace
 
+#ifndef _WIN32
+struct OwnPeer::Process {
+    explicit Process(Kind kind, std::string* why) : peer(kind, why) {}
+    PeerProcess peer;
+};
+
+OwnPeer::OwnPeer(Kind kind) : process_(new Process(kind, &why_)) {}
+
+OwnPeer::~OwnPeer() = default;
+
+int OwnPeer::port() const
+{
+    return process_ ? process_->peer.port() : 0;
+}
+
+void OwnPeer::stop()
+{
+    process_.reset();
+}
+#endif
+
 int port(Kind kind, std::string* why)
 {
     std::string given = Poco::Environment::get(envName(kind), "");

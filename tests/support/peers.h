@@ -42,6 +42,28 @@ bool required();
 // one, right now).
 int freePort();
 
+#if !defined(_WIN32)
+// A peer of the test's own, which the test may stop (native builds only).
+class OwnPeer {
+public:
+    explicit OwnPeer(Kind kind);
+    ~OwnPeer();
+    OwnPeer(const OwnPeer&) = delete;
+    OwnPeer& operator=(const OwnPeer&) = delete;
+
+    // 0 when it did not start; why() then says why.
+    int port() const;
+    const std::string& why() const { return why_; }
+    // Ends the peer (by PID) and waits for it.
+    void stop();
+
+private:
+    struct Process;
+    std::unique_ptr<Process> process_;
+    std::string why_;
+};
+#endif
+
 }  // namespace peers
 
 // Sets `var` to the peer's port, or fails (CI) / skips the test.

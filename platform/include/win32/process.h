@@ -99,6 +99,12 @@ BOOL PeekNamedPipe(HANDLE pipe, LPVOID buffer, DWORD size, LPDWORD read, LPDWORD
 BOOL FlushFileBuffers(HANDLE file);
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exit_code);
 BOOL TerminateProcess(HANDLE process, unsigned int exit_code);
+
+namespace platform {
+// The signal that ended a process which has ended; 0 when it exited by
+// itself or was ended by TerminateProcess (its exit code then tells).
+int processSignal(HANDLE process);
+} // namespace platform
 #endif
 
 namespace platform {

@@ -1,0 +1,327 @@
+// Streams that recover, or give up, honestly: a reconnection after the
+// programs died starts them again and the mount gets audio and its title
+// back; attempts count until the stream has carried audio again, so a
+// server that drops every source is given up after three, with the reason
+// on the console; a stop never waits for a title or listener request; many
+// reconnections leave one worker; children hold no sockets.
+#include "stream_fixture.h"
+
+#include <Poco/Exception.h>
+
+#include <algorithm>
+#include <fstream>
+#include <future>
+
+#include "fake_server.h"
+#include "http_client.h"
+#include "peers.h"
+#include "pipe_fixture.h"
+
+#if !defined(_WIN32)
+#include <csignal>
+#include <dirent.h>
+#include <unistd.h>
+
+#include "media.h"
+#endif
+
+using namespace streamtest;
+using namespace pipetest;
+
+namespace {
+
+EncoderSettings passthrough() { return encoderSettings(helper("passthrough"), "", FORMAT_MP3, 44100, 2); }
+
+std::vector<int> withoutStatistics(const Observer& observer) {
+    std::vector<int> codes = observer.codes();
+    codes.erase(std::remove(codes.begin(), codes.end(), int(StreamEventListener::EVENT_STATISTICS)), codes.end());
+    return codes;
+}
+
+std::vector<int> attemptCounts(const Observer& observer) {
+    std::vector<int> counts;
+    for (const Observer::Event& e : observer.events())
+        if (e.code == StreamEventListener::EVENT_RECONNECTING)
+            counts.push_back(e.status.reconnect_count);
+    return counts;
+}
+
+// An Icecast2 server in miniature: takes every source (PUT, 100 Continue),
+// reads `take` bytes of it and drops it; a title request is answered one
+// byte a second.
+class DroppingServer {
+public:
+    explicit DroppingServer(std::size_t take)
+        : service_([this, take](FakeConnection& c) {
+              const std::string head = c.readHead();
+              if (head.rfind("PUT ", 0) == 0) {
+                  ++sources_;
+                  c.send("HTTP/1.1 100 Continue\r\n\r\n");
+                  if (take > 0)
+                      c.readBytes(take);
+              } else if (head.rfind("GET /admin/", 0) == 0) {
+                  ++requests_;
+                  const std::string reply = "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n<?xml version=\"1.0\"?>";
+                  for (char ch : reply) {
+                      if (c.stopping() || c.closed())
+                          break;
+                      c.send(std::string(1, ch));
+                      for (int i = 0; i < 10 && !c.stopping(); ++i)
+                          std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                  }
+              }
+              c.close();
+          }) {}
+    int port() const { return service_.port(); }
+    int sources() const { return sources_; }
+    int requests() const { return requests_; }
+
+private:
+    std::atomic<int> sources_{0};
+    std::atomic<int> requests_{0};
+    LoopbackService service_;
+};
+
+class Recovery : public PlayerTest {};
+
+TEST_F(Recovery, AServerThatDropsEverySourceIsGivenUpAfterThreeAttempts) {
+    DroppingServer server(0);
+    Observer observer;
+    observer.window = true;
+    observer.auto_reconnect = true;
+    Stream stream(&observer, passthrough(), icecastSettings(server.port(), "/drops", "Drops"));
+    stream.setReconnectWait(50ms);
+    stream.start(capture.get());
+    ASSERT_EQ(observer.codes(), std::vector<int>{StreamEventListener::EVENT_STARTED}) << stream.status().error_text;
+    playTone(60);
+    ASSERT_TRUE(observer.waitFor(StreamEventListener::EVENT_STOPPED, 1, 30s));
+    // Each login "succeeds", but the stream never carries audio again: the
+    // attempts go on counting, and the third failure ends the stream.
+    EXPECT_EQ(withoutStatistics(observer), (std::vector<int>{0, 5, 2, 0, 5, 2, 0, 5, 2, 0, 5, 1}));
+    EXPECT_EQ(attemptCounts(observer), (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(server.sources(), 4);
+    EXPECT_FALSE(stream.status().running);
+    EXPECT_EQ(stream.status().reconnect_count, 3);
+    EXPECT_EQ(consoleCount("velmora: Reconnection given up after 3 attempts: Drops: "), 1u);
+    EXPECT_FALSE(stream.status().error_text.empty());
+}
+
+TEST_F(Recovery, AStopDoesNotWaitForTitleOrListenerRequests) {
+    DroppingServer server(std::size_t(-1));
+    Observer observer;
+    Stream stream(&observer, passthrough(), icecastSettings(server.port(), "/slow", "Slow"));
+    stream.start(capture.get());
+    ASSERT_EQ(observer.codes(), std::vector<int>{StreamEventListener::EVENT_STARTED}) << stream.status().error_text;
+    playTone(30);
+    // Both replies trickle in at a byte a second (the whole exchange may
+    // take thirty).
+    auto title = std::async(std::launch::async, [&] { stream.updateMetadata("Slow Title"); });
+    auto listeners = std::async(std::launch::async, [&] { return stream.listClients(); });
+    ASSERT_TRUE(eventually([&] { return server.requests() == 2; }));
+    std::this_thread::sleep_for(500ms);
+    const auto before = std::chrono::steady_clock::now();
+    stream.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
+    EXPECT_EQ(observer.codes().back(), StreamEventListener::EVENT_STOPPED);
+    // The requests end with the stream, and say so.
+    ASSERT_EQ(title.wait_for(2s), std::future_status::ready);
+    ASSERT_EQ(listeners.wait_for(2s), std::future_status::ready);
+    for (auto* request : {static_cast<std::future<void>*>(&title)}) {
+        try {
+            request->get();
+            ADD_FAILURE() << "the title request succeeded";
+        } catch (const Poco::Exception& e) {
+            EXPECT_EQ(e.message(), "The request was ended: the stream stopped.");
+        }
+    }
+    EXPECT_THROW(listeners.get(), Poco::Exception);
+}
+
+#if !defined(_WIN32)
+// This process's address space (VmSize), in KiB.
+long addressSpaceKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmSize:", 0) == 0)
+            return std::stol(line.substr(7));
+    return -1;
+}
+
+TEST_F(Recovery, TwentyReconnectionsLeaveOneWorker) {
+    // Each source is dropped after a moment of audio; every login counts
+    // as a success here. (One thread serves the connections in turn.)
+    std::vector<FakeServer::Handler> script(30, [](FakeConnection& c) {
+        c.readHead();
+        c.send("HTTP/1.1 100 Continue\r\n\r\n");
+        c.readBytes(20000);
+    });
+    FakeServer server(script);
+    Observer observer;
+    observer.window = true;
+    observer.auto_reconnect = true;
+    Stream stream(&observer, passthrough(), icecastSettings(server.port(), "/many", "Many"));
+    stream.setReconnectWait(10ms);
+    stream.setSettleSeconds(0);
+    stream.start(capture.get());
+    ASSERT_EQ(observer.codes(), std::vector<int>{StreamEventListener::EVENT_STARTED}) << stream.status().error_text;
+    playTone(120);
+    ASSERT_TRUE(observer.waitFor(StreamEventListener::EVENT_STARTED, 3, 30s));
+    const long threads = threadCount();
+    const long space = addressSpaceKiB();
+    ASSERT_TRUE(observer.waitFor(StreamEventListener::EVENT_STARTED, 23, 60s)) << observer.count(0);
+    EXPECT_EQ(observer.count(StreamEventListener::EVENT_STOPPED), 0);
+    // Every retired worker was joined: no thread and no stack is left of
+    // them (a thread's stack is megabytes; twenty kept would show).
+    EXPECT_TRUE(eventually([&] { return threadCount() <= threads; })) << threadCount() << " > " << threads;
+    EXPECT_LT(addressSpaceKiB() - space, 48 * 1024) << space;
+    stream.stop();
+    host.stop();
+}
+
+// The names of the descriptors a process has open, and whether any is a
+// socket.
+std::vector<std::string> descriptorsOf(unsigned long pid, bool& socket) {
+    std::vector<std::string> names;
+    socket = false;
+    const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* entry = readdir(d)) {
+            const std::string name = entry->d_name;
+            if (name == "." || name == "..")
+                continue;
+            names.push_back(name);
+            char target[256] = {};
+            if (readlink((dir + "/" + name).c_str(), target, sizeof target - 1) > 0)
+                socket = socket || std::string(target).rfind("socket:", 0) == 0;
+        }
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+::testing::AssertionResult onlyStandardHandles(unsigned long pid) {
+    bool socket = false;
+    const std::vector<std::string> names = descriptorsOf(pid, socket);
+    if (names == std::vector<std::string>{"0", "1", "2"} && !socket)
+        return ::testing::AssertionSuccess();
+    std::string list;
+    for (const std::string& n : names)
+        list += n + " ";
+    return ::testing::AssertionFailure() << "descriptors " << list << (socket ? "(a socket among them)" : "");
+}
+
+std::string save(const std::string& bytes, const std::string& file) {
+    std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return file;
+}
+
+const char* const kLame = "-r -s 44.1 --bitwidth 16 --signed --little-endian -m j -b 128 --flush --quiet - -";
+const char* const kOggenc =
+    R"(-Q -r -B 16 -C 2 -R 44100 --raw-endianness 0 --managed -b 128 -m 128 -M 128 -a "%artist%" -t "%title%" -o - -)";
+
+TEST_F(Recovery, AnEncoderThatDiesIsStartedAgainAndTheMountGetsAudioAndTitleBack) {
+    VELMORA_PEER_PORT(port, peers::Kind::Icecast);
+    for (const char* program : {"lame", "oggenc", "ffprobe", "ffmpeg"})
+        REQUIRE_PROGRAM(program);
+    struct Case {
+        const char* program;
+        const char* params;
+        int format;
+        const char* mount;
+        const char* codec;
+    } cases[] = {{"lame", kLame, FORMAT_MP3, "/recover.mp3", "mp3"},
+                 {"oggenc", kOggenc, FORMAT_OGG_VORBIS, "/recover.ogg", "vorbis"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.program);
+        Observer observer;
+        observer.window = true;
+        observer.auto_reconnect = true;
+        Stream stream(&observer, encoderSettings(c.program, c.params, c.format, 44100, 2),
+                      icecastSettings(port, c.mount, "Recover"));
+        stream.setReconnectWait(300ms);
+        stream.start(capture.get());
+        ASSERT_EQ(observer.codes(), std::vector<int>{0}) << stream.status().error_text;
+        stream.addTitle("Night Artist", "Night Title");
+        stream.updateMetadata("Night Artist - Night Title");
+        playTone(60);
+        ASSERT_TRUE(observer.waitFor(StreamEventListener::EVENT_STATISTICS));
+        auto titled = [&] { return sourceField(port, c.mount, "title").find("Night Title") != std::string::npos; };
+        ASSERT_TRUE(eventually(titled));
+
+        // The running encoder holds its three standard handles and no
+        // socket of ours.
+        const std::vector<unsigned long> first = childrenRunning(c.program);
+        ASSERT_EQ(first.size(), 1u);
+        EXPECT_TRUE(onlyStandardHandles(first[0]));
+        kill(static_cast<pid_t>(first[0]), SIGKILL);
+
+        // The first attempt succeeds: the old source was closed before it,
+        // and a new encoder runs.
+        ASSERT_TRUE(observer.waitFor(StreamEventListener::EVENT_STARTED, 2, 20s));
+        EXPECT_EQ(withoutStatistics(observer), (std::vector<int>{0, 5, 2, 0}));
+        for (const Observer::Event& e : observer.events())
+            if (e.code == StreamEventListener::EVENT_ERROR) {
+                EXPECT_NE(e.status.error_text.find(std::string(c.program) + " was ended by signal 9"),
+                          std::string::npos)
+                    << e.status.error_text;
+            }
+        const std::vector<unsigned long> second = childrenRunning(c.program);
+        ASSERT_EQ(second.size(), 1u);
+        EXPECT_NE(second[0], first[0]);
+        EXPECT_TRUE(onlyStandardHandles(second[0]));
+
+        // A new listener hears the codec, and the title is back.
+        EXPECT_TRUE(eventually(titled)) << sourceField(port, c.mount, "title");
+        HttpListener listener(port, c.mount, "velmora-test");
+        ASSERT_TRUE(listener.waitForAudio(40000));
+        TempDir temp;
+        const std::string file = save(listener.audio(), temp.path() + "again");
+        EXPECT_EQ(media::probe(file)["codec_name"], c.codec);
+        EXPECT_GT(media::decode(file).size(), 44100u);
+        stream.stop();
+        host.stop();
+    }
+}
+
+TEST_F(Recovery, AServerGoneLongerThanThreeAttemptsEndsTheStreamWithTheReason) {
+    peers::OwnPeer icecast(peers::Kind::Icecast);
+    if (icecast.port() == 0) {
+        if (peers::required())
+            FAIL() << icecast.why();
+        GTEST_SKIP() << icecast.why();
+    }
+    Observer observer;
+    observer.window = true;
+    observer.auto_reconnect = true;
+    // Console lines by the time the stream stopped.
+    std::atomic<std::size_t> said{0};
+    observer.also = [&](Stream&, int code) {
+        if (code == StreamEventListener::EVENT_STOPPED)
+            said = host.console_log().lines().size();
+    };
+    Stream stream(&observer, passthrough(), icecastSettings(icecast.port(), "/gone", "Gone"));
+    stream.setReconnectWait(200ms);
+    stream.start(capture.get());
+    ASSERT_EQ(observer.codes(), std::vector<int>{0}) << stream.status().error_text;
+    playTone(60);
+    ASSERT_TRUE(observer.waitFor(StreamEventListener::EVENT_STATISTICS));
+    icecast.stop();
+    ASSERT_TRUE(observer.waitFor(StreamEventListener::EVENT_STOPPED, 1, 30s));
+    EXPECT_EQ(withoutStatistics(observer), (std::vector<int>{0, 5, 2, 2, 2, 1}));
+    EXPECT_EQ(attemptCounts(observer), (std::vector<int>{0, 1, 2}));
+    EXPECT_NE(stream.status().error_text.find("Connection refused"), std::string::npos) << stream.status().error_text;
+    // The console told why before the stream stopped.
+    const std::vector<std::string> lines = host.console_log().lines();
+    std::size_t given_up = lines.size();
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].rfind("velmora: Reconnection given up after 3 attempts: Gone: ", 0) == 0 &&
+            lines[i].find("Connection refused") != std::string::npos)
+            given_up = std::min(given_up, i);
+    EXPECT_LT(given_up, said.load());
+    host.stop();
+}
+#endif
+
+} // namespace
