@@ -9,11 +9,14 @@ Serves on 127.0.0.1:PORT:
                                        listens S seconds (at most 60) on the
                                        mount M of the icecast2 on 127.0.0.1:P
 and answers key=value lines about what it got: bytes, then ffprobe's
-codec_name, sample_rate, channels and format_name, then decoded_seconds and
-decode_errors from ffmpeg decoding all of it.
+codec_name, sample_rate, channels and format_name, then decoded_seconds,
+decode_errors and rms_dbfs (the level of all samples, -200 for silence) from
+ffmpeg decoding all of it.
 """
+import array
 import http.client
 import http.server
+import math
 import os
 import subprocess
 import sys
@@ -44,6 +47,13 @@ def describe(data):
             errors = [l for l in decoded.stderr.decode("utf-8", "replace").splitlines() if l.strip()]
             lines.append("decoded_seconds=%.3f" % (len(decoded.stdout) / (rate * channels * 2.0)))
             lines.append("decode_errors=%d" % len(errors))
+            samples = array.array("h")
+            samples.frombytes(decoded.stdout[:len(decoded.stdout) // 2 * 2])
+            if sys.byteorder != "little":
+                samples.byteswap()
+            power = sum(x * x for x in samples) / len(samples) if samples else 0.0
+            level = math.sqrt(power) / 32768.0
+            lines.append("rms_dbfs=%.2f" % (20.0 * math.log10(level) if level > 0 else -200.0))
     finally:
         os.unlink(path)
     return "\n".join(lines) + "\n"

@@ -74,9 +74,12 @@ case "$1" in
   *.exe)
     # No window manager runs here, and Wine would wait two seconds for one
     # each time a top-level window goes away: tell Wine, for this program
-    # alone, that its windows are not managed.
-    "$here/wine-run.sh" reg add "HKCU\\Software\\Wine\\AppDefaults\\$(basename "$1")\\X11 Driver" \
-      /v Managed /d N /f >/dev/null 2>&1 || true
+    # and the player it starts (kestrune.exe), that their windows are not
+    # managed.
+    for program in "$(basename "$1")" kestrune.exe; do
+      "$here/wine-run.sh" reg add "HKCU\\Software\\Wine\\AppDefaults\\$program\\X11 Driver" \
+        /v Managed /d N /f >/dev/null 2>&1 || true
+    done
     ;;
 esac
 run "$@"

@@ -190,6 +190,10 @@ BOOL CMainDlg::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
             stream_list.updateStreamName(reinterpret_cast<Stream*>(wParam), *reinterpret_cast<const std::string*>(lParam));
             lResult = 0;
             return TRUE;
+        case WM_STREAM_STATISTICS:
+            showStatistics(reinterpret_cast<Stream*>(wParam));
+            lResult = 0;
+            return TRUE;
         case WM_ERROR_BOX:
             lResult = OnErrorBox();
             return TRUE;
@@ -641,10 +645,12 @@ void CMainDlg::onStreamEvent(Stream* stream, int event) {
             stream_list.updateStreamName(stream, name + "(" + std::to_string(status.reconnect_count + 1) + "/3)");
             break;
         case EVENT_STATISTICS:
-            if (stream == selected_stream.load()) {
-                monitor_view.setTransferRate(static_cast<std::uint32_t>(status.bytes_this_second));
-                monitor_view.setBytesSent(status.bytes_sent);
-                monitor_view.setElapsedTime(status.seconds);
+            if (!onWindowThread()) {
+                // Shown when the window's thread comes to it: the stream's
+                // worker never waits for the window for its statistics.
+                if (stream == selected_stream.load()) PostMessage(WM_STREAM_STATISTICS, reinterpret_cast<WPARAM>(stream));
+            } else {
+                showStatistics(stream);
             }
             break;
         case EVENT_ERROR:
@@ -656,6 +662,16 @@ void CMainDlg::onStreamEvent(Stream* stream, int event) {
     } catch (...) {
         reportFailure("handling a stream event");
     }
+}
+
+void CMainDlg::showStatistics(Stream* stream) {
+    // Only the selected stream's, and only while the window holds it (a
+    // posted tick may come after the stream was removed).
+    if (stream != selected_stream.load()) return;
+    const StreamStatus status = stream->status();
+    monitor_view.setTransferRate(static_cast<std::uint32_t>(status.bytes_this_second));
+    monitor_view.setBytesSent(status.bytes_sent);
+    monitor_view.setElapsedTime(status.seconds);
 }
 
 void CMainDlg::onStarted(Stream* stream, const StreamStatus& status, const std::string& name) {
@@ -762,7 +778,14 @@ void CMainDlg::startStreaming() {
 void CMainDlg::startWorker() {
     worker_signal.reset();
     worker_finished = false;
+    worker_entered = false;
     worker = std::thread(&CMainDlg::workerThread, this);
+    // Returns once the worker waits for its first command: a post made
+    // while it was still on its way there would be refused and lost (the
+    // title of the start that started it, for one). The worker holds the
+    // lock only until it waits, and does nothing else meanwhile.
+    while (!worker_entered.load() && !worker_finished.load()) std::this_thread::yield();
+    std::lock_guard<std::mutex> waiting(worker_signal.mutex());
 }
 
 void CMainDlg::endWorker(bool restart) {
@@ -788,6 +811,7 @@ void CMainDlg::workerThread() {
     try {
         for (;;) {
             std::unique_lock<std::mutex> lock(worker_signal.mutex());
+            worker_entered = true;
             const int command = worker_signal.wait(lock);
             if (command == WORKER_EXIT) return;
             try {

@@ -106,6 +106,9 @@ public:
         // Sets a stream's row text: wParam the Stream, lParam the UTF-8
         // std::string; sent.
         WM_STREAM_ROW = WM_APP + 3,
+        // Shows the statistics of the selected stream when wParam (a
+        // Stream) still is it; posted.
+        WM_STREAM_STATISTICS = WM_APP + 4,
     };
 
     BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
@@ -172,6 +175,7 @@ private:
     void applyGain();
 
     // ---- stream events
+    void showStatistics(Stream* stream);
     void onStarted(Stream* stream, const StreamStatus& status, const std::string& name);
     void onStopped(Stream* stream, const std::string& name);
     void onError(Stream* stream, const StreamStatus& status, const std::string& name);
@@ -222,6 +226,8 @@ private:
     std::thread worker;
     // Set by the worker as its body returns.
     std::atomic<bool> worker_finished{true};
+    // Set by the worker once it holds its lock, about to wait.
+    std::atomic<bool> worker_entered{false};
     CommandSignal worker_signal;
     std::unique_ptr<playback_callback> playback_cb;
     std::unique_ptr<psc_callback> capture_callback;

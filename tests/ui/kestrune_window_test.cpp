@@ -11,7 +11,10 @@
 #include <sstream>
 #include <string>
 
+#include <functional>
 #include <stdexcept>
+
+#include <Poco/File.h>
 
 #include "component_loader.h"
 #include "player.h"
@@ -181,6 +184,126 @@ TEST(KestruneWindow, TheCoreApisMainWindowIsTheProgramsAndClosingItEndsTheProgra
         << handle << "\n" << fileText(output);
 
     PostMessageW(search.found, WM_CLOSE, 0, 0);
+    ASSERT_EQ(WaitForSingleObject(child.hProcess, 20000), WAIT_OBJECT_0) << fileText(output);
+    DWORD status = 1;
+    GetExitCodeProcess(child.hProcess, &status);
+    const std::string text = fileText(output);
+    EXPECT_EQ(status, 0u) << text;
+    EXPECT_NE(text.find("\nmain window closed\n"), std::string::npos) << text;
+    EXPECT_EQ(text.substr(text.size() - 9), "unloaded\n") << text;
+}
+
+namespace {
+
+// The visible dialog titled "Velmora" that `owner` owns, or null.
+HWND velmoraWindow(HWND owner) {
+    for (HWND w = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); w; w = FindWindowExW(nullptr, w, L"#32770", nullptr)) {
+        wchar_t caption[64] = {};
+        GetWindowTextW(w, caption, 64);
+        if (GetWindow(w, GW_OWNER) == owner && IsWindowVisible(w) && std::wstring(caption) == L"Velmora")
+            return w;
+    }
+    return nullptr;
+}
+
+// The control that has the keyboard focus on `thread`.
+HWND focusOf(DWORD thread) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+}
+
+bool waitFor(const std::function<bool()>& done, HANDLE process) {
+    for (int i = 0; i < 400; ++i) {
+        if (done()) return true;
+        if (WaitForSingleObject(process, 50) != WAIT_TIMEOUT) return done();
+    }
+    return done();
+}
+
+}  // namespace
+
+// The program with no tracks runs until its main window closes: the menu
+// command opens Velmora's window at the start, and after that window was
+// closed (writing the settings) the View menu opens it again; keyboard
+// messages reach it through the program's loop, so Tab moves its focus.
+TEST(KestruneWindow, TheViewMenuOpensVelmorasWindowAgainAndItTakesTheKeyboard) {
+    VELMORA_NEED_DISPLAY();
+    TempDir scratch;
+    const std::string output = scratch.path() + "kestrune.txt";
+    const std::string profile = scratch.path() + "profile";
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE out = CreateFileW(wide(output).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(out, INVALID_HANDLE_VALUE);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out;
+    startup.hStdError = out;
+    std::wstring command =
+        L"\"" + wide(kestrune_host::program_folder()) + L"kestrune.exe\" --profile \"" + wide(profile) + L"\"";
+    PROCESS_INFORMATION child{};
+    const BOOL started =
+        CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child);
+    CloseHandle(out);
+    ASSERT_TRUE(started) << GetLastError();
+    struct Ender {
+        PROCESS_INFORMATION& child;
+        ~Ender() {
+            if (WaitForSingleObject(child.hProcess, 0) == WAIT_TIMEOUT)
+                TerminateProcess(child.hProcess, 99);
+            CloseHandle(child.hThread);
+            CloseHandle(child.hProcess);
+        }
+    } ender{child};
+
+    Search search{child.dwProcessId, nullptr};
+    HWND velmora = nullptr;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            search.found = nullptr;
+            EnumWindows(&findMainWindow, reinterpret_cast<LPARAM>(&search));
+            velmora = search.found ? velmoraWindow(search.found) : nullptr;
+            return velmora != nullptr;
+        },
+        child.hProcess))
+        << fileText(output);
+    HWND main = search.found;
+    const DWORD thread = GetWindowThreadProcessId(main, nullptr);
+
+    PostMessageW(velmora, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(waitFor([&] { return velmoraWindow(main) == nullptr; }, child.hProcess)) << fileText(output);
+    EXPECT_TRUE(waitFor([&] { return Poco::File(profile + "\\velmora.xml").exists(); }, child.hProcess))
+        << "closing the window writes the settings";
+
+    // From the keyboard: Alt+V opens the View menu, Enter chooses its first
+    // entry, the component's command.
+    SetForegroundWindow(main);
+    PostMessageW(main, WM_SYSCOMMAND, SC_KEYMENU, 'v');
+    PostMessageW(main, WM_KEYDOWN, VK_RETURN, 0);
+    ASSERT_TRUE(waitFor([&] { return (velmora = velmoraWindow(main)) != nullptr; }, child.hProcess))
+        << fileText(output);
+
+    HWND first = nullptr;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            first = focusOf(thread);
+            return first != nullptr && IsChild(velmora, first);
+        },
+        child.hProcess))
+        << "the window's first control has the focus";
+    PostMessageW(first, WM_KEYDOWN, VK_TAB, 0);
+    PostMessageW(first, WM_KEYUP, VK_TAB, 0);
+    EXPECT_TRUE(waitFor(
+        [&] {
+            HWND now = focusOf(thread);
+            return now != first && now != nullptr && IsChild(velmora, now);
+        },
+        child.hProcess))
+        << "Tab moves the focus to the next control";
+
+    PostMessageW(main, WM_CLOSE, 0, 0);
     ASSERT_EQ(WaitForSingleObject(child.hProcess, 20000), WAIT_OBJECT_0) << fileText(output);
     DWORD status = 1;
     GetExitCodeProcess(child.hProcess, &status);

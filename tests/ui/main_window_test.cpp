@@ -12,6 +12,7 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -200,6 +201,13 @@ protected:
         press(dialog, id);
     }
 
+    std::size_t consoleCount(const std::string& text) {
+        std::size_t n = 0;
+        for (const std::string& line : host.console_log().lines())
+            if (line.compare(0, text.size(), text) == 0) ++n;
+        return n;
+    }
+
     std::string folder;
 };
 
@@ -333,6 +341,19 @@ TEST_F(MainWindow, OpensWithDefaultsEditsTheListAndWritesItBackAtTheClose) {
 
 namespace {
 
+std::wstring clipboardText() {
+    std::wstring text;
+    if (!::OpenClipboard(nullptr)) return L"<clipboard busy>";
+    if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+        if (const wchar_t* chars = static_cast<const wchar_t*>(::GlobalLock(data))) {
+            text = chars;
+            ::GlobalUnlock(data);
+        }
+    }
+    ::CloseClipboard();
+    return text;
+}
+
 std::string sourceField(int port, const std::string& mount, const std::string& field) {
     std::istringstream xml(httpGet(port, "/admin/stats", peers::kIcecastAdminUser, peers::kIcecastAdminPassword));
     Poco::AutoPtr<Poco::Util::XMLConfiguration> stats(new Poco::Util::XMLConfiguration(xml));
@@ -357,6 +378,9 @@ void killSource(int port, const std::string& mount) {
 TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
     VELMORA_NEED_DISPLAY();
     VELMORA_PEER_PORT(port, peers::Kind::Icecast);
+    std::string no_probe;
+    const int probe_port = peers::port(peers::Kind::Probe, &no_probe);
+    if (probe_port == 0 && peers::required()) FAIL() << no_probe;
     const std::string lame = pipetest::binDir() + "lame.exe";
     if (!pipetest::pathExists(lame)) {
         if (peers::required()) FAIL() << lame << " is missing (bash scripts/setup.sh builds it)";
@@ -411,9 +435,10 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
     EXPECT_TRUE(host.console_log().contains("velmora: Streaming start: Wine A"));
     EXPECT_EQ(monitor(dialog, L"Metadata"), L"Artist - Tone");
     EXPECT_EQ(view_test::rows(view(dialog, L"History")), std::vector<std::wstring>{L"01 | Artist | Tone"});
+    // The selected stream's statistics reach the Monitor.
     EXPECT_TRUE(pumpUntil([&] { return sourceField(port, "/win-a.mp3", "title") == "Artist - Tone"; }))
         << sourceField(port, "/win-a.mp3", "title");
-    EXPECT_TRUE(host.console_log().contains("velmora: metadata update: Wine A"));
+    EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: metadata update: Wine A") == 1; }));
     EXPECT_TRUE(pumpUntil([&] { return monitor(dialog, L"Elapsed Time") != L"00:00:00"; }));
 
     // The listener list from icecast.
@@ -425,7 +450,45 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
             const auto rows = view_test::rows(view(dialog, L"Clients"));
             return rows.size() == 1 && rows[0].find(L"VelmoraWindowTest/1.0") != std::wstring::npos;
         }));
-        EXPECT_TRUE(host.console_log().contains("velmora: client list update: Wine A"));
+        EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: client list update: Wine A") == 1; }));
+    }
+    // A new title from the player (a radio's track information) reaches
+    // the running stream's server and history.
+    host.set_dynamic_info({{"artist", "Live"}, {"title", "Update"}});
+    EXPECT_TRUE(pumpUntil([&] { return sourceField(port, "/win-a.mp3", "title") == "Live - Update"; }))
+        << sourceField(port, "/win-a.mp3", "title");
+    EXPECT_EQ(view_test::rows(view(dialog, L"History")),
+              (std::vector<std::wstring>{L"01 | Artist | Tone", L"02 | Live | Update"}));
+    EXPECT_EQ(monitor(dialog, L"Metadata"), L"Live - Update");
+    EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: metadata update: Wine A") == 2; }));
+
+    // The listen URL through the Monitor's popup command.
+    press(dialog, ID_COPY_LISTEN_URL);
+    EXPECT_EQ(clipboardText(), L"http://127.0.0.1:" + std::to_wstring(port) + L"/win-a.mp3");
+
+    // The gain the streams apply follows the volume: what a listener
+    // decodes drops by 6 dB at half volume, and to silence when muted.
+    if (probe_port != 0) {
+        auto levelAfter = [&](const std::function<void()>& change) {
+            change();
+            // icecast's burst at a new listener (4 s at this rate) then
+            // holds audio played after the change only.
+            ui_harness::pumpMessages(5000);
+            auto heard = std::async(std::launch::async,
+                                    [&] { return listenAndProbe(probe_port, port, "/win-a.mp3", 3); });
+            while (heard.wait_for(0ms) != std::future_status::ready) ui_harness::pumpMessages(20);
+            const auto fields = heard.get();
+            // (A listen cut at any byte may end in half a frame.)
+            EXPECT_GE(std::atof(fields.at("decoded_seconds").c_str()), 2.5);
+            return std::atof(fields.at("rms_dbfs").c_str());
+        };
+        const double full = levelAfter([&] { drag(dialog, -100); });
+        const double half = levelAfter([&] { drag(dialog, -50); });
+        const double muted = levelAfter([&] { setCheck(dialog, IDC_MUTE, true); });
+        EXPECT_NEAR(full - half, 6.02, 0.5) << full << " dB at 100%, " << half << " dB at 50%";
+        EXPECT_LT(muted, -60.0);
+        setCheck(dialog, IDC_MUTE, false);
+        drag(dialog, -80);
     }
     ui_harness::pumpMessages(300);
     EXPECT_NE(ui_harness::saveScreenshot(screenAround(dialog), "main-window-streaming"), "");
@@ -434,6 +497,10 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
     selectRow(dialog, 1);
     ASSERT_EQ(window.selectedStream(), second);
     EXPECT_EQ(text(dialog, IDC_CONNECT), L"Connect");
+    // The running first stream's statistics show nowhere meanwhile.
+    ui_harness::pumpMessages(2500);
+    EXPECT_EQ(monitor(dialog, L"Elapsed Time"), L"0:00:00");
+    EXPECT_EQ(monitor(dialog, L"Status"), L"Disconnected");
     press(dialog, IDC_CONNECT);
     ASSERT_TRUE(second->status().running) << second->status().error_text;
     press(dialog, IDC_CONNECT);
@@ -569,7 +636,17 @@ TEST_F(MainWindow, ShoutcastV2AsksForAdminCredentialsAndRefusesASecondStreamOfOn
     a.params = "";
     Group b = a;
     b.name = "V2 Two";
-    writeSettings("<auto_reconnect>1</auto_reconnect><vumeter_switch>0</vumeter_switch>", {a, b});
+    // A server whose listener list cannot be read.
+    Shoutcast2Options broken_options;
+    broken_options.stream_id = 2;
+    broken_options.admin_reply =
+        "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n<?xml version=\"1.0\"?><SHOUTCASTSERVER><LISTENERS><LIS";
+    Shoutcast2Server broken(broken_options);
+    Group c = a;
+    c.name = "V2 Unreadable";
+    c.port = broken.port();
+    c.stream_id = 2;
+    writeSettings("<auto_reconnect>1</auto_reconnect><vumeter_switch>0</vumeter_switch>", {a, b, c});
     host.play({kestrune_host::signal_track("Artist", "Tone", 300, 440.0)});
     CMainDlg& window = open();
     const HWND dialog = window.m_hWnd;
@@ -592,6 +669,9 @@ TEST_F(MainWindow, ShoutcastV2AsksForAdminCredentialsAndRefusesASecondStreamOfOn
 
     press(dialog, IDC_CONNECT);
     ASSERT_TRUE(first->status().running) << first->status().error_text;
+    // The worker takes one request at a time and drops what comes while
+    // it is busy: each step waits for the last request to end.
+    EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: metadata update: V2 One") == 1; }));
     auto askedFor = [&](const std::wstring& user, const std::wstring& password) {
         return Step{L"Authorization", [user, password](Window& w) {
                         w.setText(IDC_AUTH_USER, user);
@@ -611,14 +691,16 @@ TEST_F(MainWindow, ShoutcastV2AsksForAdminCredentialsAndRefusesASecondStreamOfOn
         ui_harness::Autopilot pilot({askedFor(L"admin", L"sc2-admin")});
         press(dialog, IDC_UPDATE_CLIENTS);
         EXPECT_EQ(pilot.finish(), "");
-        EXPECT_TRUE(pumpUntil([&] { return clientRows() == sampleListeners().size(); }));
+        EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: client list update: V2 One") == 1; }));
+        EXPECT_EQ(clientRows(), sampleListeners().size());
     }
     {
         // Asked once: no dialog now (one would be closed and reported).
         ui_harness::Autopilot pilot({}, 3000);
         ::SendMessageW(view(dialog, L"Clients"), LVM_DELETEALLITEMS, 0, 0);
         press(dialog, IDC_UPDATE_CLIENTS);
-        EXPECT_TRUE(pumpUntil([&] { return clientRows() == sampleListeners().size(); }));
+        EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: client list update: V2 One") == 2; }));
+        EXPECT_EQ(clientRows(), sampleListeners().size());
         EXPECT_EQ(pilot.finish(), "");
     }
 
@@ -655,10 +737,34 @@ TEST_F(MainWindow, ShoutcastV2AsksForAdminCredentialsAndRefusesASecondStreamOfOn
     EXPECT_EQ(monitor(dialog, L"Status"), L"Disconnected");
     press(dialog, IDC_CONNECT);
     ASSERT_TRUE(first->status().running);
+    EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: metadata update: V2 One") == 2; }));
     {
         ui_harness::Autopilot pilot({askedFor(L"admin", L"sc2-admin")});
         press(dialog, IDC_UPDATE_CLIENTS);
         EXPECT_EQ(pilot.finish(), "");
     }
+    EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: client list update: V2 One") == 3; }));
+
+    // A listener list that cannot be read is reported, and the worker
+    // serves the next request (the credentials are not asked again: the
+    // server answered).
+    selectRow(dialog, 2);
+    press(dialog, IDC_CONNECT);
+    ASSERT_TRUE(window.allStreams()[2]->status().running) << window.allStreams()[2]->status().error_text;
+    EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: metadata update: V2 Unreadable") == 1; }));
+    {
+        ui_harness::Autopilot pilot({askedFor(L"admin", L"sc2-admin")});
+        press(dialog, IDC_UPDATE_CLIENTS);
+        EXPECT_EQ(pilot.finish(), "");
+    }
+    const std::string failed = "velmora: client list update error: V2 Unreadable";
+    EXPECT_TRUE(pumpUntil([&] { return consoleCount(failed) == 1; }));
+    {
+        ui_harness::Autopilot pilot({}, 3000);
+        press(dialog, IDC_UPDATE_CLIENTS);
+        EXPECT_TRUE(pumpUntil([&] { return consoleCount(failed) == 2; }));
+        EXPECT_EQ(pilot.finish(), "");
+    }
+    EXPECT_TRUE(window.workerRunning());
     EXPECT_TRUE(server.errors().empty()) << server.errors().front();
 }
