@@ -127,16 +127,18 @@ CMainDlg::~CMainDlg() {
         reportFailure("saving the settings file");
     }
     try {
-        // In reverse order of declaration; the streams were stopped when
-        // the window went.
-        streams.clear();
-        meter_updater.reset();
-        capture_callback.reset();
-        playback_cb.reset();
+        // A worker started again while the window went (by a stream that
+        // started meanwhile) ends before the streams it reads go.
         if (worker.joinable()) {
             while (!worker_signal.post(WORKER_EXIT)) serveMessagesOrSleep();
             worker.join();
         }
+        // The rest in reverse order of declaration; the streams were
+        // stopped when the window went.
+        streams.clear();
+        meter_updater.reset();
+        capture_callback.reset();
+        playback_cb.reset();
     } catch (...) {
         reportFailure("releasing the window's parts");
     }

@@ -120,12 +120,32 @@ void OptionSheet::fitPages() {
         if (lstrcmpiW(name, L"Button") == 0) moveBy(m_hWnd, child, dx, dy);
     }
     growBy(m_hWnd, dx, dy);
-    // A page already made takes the whole display area.
-    if (HWND page = GetActivePage()) {
-        ::GetClientRect(tab, &display);
-        ::SendMessageW(tab, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
-        ::MapWindowPoints(tab, m_hWnd, reinterpret_cast<POINT*>(&display), 2);
-        ::SetWindowPos(page, nullptr, display.left, display.top, display.right - display.left,
-                       display.bottom - display.top, SWP_NOZORDER | SWP_NOACTIVATE);
-    }
+    fitActivePage();
+}
+
+void OptionSheet::fitActivePage() {
+    HWND tab = reinterpret_cast<HWND>(SendMessage(PSM_GETTABCONTROL));
+    HWND page = GetActivePage();
+    if (!tab || !page) return;
+    RECT area = {}, now = {};
+    ::GetClientRect(tab, &area);
+    ::SendMessageW(tab, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+    ::MapWindowPoints(tab, m_hWnd, reinterpret_cast<POINT*>(&area), 2);
+    ::GetWindowRect(page, &now);
+    ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&now), 2);
+    if (!::EqualRect(&area, &now))
+        ::SetWindowPos(page, nullptr, area.left, area.top, area.right - area.left, area.bottom - area.top,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+LRESULT OptionSheet::OnPageChange(UINT, WPARAM, LPARAM, BOOL&) {
+    LRESULT result = DefWindowProc();
+    fitActivePage();
+    return result;
+}
+
+LRESULT OptionSheet::OnTabChange(int, NMHDR*, BOOL&) {
+    LRESULT result = DefWindowProc();
+    fitActivePage();
+    return result;
 }

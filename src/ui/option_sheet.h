@@ -25,6 +25,8 @@ public:
     ~OptionSheet() override;
 
     BEGIN_MSG_MAP(OptionSheet)
+        MESSAGE_HANDLER(PSM_SETCURSEL, OnPageChange)
+        NOTIFY_CODE_HANDLER(TCN_SELCHANGE, OnTabChange)
         CHAIN_MSG_MAP(Base)
     END_MSG_MAP()
 
@@ -41,6 +43,11 @@ private:
     // The pages are laid out in the units of their own font, which is
     // larger than the sheet's: the sheet grows until a page fits.
     void fitPages();
+    // The page in view fills the area below the tabs (a page made after
+    // the sheet grew may have been given the sheet's first idea of it).
+    void fitActivePage();
+    LRESULT OnPageChange(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnTabChange(int, NMHDR*, BOOL&);
 
     // Destroyed in reverse order: Yellow Pages, Server, Encoder.
     OptionPageEncoder m_pageEncoder;

@@ -121,7 +121,8 @@ TEST_F(Recovery, AStopDoesNotWaitForTitleOrListenerRequests) {
     std::this_thread::sleep_for(500ms);
     const auto before = std::chrono::steady_clock::now();
     stream.stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
+    // (About a second; the exchanges alone could take thirty.)
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 1500ms);
     EXPECT_EQ(observer.codes().back(), StreamEventListener::EVENT_STOPPED);
     // The requests end with the stream, and say so.
     ASSERT_EQ(title.wait_for(2s), std::future_status::ready);

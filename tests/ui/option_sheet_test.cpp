@@ -90,9 +90,14 @@ int currentIndex(const Window& sheet) {
     return static_cast<int>(
         ::SendMessageW(sheet.hwnd, PSM_HWNDTOINDEX, reinterpret_cast<WPARAM>(currentPage(sheet).hwnd), 0));
 }
-// Selects a tab as a click on it would.
+// Clicks the page's tab.
 Window showPage(const Window& sheet, int index) {
-    ::SendMessageW(sheet.hwnd, PSM_SETCURSEL, static_cast<WPARAM>(index), 0);
+    HWND tabs = reinterpret_cast<HWND>(::SendMessageW(sheet.hwnd, PSM_GETTABCONTROL, 0, 0));
+    RECT tab = {};
+    ::SendMessageW(tabs, TCM_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&tab));
+    const LPARAM at = MAKELPARAM((tab.left + tab.right) / 2, (tab.top + tab.bottom) / 2);
+    ::SendMessageW(tabs, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    ::SendMessageW(tabs, WM_LBUTTONUP, 0, at);
     return currentPage(sheet);
 }
 // A button press handled before the call returns (for buttons that open
@@ -372,7 +377,8 @@ TEST_F(OptionSheetTest, NoMatchingPresetRefusesOkAndEditedPresetsSurviveCancel) 
          [](Window& w) {
              EXPECT_EQ(w.focusId(), IDC_SETUP_ENCODER_PARAMS);
              w.setText(IDC_SETUP_ENCODER_PARAMS, L"--edited");
-             w.click(IDOK);
+             // Enter in the parameters presses OK instead of breaking the line.
+             ::PostMessageW(w.item(IDC_SETUP_ENCODER_PARAMS), WM_KEYDOWN, VK_RETURN, 0x001C0001);
          }},
         {kSheet,
          [](Window& w) {

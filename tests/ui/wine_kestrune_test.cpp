@@ -6,7 +6,9 @@
 #if defined(_WIN32)
 #include <gtest/gtest.h>
 
+#include <Poco/AutoPtr.h>
 #include <Poco/File.h>
+#include <Poco/Util/XMLConfiguration.h>
 
 #include <chrono>
 #include <cstdio>
@@ -90,6 +92,14 @@ TEST(WindowsStream, KestruneStreamsMp3ThroughLameExeToIcecastOnLinux) {
     EXPECT_EQ(heard["channels"], "2");
     EXPECT_EQ(heard["decode_errors"], "0");
     EXPECT_GE(std::atof(heard["decoded_seconds"].c_str()), 5.0) << result.second;
+
+    // The player's end closed the window, which wrote the settings back.
+    Poco::AutoPtr<Poco::Util::XMLConfiguration> saved(new Poco::Util::XMLConfiguration(profile + "\\velmora.xml"));
+    EXPECT_EQ(saved->getString("stream[0].server.mount_point", ""), mount);
+    EXPECT_EQ(saved->getString("stream[0].server.yp.name", ""), "Wine MP3");
+    EXPECT_EQ(saved->getInt("common.connect_on_startup", 0), 1);
+    EXPECT_TRUE(saved->has("common.window_left"));
+    EXPECT_FALSE(saved->has("stream[1]"));
 }
 
 } // namespace
