@@ -209,6 +209,8 @@ private:
     std::vector<Worker> retired_;
     std::atomic<std::size_t> retired_count_{0};
     std::uint64_t stops_ = 0;
+    // A stop is waiting for the worker to end.
+    bool stopping_ = false;
     std::atomic<bool> loop_active_{false};
     std::atomic<bool> deferred_stop_{false};
     std::atomic<bool> title_pending_{false};
