@@ -86,7 +86,9 @@ public:
     void start(psc_callback* capture);
     // Ends the worker, releases every part and raises event 1. Any thread;
     // a stream that does not run only raises the event. Ends reconnection
-    // waits at once.
+    // waits at once. A stop made while another stop waits for the worker
+    // (served by that wait on the main thread, or the worker's own) returns
+    // at once: the waiting one releases the parts and raises the event.
     void stop();
     // From the worker's handling of event 5: closes the broken connection,
     // then reconnects the server and starts a new worker, up to three
