@@ -2,8 +2,8 @@
 
 #include <exception>
 
-#include "console.h"
 #include "plugin/utils.h"
+#include "ui/page_failure.h"
 
 namespace {
 
@@ -12,16 +12,6 @@ const wchar_t* const kTypeNames[] = {L"Icecast2", L"SHOUTCast v1", L"SHOUTCast v
 const wchar_t kPortMessage[] = L"Port must be an integer between 0 and 65535.";
 const wchar_t kStreamIdMessage[] = L"Stream ID must be an integer between 1 and 2147483647.";
 const wchar_t kLengthMessage[] = L"String must be under 128 characters.\r\n";
-
-std::wstring withReason(const wchar_t* what, const char* why) {
-    std::wstring text = what;
-    text += L"\r\n";
-    try {
-        text += fromUtf8(why);
-    } catch (const std::exception&) {
-    }
-    return text;
-}
 
 }  // namespace
 
@@ -134,9 +124,7 @@ BOOL OptionPageServer::OnApply() {
     try {
         return validate() ? TRUE : FALSE;
     } catch (const std::exception& e) {
-        console_printf("velmora: server settings: %s", e.what());
-        MessageBox(withReason(L"The server settings cannot be taken over.", e.what()).c_str(), L"Velmora",
-                   MB_OK | MB_ICONINFORMATION);
+        reportPageFailure(m_hWnd, "server settings", L"The server settings cannot be taken over.", e.what());
         return FALSE;
     }
 }
@@ -158,9 +146,8 @@ LRESULT OptionPageServer::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
     } catch (const std::exception& e) {
         // A record whose texts are not UTF-8: shown as far as it went, and
         // kept as it is.
-        console_printf("velmora: server settings: %s", e.what());
-        MessageBox(withReason(L"The server settings cannot be shown; they are kept as they are.", e.what()).c_str(),
-                   L"Velmora", MB_OK | MB_ICONINFORMATION);
+        reportPageFailure(m_hWnd, "server settings", L"The server settings cannot be shown; they are kept as they are.",
+                          e.what());
     }
     return TRUE;
 }

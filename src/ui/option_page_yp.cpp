@@ -3,8 +3,8 @@
 #include <cwctype>
 #include <exception>
 
-#include "console.h"
 #include "plugin/utils.h"
+#include "ui/page_failure.h"
 #include "server/charset_converter.h"
 
 namespace {
@@ -22,16 +22,6 @@ std::wstring trimmed(const std::wstring& text) {
     while (begin < end && std::iswspace(text[begin])) ++begin;
     while (end > begin && std::iswspace(text[end - 1])) --end;
     return text.substr(begin, end - begin);
-}
-
-std::wstring withReason(const wchar_t* what, const char* why) {
-    std::wstring text = what;
-    text += L"\r\n";
-    try {
-        text += fromUtf8(why);
-    } catch (const std::exception&) {
-    }
-    return text;
 }
 
 }  // namespace
@@ -102,8 +92,7 @@ BOOL OptionPageYP::OnApply() {
     try {
         return validate() ? TRUE : FALSE;
     } catch (const std::exception& e) {
-        console_printf("velmora: directory settings: %s", e.what());
-        tell(withReason(L"The directory settings cannot be taken over.", e.what()).c_str());
+        reportPageFailure(m_hWnd, "directory settings", L"The directory settings cannot be taken over.", e.what());
         return FALSE;
     }
 }
@@ -119,8 +108,8 @@ LRESULT OptionPageYP::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
         initLists();
         m_ready = true;
     } catch (const std::exception& e) {
-        console_printf("velmora: directory settings: %s", e.what());
-        tell(withReason(L"The directory settings cannot be shown; they are kept as they are.", e.what()).c_str());
+        reportPageFailure(m_hWnd, "directory settings",
+                          L"The directory settings cannot be shown; they are kept as they are.", e.what());
     }
     return TRUE;
 }

@@ -127,16 +127,49 @@ bool parseArgs(const std::string& output, std::vector<std::string>& args) {
 }
 
 #if defined(_WIN32)
+namespace {
+
+// The kind of object a handle stands for ("File", "Process", "Event"...),
+// or "" when it cannot be told.
+std::wstring objectType(HANDLE handle) {
+    typedef LONG(WINAPI * QueryObject)(HANDLE, int, void*, ULONG, ULONG*);
+    static const QueryObject query =
+        reinterpret_cast<QueryObject>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+    struct TypeName {
+        USHORT length; // in bytes
+        USHORT capacity;
+        const wchar_t* text;
+    };
+    alignas(8) char buffer[1024];
+    ULONG size = 0;
+    const int kTypeInformation = 2;
+    if (query == nullptr || query(handle, kTypeInformation, buffer, sizeof buffer, &size) < 0)
+        return std::wstring();
+    const TypeName* name = reinterpret_cast<const TypeName*>(buffer);
+    return name->text ? std::wstring(name->text, name->length / sizeof(wchar_t)) : std::wstring();
+}
+
+} // namespace
+
 long openHandleCount() {
     DWORD count = 0;
     if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0)
         return static_cast<long>(count);
     // Wine answers 0: count the valid handles among the low handle values
     // instead (handles are multiples of 4, the lowest free one is taken).
+    // Only the kinds that starting a program makes count: files (its
+    // pipes), processes and threads. The runtime's own locks get a wait
+    // object (an event or semaphores) when two threads first meet at one,
+    // which depends on timing and says nothing about our handles.
     long valid = 0;
     for (ULONG_PTR value = 4; value < 0x4000; value += 4) {
+        const HANDLE handle = reinterpret_cast<HANDLE>(value);
         DWORD flags;
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
+        if (!GetHandleInformation(handle, &flags))
+            continue;
+        const std::wstring type = objectType(handle);
+        if (type.empty() || type == L"File" || type == L"Process" || type == L"Thread")
             ++valid;
     }
     return valid;

@@ -44,8 +44,9 @@ std::string runThrough(EncoderProcess& encoder, const std::string& data, std::si
 // the output is not complete.
 bool parseArgs(const std::string& output, std::vector<std::string>& args);
 
-// Open descriptors / handles of this process, children (running or not
-// yet reaped) of this process, and its threads.
+// Open descriptors / handles of this process (under Wine only its files,
+// processes and threads), children (running or not yet reaped) of this
+// process, and its threads.
 long openHandleCount();
 long childCount();
 long threadCount();

@@ -80,6 +80,55 @@ std::wstring menuText(HMENU menu, int position) {
     return text;
 }
 
+// kestrune.exe started with a profile in `folder` and the given arguments;
+// its standard output and error go to a file. A program still running when
+// the test ends is ended.
+struct Kestrune {
+    std::string output;
+    PROCESS_INFORMATION child{};
+
+    Kestrune(const std::string& folder, const std::wstring& arguments) : output(folder + "kestrune.txt") {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        HANDLE out = CreateFileW(wide(output).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                 CREATE_ALWAYS, 0, nullptr);
+        if (out == INVALID_HANDLE_VALUE)
+            return;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = out;
+        startup.hStdError = out;
+        std::wstring command = L"\"" + wide(kestrune_host::program_folder()) + L"kestrune.exe\" --profile \"" +
+                               wide(folder + "profile") + L"\"" + arguments;
+        if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child))
+            child = PROCESS_INFORMATION{};
+        CloseHandle(out);
+    }
+    ~Kestrune() {
+        if (!started())
+            return;
+        if (WaitForSingleObject(child.hProcess, 0) == WAIT_TIMEOUT)
+            TerminateProcess(child.hProcess, 99);
+        CloseHandle(child.hThread);
+        CloseHandle(child.hProcess);
+    }
+    bool started() const { return child.hProcess != nullptr; }
+    std::string text() const { return fileText(output); }
+
+    // Closing `main` ends the program with status 0 once it has closed its
+    // main window and unloaded the component.
+    void closeAndExpectACleanEnd(HWND main) {
+        PostMessageW(main, WM_CLOSE, 0, 0);
+        ASSERT_EQ(WaitForSingleObject(child.hProcess, 20000), WAIT_OBJECT_0) << text();
+        DWORD status = 1;
+        GetExitCodeProcess(child.hProcess, &status);
+        const std::string all = text();
+        EXPECT_EQ(status, 0u) << all;
+        EXPECT_NE(all.find("\nmain window closed\n"), std::string::npos) << all;
+        EXPECT_EQ(all.substr(all.size() - 9), "unloaded\n") << all;
+    }
+};
+
 }  // namespace
 
 // The player's main window has a View menu whose entries run a component's
@@ -139,58 +188,27 @@ TEST(KestruneWindow, TheViewMenuRunsTheCommandsAndAModelessDialogTakesItsKeys) {
 TEST(KestruneWindow, TheCoreApisMainWindowIsTheProgramsAndClosingItEndsTheProgram) {
     VELMORA_NEED_DISPLAY();
     TempDir scratch;
-    const std::string output = scratch.path() + "kestrune.txt";
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE out = CreateFileW(wide(output).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                             CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(out, INVALID_HANDLE_VALUE);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out;
-    startup.hStdError = out;
-    std::wstring command = L"\"" + wide(kestrune_host::program_folder()) + L"kestrune.exe\" --profile \"" +
-                           wide(scratch.path() + "profile") +
-                           L"\" --signal 60 --title One --signal 60 --title Two";
-    PROCESS_INFORMATION child{};
-    const BOOL started =
-        CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child);
-    CloseHandle(out);
-    ASSERT_TRUE(started) << GetLastError();
-    struct Ender {
-        PROCESS_INFORMATION& child;
-        ~Ender() {
-            if (WaitForSingleObject(child.hProcess, 0) == WAIT_TIMEOUT)
-                TerminateProcess(child.hProcess, 99);
-            CloseHandle(child.hThread);
-            CloseHandle(child.hProcess);
-        }
-    } ender{child};
+    Kestrune program(scratch.path(), L" --signal 60 --title One --signal 60 --title Two");
+    ASSERT_TRUE(program.started()) << GetLastError();
+    PROCESS_INFORMATION& child = program.child;
 
     // Found once the component has been handed it and the list plays.
     Search search{child.dwProcessId, nullptr};
     for (int i = 0; i < 400; ++i) {
         search.found = nullptr;
         EnumWindows(&findMainWindow, reinterpret_cast<LPARAM>(&search));
-        if (search.found && fileText(output).find("\ntrack: One\n") != std::string::npos)
+        if (search.found && program.text().find("\ntrack: One\n") != std::string::npos)
             break;
-        ASSERT_EQ(WaitForSingleObject(child.hProcess, 50), WAIT_TIMEOUT) << fileText(output);
+        ASSERT_EQ(WaitForSingleObject(child.hProcess, 50), WAIT_TIMEOUT) << program.text();
     }
-    ASSERT_NE(search.found, nullptr) << fileText(output);
+    ASSERT_NE(search.found, nullptr) << program.text();
     char handle[32];
     std::snprintf(handle, sizeof handle, "%#lx",
                   static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(search.found)));
-    EXPECT_NE(fileText(output).find("\nmain window: " + std::string(handle) + "\n"), std::string::npos)
-        << handle << "\n" << fileText(output);
+    EXPECT_NE(program.text().find("\nmain window: " + std::string(handle) + "\n"), std::string::npos)
+        << handle << "\n" << program.text();
 
-    PostMessageW(search.found, WM_CLOSE, 0, 0);
-    ASSERT_EQ(WaitForSingleObject(child.hProcess, 20000), WAIT_OBJECT_0) << fileText(output);
-    DWORD status = 1;
-    GetExitCodeProcess(child.hProcess, &status);
-    const std::string text = fileText(output);
-    EXPECT_EQ(status, 0u) << text;
-    EXPECT_NE(text.find("\nmain window closed\n"), std::string::npos) << text;
-    EXPECT_EQ(text.substr(text.size() - 9), "unloaded\n") << text;
+    program.closeAndExpectACleanEnd(search.found);
 }
 
 namespace {
@@ -230,33 +248,10 @@ bool waitFor(const std::function<bool()>& done, HANDLE process) {
 TEST(KestruneWindow, TheViewMenuOpensVelmorasWindowAgainAndItTakesTheKeyboard) {
     VELMORA_NEED_DISPLAY();
     TempDir scratch;
-    const std::string output = scratch.path() + "kestrune.txt";
     const std::string profile = scratch.path() + "profile";
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE out = CreateFileW(wide(output).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                             CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(out, INVALID_HANDLE_VALUE);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out;
-    startup.hStdError = out;
-    std::wstring command =
-        L"\"" + wide(kestrune_host::program_folder()) + L"kestrune.exe\" --profile \"" + wide(profile) + L"\"";
-    PROCESS_INFORMATION child{};
-    const BOOL started =
-        CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child);
-    CloseHandle(out);
-    ASSERT_TRUE(started) << GetLastError();
-    struct Ender {
-        PROCESS_INFORMATION& child;
-        ~Ender() {
-            if (WaitForSingleObject(child.hProcess, 0) == WAIT_TIMEOUT)
-                TerminateProcess(child.hProcess, 99);
-            CloseHandle(child.hThread);
-            CloseHandle(child.hProcess);
-        }
-    } ender{child};
+    Kestrune program(scratch.path(), L"");
+    ASSERT_TRUE(program.started()) << GetLastError();
+    PROCESS_INFORMATION& child = program.child;
 
     Search search{child.dwProcessId, nullptr};
     HWND velmora = nullptr;
@@ -268,12 +263,12 @@ TEST(KestruneWindow, TheViewMenuOpensVelmorasWindowAgainAndItTakesTheKeyboard) {
             return velmora != nullptr;
         },
         child.hProcess))
-        << fileText(output);
+        << program.text();
     HWND main = search.found;
     const DWORD thread = GetWindowThreadProcessId(main, nullptr);
 
     PostMessageW(velmora, WM_CLOSE, 0, 0);
-    ASSERT_TRUE(waitFor([&] { return velmoraWindow(main) == nullptr; }, child.hProcess)) << fileText(output);
+    ASSERT_TRUE(waitFor([&] { return velmoraWindow(main) == nullptr; }, child.hProcess)) << program.text();
     EXPECT_TRUE(waitFor([&] { return Poco::File(profile + "\\velmora.xml").exists(); }, child.hProcess))
         << "closing the window writes the settings";
 
@@ -283,7 +278,7 @@ TEST(KestruneWindow, TheViewMenuOpensVelmorasWindowAgainAndItTakesTheKeyboard) {
     PostMessageW(main, WM_SYSCOMMAND, SC_KEYMENU, 'v');
     PostMessageW(main, WM_KEYDOWN, VK_RETURN, 0);
     ASSERT_TRUE(waitFor([&] { return (velmora = velmoraWindow(main)) != nullptr; }, child.hProcess))
-        << fileText(output);
+        << program.text();
 
     HWND first = nullptr;
     ASSERT_TRUE(waitFor(
@@ -303,12 +298,5 @@ TEST(KestruneWindow, TheViewMenuOpensVelmorasWindowAgainAndItTakesTheKeyboard) {
         child.hProcess))
         << "Tab moves the focus to the next control";
 
-    PostMessageW(main, WM_CLOSE, 0, 0);
-    ASSERT_EQ(WaitForSingleObject(child.hProcess, 20000), WAIT_OBJECT_0) << fileText(output);
-    DWORD status = 1;
-    GetExitCodeProcess(child.hProcess, &status);
-    const std::string text = fileText(output);
-    EXPECT_EQ(status, 0u) << text;
-    EXPECT_NE(text.find("\nmain window closed\n"), std::string::npos) << text;
-    EXPECT_EQ(text.substr(text.size() - 9), "unloaded\n") << text;
+    program.closeAndExpectACleanEnd(main);
 }
