@@ -208,6 +208,17 @@ protected:
         return n;
     }
 
+    // The option sheet's step: `text` into a field of its directory page,
+    // then OK.
+    static Step directoryFieldSetTo(int field, const std::wstring& text) {
+        return Step{L"Configuration", [field, text](Window& sheet) {
+                        ::SendMessageW(sheet.hwnd, PSM_SETCURSEL, 2, 0);
+                        Window page(reinterpret_cast<HWND>(::SendMessageW(sheet.hwnd, PSM_GETCURRENTPAGEHWND, 0, 0)));
+                        page.setText(field, text);
+                        sheet.click(IDOK);
+                    }};
+    }
+
     // A request of the window's worker has ended: its console line is there
     // `count` times and the worker takes the next request (one pressed
     // while it is still busy would be dropped).
@@ -414,12 +425,7 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
     // double click on its row.
     selectRow(dialog, 1);
     {
-        ui_harness::Autopilot pilot({Step{L"Configuration", [](Window& sheet) {
-            ::SendMessageW(sheet.hwnd, PSM_SETCURSEL, 2, 0);
-            Window page(reinterpret_cast<HWND>(::SendMessageW(sheet.hwnd, PSM_GETCURRENTPAGEHWND, 0, 0)));
-            page.setText(IDC_YP_NAME, L"Wine Bee");
-            sheet.click(IDOK);
-        }}});
+        ui_harness::Autopilot pilot({directoryFieldSetTo(IDC_YP_NAME, L"Wine Bee")});
         ::SendMessageW(dialog, WM_NOTIFY, IDC_STREAM_LIST,
                        reinterpret_cast<LPARAM>(&(const NMHDR&)NMHDR{item(dialog, IDC_STREAM_LIST), IDC_STREAM_LIST,
                                                                        static_cast<UINT>(NM_DBLCLK)}));
@@ -662,12 +668,7 @@ TEST_F(MainWindow, ShoutcastV2AsksForAdminCredentialsAndRefusesASecondStreamOfOn
 
     selectRow(dialog, 1);
     {
-        ui_harness::Autopilot pilot({Step{L"Configuration", [](Window& sheet) {
-            ::SendMessageW(sheet.hwnd, PSM_SETCURSEL, 2, 0);
-            Window page(reinterpret_cast<HWND>(::SendMessageW(sheet.hwnd, PSM_GETCURRENTPAGEHWND, 0, 0)));
-            page.setText(IDC_YP_CHARSET, L"SHIFT_JIS");
-            sheet.click(IDOK);
-        }}});
+        ui_harness::Autopilot pilot({directoryFieldSetTo(IDC_YP_CHARSET, L"SHIFT_JIS")});
         press(dialog, IDC_CONFIG);
         EXPECT_EQ(pilot.finish(), "");
     }
