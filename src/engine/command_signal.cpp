@@ -32,3 +32,8 @@ void CommandSignal::reset() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_pending = false;
 }
+
+bool CommandSignal::idle() {
+    std::unique_lock<std::mutex> lock(m_mutex, std::try_to_lock);
+    return lock.owns_lock() && !m_pending;
+}

@@ -30,6 +30,9 @@ public:
     bool waitFor(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds timeout, int& command);
     // Drops a command that was posted but not yet taken.
     void reset();
+    // True when a post now would be taken: the worker carries out no
+    // command and none is pending.
+    bool idle();
 
     std::mutex& mutex() { return m_mutex; }
 

@@ -253,6 +253,11 @@ void Stream::stop() {
         retired_count_ = retired_.size();
         worker_ = Worker();
     } else {
+        // Another stop is waiting for the worker: a click served by its
+        // wait on this thread, or the worker's own stop on its error path.
+        // That stop releases the parts once the worker has ended.
+        if (stopping_)
+            return;
         cancel_ = true;
         cancel_cv_.notify_all();
         // A title or listener request, or a reconnection's login, must not
@@ -260,6 +265,16 @@ void Stream::stop() {
         cancelExchanges();
         Worker worker = std::move(worker_);
         worker_ = Worker();
+        stopping_ = true;
+        struct Stopping {
+            bool& flag;
+            std::unique_lock<std::mutex>& lock;
+            ~Stopping() {
+                if (!lock.owns_lock())
+                    lock.lock();
+                flag = false;
+            }
+        } stopping{stopping_, lock};
         if (worker.thread.joinable()) {
             lock.unlock();
             // A worker whose loop has ended (on its error path) takes no

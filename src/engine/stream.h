@@ -86,7 +86,9 @@ public:
     void start(psc_callback* capture);
     // Ends the worker, releases every part and raises event 1. Any thread;
     // a stream that does not run only raises the event. Ends reconnection
-    // waits at once.
+    // waits at once. A stop made while another stop waits for the worker
+    // (served by that wait on the main thread, or the worker's own) returns
+    // at once: the waiting one releases the parts and raises the event.
     void stop();
     // From the worker's handling of event 5: closes the broken connection,
     // then reconnects the server and starts a new worker, up to three
@@ -219,6 +221,8 @@ private:
     std::vector<Worker> retired_;
     std::atomic<std::size_t> retired_count_{0};
     std::uint64_t stops_ = 0;
+    // A stop is waiting for the worker to end.
+    bool stopping_ = false;
     std::atomic<bool> loop_active_{false};
     std::atomic<bool> deferred_stop_{false};
     std::atomic<bool> title_pending_{false};

@@ -35,15 +35,20 @@ void CListBoxStreams::addStream(StreamEventListener* stream_listener) {
     InsertItem(GetItemCount(), fromUtf8(server.yp.name).c_str());
 }
 
-bool CListBoxStreams::deleteSelected() {
+bool CListBoxStreams::deleteSelected(std::unique_ptr<Stream>* removed) {
     const int count = GetItemCount();
     if (count < 2) return false;
     const int selected = GetSelectedIndex();
     if (selected < 0 || selected >= static_cast<int>(streams->size())) return true;
     if ((*streams)[static_cast<std::size_t>(selected)]->status().running) return false;
+    // Taken out whole before it ends: its end may wait for a worker of its
+    // own that is still ending, serving window messages meanwhile, and
+    // those paint the rows from the streams.
+    std::unique_ptr<Stream> gone = std::move((*streams)[static_cast<std::size_t>(selected)]);
     streams->erase(streams->begin() + selected);
     DeleteItem(selected);
     SelectItem(selected < count - 1 ? selected : count - 2);
+    if (removed) *removed = std::move(gone);
     return true;
 }
 

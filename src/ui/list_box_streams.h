@@ -41,8 +41,10 @@ public:
     // encoder preset, and its row; the selection stays.
     void addStream(StreamEventListener* stream_listener);
     // Removes the selected stream unless it is the last one or runs (false
-    // then); the row at its place, or the new last row, is selected.
-    bool deleteSelected();
+    // then); the row at its place, or the new last row, is selected. The
+    // stream ends once the list is whole again, or goes to `removed` when
+    // given, for the caller to end.
+    bool deleteSelected(std::unique_ptr<Stream>* removed = nullptr);
     // Moves the selected stream one place up or down; nothing at the ends.
     void moveUp();
     void moveDown();

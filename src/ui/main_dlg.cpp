@@ -404,9 +404,16 @@ void CMainDlg::OnAddStream() {
 }
 
 void CMainDlg::OnRemoveStream() {
-    auto lock = lockWorkerPumping();
-    // The selection follows the row that takes the removed one's place.
-    if (stream_list.deleteSelected()) onListBoxEvent(&stream_list, EVENT_SELECTED);
+    std::unique_ptr<Stream> removed;
+    {
+        auto lock = lockWorkerPumping();
+        // The selection follows the row that takes the removed one's place.
+        if (stream_list.deleteSelected(&removed)) onListBoxEvent(&stream_list, EVENT_SELECTED);
+    }
+    // Ended without the worker's lock: it may wait for a worker of its own
+    // that is still ending, serving window messages meanwhile, and a
+    // command served then posts to the window's worker.
+    removed.reset();
 }
 
 void CMainDlg::OnStreamUp() {

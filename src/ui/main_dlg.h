@@ -93,6 +93,8 @@ public:
     const std::vector<std::unique_ptr<Stream>>& allStreams() const { return streams; }
     Stream* selectedStream() const { return selected_stream.load(); }
     bool workerRunning() const { return worker.joinable(); }
+    // The worker takes a request now (one posted while it is busy is dropped).
+    bool workerIdle() { return worker_signal.idle(); }
     bool meterDriven() const { return meter_updater != nullptr; }
     std::string currentTitle() const;
 

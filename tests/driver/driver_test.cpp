@@ -18,7 +18,6 @@
 #include <fstream>
 #include <future>
 #include <signal.h>
-#include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -30,10 +29,9 @@
 #include "media.h"
 #include "peers.h"
 #include "pipe_fixture.h"
+#include "program_run.h"
 #include "shoutcast_servers.h"
 #include "temp_dir.h"
-
-extern char** environ;
 
 using namespace std::chrono_literals;
 
@@ -272,28 +270,11 @@ TEST(StreamDriver, ASignalDuringTheStartStopsTheStreamsAndWritesTheSettings) {
         << "<velmora version=\"1.4.1\">"
         << passthroughGroup("Slow", 0, server.port(), "", "x", "/slow") << "</velmora>";
 
-    const std::string program = kestrune_host::program_folder() + "kestrune";
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    const char* argv[] = {program.c_str(), "--profile", profile.c_str(), "--signal", "600", nullptr};
-    pid_t child = 0;
-    ASSERT_EQ(posix_spawn(&child, program.c_str(), &actions, nullptr, const_cast<char**>(argv), environ), 0);
-    pid = child;
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    std::string output;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(out[0], buffer, sizeof buffer)) > 0)
-        output.append(buffer, std::size_t(n));
-    close(out[0]);
-    int raw = 0;
-    waitpid(child, &raw, 0);
+    const ProgramRun run =
+        runWatched({kestrune_host::program_folder() + "kestrune", "--profile", profile, "--signal", "600"},
+                   [&](pid_t child) { pid = child; }, nullptr);
+    const std::string& output = run.output;
+    const int raw = run.raw_status;
     EXPECT_TRUE(signalled) << output;
     ASSERT_TRUE(WIFEXITED(raw)) << "ended by signal " << (WIFSIGNALED(raw) ? WTERMSIG(raw) : 0) << "\n" << output;
     EXPECT_EQ(WEXITSTATUS(raw), 0) << output;

@@ -15,18 +15,14 @@
 #include <windows.h>
 #else
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
 #include "component_loader.h"
+#include "program_run.h"
 #include "temp_dir.h"
 #include "wav_file.h"
-
-#if !defined(_WIN32)
-extern char** environ;
-#endif
 
 namespace {
 
@@ -182,34 +178,18 @@ TEST(KestruneProgram, AWrongArgumentIsNamedAndAMissingComponentIsAnError) {
 TEST(KestruneProgram, ASignalEndsTheListAndTheProgramCleanly) {
     TempDir scratch;
     const std::string folder = profile_folder(scratch);
-    const std::string program = kestrune_host::program_folder() + "kestrune";
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    const char* argv[] = {program.c_str(), "--profile", folder.c_str(), "--signal", "600", "--title", "Long", nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, const_cast<char**>(argv), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    // Once the track plays, SIGTERM.
-    std::string output;
-    char buffer[4096];
     bool signalled = false;
-    ssize_t n;
-    while ((n = read(out[0], buffer, sizeof buffer)) > 0) {
-        output.append(buffer, std::size_t(n));
-        if (!signalled && output.find("track: Long\n") != std::string::npos) {
-            kill(pid, SIGTERM);
-            signalled = true;
-        }
-    }
-    close(out[0]);
-    int raw = 0;
-    waitpid(pid, &raw, 0);
+    const ProgramRun run = runWatched(
+        {kestrune_host::program_folder() + "kestrune", "--profile", folder, "--signal", "600", "--title", "Long"},
+        nullptr, [&](pid_t pid, const std::string& output) {
+            // Once the track plays, SIGTERM.
+            if (!signalled && output.find("track: Long\n") != std::string::npos) {
+                kill(pid, SIGTERM);
+                signalled = true;
+            }
+        });
+    const std::string& output = run.output;
+    const int raw = run.raw_status;
     EXPECT_TRUE(signalled) << output;
     ASSERT_TRUE(WIFEXITED(raw)) << output;
     EXPECT_EQ(WEXITSTATUS(raw), 0) << output;

@@ -6,6 +6,7 @@
 
 #include <Poco/Exception.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -120,10 +121,32 @@ TEST_F(StreamLife, AudioReachesListenersUnchangedAndStopLeavesNothing) {
                    std::to_string(s.bytes_sent + static_cast<std::uint64_t>(s.bytes_this_second));
         })) << sourceField(port, "/life", "total_bytes_read");
 
+        // A stop that waits for the worker (here still busy with its
+        // error) serves the main thread's messages meanwhile: a second stop
+        // made there (a second click on Disconnect, the window closing)
+        // leaves the parts to the first, which releases them once the
+        // worker has ended.
+        std::atomic<bool> held{false}, worker_busy{false}, busy_at_stop{false};
+        observer.also = [&](Stream&, int code) {
+            if (code == StreamEventListener::EVENT_ERROR) {
+                worker_busy = true;
+                held = true;
+                std::this_thread::sleep_for(400ms);
+                worker_busy = false;
+            }
+            if (code == StreamEventListener::EVENT_STOPPED)
+                busy_at_stop = busy_at_stop || worker_busy;
+        };
+        host.pause(false);
+        httpGet(port, "/admin/killsource?mount=/life", peers::kIcecastAdminUser, peers::kIcecastAdminPassword);
+        ASSERT_TRUE(eventually([&] { return held.load(); }));
+        host.post([&] { stream.stop(); });
         const auto before = std::chrono::steady_clock::now();
         stream.stop();
         EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
         EXPECT_EQ(observer.codes().back(), StreamEventListener::EVENT_STOPPED);
+        EXPECT_EQ(observer.count(StreamEventListener::EVENT_STOPPED), 1);
+        EXPECT_FALSE(busy_at_stop.load());
         EXPECT_FALSE(stream.status().running);
         EXPECT_TRUE(eventually([&] { return !mountListed(port, "/life"); }, 1s));
         host.stop();

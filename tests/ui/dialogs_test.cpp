@@ -11,6 +11,7 @@
 #include "plugin/utils.h"
 #include "ui/dlg_auth.h"
 #include "ui/dlg_encoder_setup.h"
+#include "settings_text.h"
 #include "ui_harness.h"
 
 using ui_harness::Autopilot;
@@ -18,14 +19,7 @@ using ui_harness::Window;
 
 namespace {
 
-std::string describe(const EncoderSettings& s) {
-    std::ostringstream out;
-    out << "file=" << s.encoder_file << " params=" << s.encoder_params << " format=" << s.format
-        << " program=" << s.program_file << " program_params=" << s.program_params << " wave=" << s.wave_format
-        << " header=" << s.wave_header << " rate=" << s.sampling_rate << " channels=" << s.channel
-        << " name=" << s.encoder_name << " bitrate=" << s.bitrate << " description=" << s.description;
-    return out.str();
-}
+using settings_text::describe;
 
 EncoderSettings preset() {
     EncoderSettings s;

@@ -154,7 +154,7 @@ protected:
         return new Poco::Util::XMLConfiguration(folder + "\\velmora.xml");
     }
 
-    bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
+    bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 60s) {
         const auto end = std::chrono::steady_clock::now() + limit;
         while (!done()) {
             if (std::chrono::steady_clock::now() > end) return done();
@@ -206,6 +206,24 @@ protected:
         for (const std::string& line : host.console_log().lines())
             if (line.compare(0, text.size(), text) == 0) ++n;
         return n;
+    }
+
+    // The option sheet's step: `text` into a field of its directory page,
+    // then OK.
+    static Step directoryFieldSetTo(int field, const std::wstring& text) {
+        return Step{L"Configuration", [field, text](Window& sheet) {
+                        ::SendMessageW(sheet.hwnd, PSM_SETCURSEL, 2, 0);
+                        Window page(reinterpret_cast<HWND>(::SendMessageW(sheet.hwnd, PSM_GETCURRENTPAGEHWND, 0, 0)));
+                        page.setText(field, text);
+                        sheet.click(IDOK);
+                    }};
+    }
+
+    // A request of the window's worker has ended: its console line is there
+    // `count` times and the worker takes the next request (one pressed
+    // while it is still busy would be dropped).
+    bool requestEnded(CMainDlg& window, const std::string& line, std::size_t count) {
+        return pumpUntil([&] { return consoleCount(line) == count && window.workerIdle(); });
     }
 
     std::string folder;
@@ -407,12 +425,7 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
     // double click on its row.
     selectRow(dialog, 1);
     {
-        ui_harness::Autopilot pilot({Step{L"Configuration", [](Window& sheet) {
-            ::SendMessageW(sheet.hwnd, PSM_SETCURSEL, 2, 0);
-            Window page(reinterpret_cast<HWND>(::SendMessageW(sheet.hwnd, PSM_GETCURRENTPAGEHWND, 0, 0)));
-            page.setText(IDC_YP_NAME, L"Wine Bee");
-            sheet.click(IDOK);
-        }}});
+        ui_harness::Autopilot pilot({directoryFieldSetTo(IDC_YP_NAME, L"Wine Bee")});
         ::SendMessageW(dialog, WM_NOTIFY, IDC_STREAM_LIST,
                        reinterpret_cast<LPARAM>(&(const NMHDR&)NMHDR{item(dialog, IDC_STREAM_LIST), IDC_STREAM_LIST,
                                                                        static_cast<UINT>(NM_DBLCLK)}));
@@ -438,7 +451,7 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
     // The selected stream's statistics reach the Monitor.
     EXPECT_TRUE(pumpUntil([&] { return sourceField(port, "/win-a.mp3", "title") == "Artist - Tone"; }))
         << sourceField(port, "/win-a.mp3", "title");
-    EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: metadata update: Wine A") == 1; }));
+    EXPECT_TRUE(requestEnded(window, "velmora: metadata update: Wine A", 1));
     EXPECT_TRUE(pumpUntil([&] { return monitor(dialog, L"Elapsed Time") != L"00:00:00"; }));
 
     // The listener list from icecast.
@@ -450,7 +463,7 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
             const auto rows = view_test::rows(view(dialog, L"Clients"));
             return rows.size() == 1 && rows[0].find(L"VelmoraWindowTest/1.0") != std::wstring::npos;
         }));
-        EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: client list update: Wine A") == 1; }));
+        EXPECT_TRUE(requestEnded(window, "velmora: client list update: Wine A", 1));
     }
     // A new title from the player (a radio's track information) reaches
     // the running stream's server and history.
@@ -460,7 +473,7 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
     EXPECT_EQ(view_test::rows(view(dialog, L"History")),
               (std::vector<std::wstring>{L"01 | Artist | Tone", L"02 | Live | Update"}));
     EXPECT_EQ(monitor(dialog, L"Metadata"), L"Live - Update");
-    EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: metadata update: Wine A") == 2; }));
+    EXPECT_TRUE(requestEnded(window, "velmora: metadata update: Wine A", 2));
 
     // The listen URL through the Monitor's popup command.
     press(dialog, ID_COPY_LISTEN_URL);
@@ -655,12 +668,7 @@ TEST_F(MainWindow, ShoutcastV2AsksForAdminCredentialsAndRefusesASecondStreamOfOn
 
     selectRow(dialog, 1);
     {
-        ui_harness::Autopilot pilot({Step{L"Configuration", [](Window& sheet) {
-            ::SendMessageW(sheet.hwnd, PSM_SETCURSEL, 2, 0);
-            Window page(reinterpret_cast<HWND>(::SendMessageW(sheet.hwnd, PSM_GETCURRENTPAGEHWND, 0, 0)));
-            page.setText(IDC_YP_CHARSET, L"SHIFT_JIS");
-            sheet.click(IDOK);
-        }}});
+        ui_harness::Autopilot pilot({directoryFieldSetTo(IDC_YP_CHARSET, L"SHIFT_JIS")});
         press(dialog, IDC_CONFIG);
         EXPECT_EQ(pilot.finish(), "");
     }
@@ -671,7 +679,7 @@ TEST_F(MainWindow, ShoutcastV2AsksForAdminCredentialsAndRefusesASecondStreamOfOn
     ASSERT_TRUE(first->status().running) << first->status().error_text;
     // The worker takes one request at a time and drops what comes while
     // it is busy: each step waits for the last request to end.
-    EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: metadata update: V2 One") == 1; }));
+    EXPECT_TRUE(requestEnded(window, "velmora: metadata update: V2 One", 1));
     auto askedFor = [&](const std::wstring& user, const std::wstring& password) {
         return Step{L"Authorization", [user, password](Window& w) {
                         w.setText(IDC_AUTH_USER, user);
@@ -685,13 +693,15 @@ TEST_F(MainWindow, ShoutcastV2AsksForAdminCredentialsAndRefusesASecondStreamOfOn
         ui_harness::Autopilot pilot({askedFor(L"admin", L"wrong")});
         press(dialog, IDC_UPDATE_CLIENTS);
         EXPECT_EQ(pilot.finish(), "");
-        EXPECT_TRUE(pumpUntil([&] { return host.console_log().contains("velmora: client list update error: V2 One"); }));
+        EXPECT_TRUE(pumpUntil([&] {
+            return host.console_log().contains("velmora: client list update error: V2 One") && window.workerIdle();
+        }));
     }
     {
         ui_harness::Autopilot pilot({askedFor(L"admin", L"sc2-admin")});
         press(dialog, IDC_UPDATE_CLIENTS);
         EXPECT_EQ(pilot.finish(), "");
-        EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: client list update: V2 One") == 1; }));
+        EXPECT_TRUE(requestEnded(window, "velmora: client list update: V2 One", 1));
         EXPECT_EQ(clientRows(), sampleListeners().size());
     }
     {
@@ -699,7 +709,7 @@ TEST_F(MainWindow, ShoutcastV2AsksForAdminCredentialsAndRefusesASecondStreamOfOn
         ui_harness::Autopilot pilot({}, 3000);
         ::SendMessageW(view(dialog, L"Clients"), LVM_DELETEALLITEMS, 0, 0);
         press(dialog, IDC_UPDATE_CLIENTS);
-        EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: client list update: V2 One") == 2; }));
+        EXPECT_TRUE(requestEnded(window, "velmora: client list update: V2 One", 2));
         EXPECT_EQ(clientRows(), sampleListeners().size());
         EXPECT_EQ(pilot.finish(), "");
     }
@@ -737,13 +747,13 @@ TEST_F(MainWindow, ShoutcastV2AsksForAdminCredentialsAndRefusesASecondStreamOfOn
     EXPECT_EQ(monitor(dialog, L"Status"), L"Disconnected");
     press(dialog, IDC_CONNECT);
     ASSERT_TRUE(first->status().running);
-    EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: metadata update: V2 One") == 2; }));
+    EXPECT_TRUE(requestEnded(window, "velmora: metadata update: V2 One", 2));
     {
         ui_harness::Autopilot pilot({askedFor(L"admin", L"sc2-admin")});
         press(dialog, IDC_UPDATE_CLIENTS);
         EXPECT_EQ(pilot.finish(), "");
     }
-    EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: client list update: V2 One") == 3; }));
+    EXPECT_TRUE(requestEnded(window, "velmora: client list update: V2 One", 3));
 
     // A listener list that cannot be read is reported, and the worker
     // serves the next request (the credentials are not asked again: the
@@ -751,18 +761,18 @@ TEST_F(MainWindow, ShoutcastV2AsksForAdminCredentialsAndRefusesASecondStreamOfOn
     selectRow(dialog, 2);
     press(dialog, IDC_CONNECT);
     ASSERT_TRUE(window.allStreams()[2]->status().running) << window.allStreams()[2]->status().error_text;
-    EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: metadata update: V2 Unreadable") == 1; }));
+    EXPECT_TRUE(requestEnded(window, "velmora: metadata update: V2 Unreadable", 1));
     {
         ui_harness::Autopilot pilot({askedFor(L"admin", L"sc2-admin")});
         press(dialog, IDC_UPDATE_CLIENTS);
         EXPECT_EQ(pilot.finish(), "");
     }
     const std::string failed = "velmora: client list update error: V2 Unreadable";
-    EXPECT_TRUE(pumpUntil([&] { return consoleCount(failed) == 1; }));
+    EXPECT_TRUE(requestEnded(window, failed, 1));
     {
         ui_harness::Autopilot pilot({}, 3000);
         press(dialog, IDC_UPDATE_CLIENTS);
-        EXPECT_TRUE(pumpUntil([&] { return consoleCount(failed) == 2; }));
+        EXPECT_TRUE(requestEnded(window, failed, 2));
         EXPECT_EQ(pilot.finish(), "");
     }
     EXPECT_TRUE(window.workerRunning());

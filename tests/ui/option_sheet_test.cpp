@@ -17,6 +17,7 @@
 #include "plugin/utils.h"
 #include "res/resource.h"
 #include "sdk_fixture.h"
+#include "settings_text.h"
 #include "temp_dir.h"
 #include "ui/option_sheet.h"
 #include "ui_harness.h"
@@ -31,24 +32,7 @@ namespace {
 
 const wchar_t kSheet[] = L"Configuration";
 
-std::string describe(const EncoderSettings& s) {
-    std::ostringstream out;
-    out << "file=" << s.encoder_file << " params=" << s.encoder_params << " format=" << s.format
-        << " program=" << s.program_file << " program_params=" << s.program_params << " wave=" << s.wave_format
-        << " header=" << s.wave_header << " rate=" << s.sampling_rate << " channels=" << s.channel
-        << " name=" << s.encoder_name << " bitrate=" << s.bitrate << " description=" << s.description;
-    return out.str();
-}
-
-std::string describe(const ServerSettings& s) {
-    std::ostringstream out;
-    out << "type=" << s.type << " host=" << s.host << " port=" << s.port << " use_proxy=" << s.use_proxy
-        << " proxy_host=" << s.proxy_host << " proxy_port=" << s.proxy_port << " user=" << s.username
-        << " password=" << s.password << " mount=" << s.mount_point << " id=" << s.stream_id << " pub=" << s.yp.pub
-        << " name=" << s.yp.name << " desc=" << s.yp.desc << " genre=" << s.yp.genre << " url=" << s.yp.url
-        << " charset=" << s.yp.charset;
-    return out.str();
-}
+using settings_text::describe;
 
 // The store's defaults for a stream's server record.
 ServerSettings defaultServer() {

@@ -34,9 +34,19 @@ struct Selections : ListBoxEventListener {
 
 // Reacts to a stream's failure as the window does with auto-reconnect set:
 // the failing worker reconnects (and waits there until the stream stops).
+// The `lingering` stream instead stops itself on its worker and keeps that
+// worker a moment longer, as the window's error handling does.
 struct Reconnector : StreamEventListener {
     std::atomic<int> reconnecting{0};
+    std::atomic<Stream*> lingering{nullptr};
+    std::atomic<bool> lingered{false};
     void onStreamEvent(Stream* stream, int code) override {
+        if (code == EVENT_ERROR && stream == lingering.load()) {
+            stream->stop();
+            lingered = true;
+            ::Sleep(700);
+            return;
+        }
         if (code == EVENT_ERROR && stream->status().running) stream->reconnect();
         if (code == EVENT_RECONNECTING) ++reconnecting;
     }
@@ -265,4 +275,33 @@ TEST_F(StreamList, RunningRowsAreBoldAndReconnectingOnesBoldGray) {
     for (auto& s : streams) s->stop();
     EXPECT_FALSE(streams[1]->status().running);
     EXPECT_FALSE(streams[1]->status().reconnecting);
+
+    // A stream that stopped itself on its worker is removed while that
+    // worker still ends: waiting for it serves window messages, and the
+    // rows they paint (or anything else they do) find every stream whole.
+    std::size_t at = 0;
+    while (at < streams.size() && streams[at]->serverSettings().port != dropping.port()) ++at;
+    ASSERT_LT(at, streams.size());
+    Stream* lingering = streams[at].get();
+    events.lingering = lingering;
+    lingering->start(capture.get());
+    ASSERT_TRUE(lingering->status().running) << lingering->status().error_text;
+    host.play({kestrune_host::signal_track("Artist", "Tone", 30)});
+    for (int i = 0; i < 1000 && !events.lingered; ++i) ui_harness::pumpMessages(20);
+    ASSERT_TRUE(events.lingered) << "the dropped stream did not fail";
+    // Not the last row, so that rows follow it.
+    list.SelectItem(static_cast<int>(at));
+    if (at == 2) list.moveUp();
+    ASSERT_EQ(streams[1].get(), lingering);
+    bool checked = false, whole = true;
+    host.post([&] {
+        checked = true;
+        for (const auto& s : streams) whole = whole && s != nullptr;
+    });
+    list.Invalidate();
+    EXPECT_TRUE(list.deleteSelected());
+    EXPECT_TRUE(checked) << "the removal did not wait for the ending worker";
+    EXPECT_TRUE(whole) << "a stream was missing while the removed one ended";
+    EXPECT_EQ(texts(list), (Rows{L"Velmora", L"Velmora"}));
+    host.stop();
 }
