@@ -84,6 +84,7 @@ Stream::~Stream() {
     try {
         std::unique_lock<std::mutex> lock(control_);
         cancel_ = true;
+        quit_asked_ = true;
         cancel_cv_.notify_all();
         cancelExchanges();
         Worker worker = std::move(worker_);
@@ -259,6 +260,7 @@ void Stream::stop() {
         if (stopping_)
             return;
         cancel_ = true;
+        quit_asked_ = true;
         cancel_cv_.notify_all();
         // A title or listener request, or a reconnection's login, must not
         // hold the stop.
@@ -499,6 +501,7 @@ void Stream::reapEndedWorkers() {
 void Stream::startWorkerLocked() {
     auto done = std::make_shared<std::atomic<bool>>(false);
     loop_active_ = true;
+    quit_asked_ = false;
     try {
         worker_.thread = std::thread(&Stream::run, this, done);
     } catch (...) {
@@ -606,6 +609,13 @@ void Stream::commandLoop() {
     for (;;) {
         // The worker that reconnected the stream before this one.
         reapEndedWorkers();
+        // A worker with work waiting goes round without sleeping on the
+        // signal, so a stop's post may find its lock taken every time: the
+        // stop's flag ends it as its post would.
+        if (quit_asked_) {
+            finishStream();
+            return;
+        }
         std::unique_lock<std::mutex> lock(signal_.mutex());
         int command = COMMAND_DATA;
         if (title_pending_ || inputWaiting() >= piece_bytes_) {

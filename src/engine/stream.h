@@ -228,6 +228,8 @@ private:
     std::atomic<bool> title_pending_{false};
     // Set by the destructor: the worker ends without sending the rest.
     std::atomic<bool> ending_quietly_{false};
+    // Set by a stop or the destructor before they post the quit command.
+    std::atomic<bool> quit_asked_{false};
     std::chrono::milliseconds reconnect_wait_{10000};
     std::atomic<unsigned> settle_seconds_{10};
     // A reconnection succeeded, and the stream has not yet carried audio
