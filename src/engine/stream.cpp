@@ -212,6 +212,7 @@ void Stream::start(psc_callback* capture) {
         dsp_chain_config_impl chain;
         dsp_chain_for_stream(chain, run_.channel, static_cast<std::uint32_t>(run_.sampling_rate));
         dsp_.set_config(chain);
+        dsp_holds_audio_ = false;
         capture_rate_ = static_cast<std::uint32_t>(run_.sampling_rate);
         capture_channels_ = static_cast<std::uint32_t>(run_.channel);
 
@@ -836,38 +837,58 @@ void Stream::startPreprocessor() {
 
 // ---------------------------------------------------------------- capture
 void Stream::onChunk(const audio_chunk& chunk) {
-    audio_chunk* copy = chunk_list_.insert_chunk(chunk_list_.chunk_total(), chunk.frame_total() * chunk.channel_total());
-    if (copy != nullptr)
-        copy->copy_from(chunk);
-    dsp_.run(&chunk_list_, nullptr, 0, abort_);
     const float gain = outputGain();
-    for (zof::t_size i = 0; i < chunk_list_.chunk_total(); ++i) {
-        audio_chunk* out = chunk_list_.chunk_at(i);
-        if (out->sample_rate() != capture_rate_ || out->channel_total() != capture_channels_) {
-            // Without the player's resampler or converter the audio would go
-            // out at the wrong speed or with its channels mixed up.
-            if (!format_failed_) {
-                std::lock_guard<std::mutex> status(status_mutex_);
-                format_error_ = Poco::format(
-                    "The player delivers %u Hz with %u channels, but the stream is set to %u Hz with %u channels, "
-                    "and the player has no resampler or channel converter to make it so.",
-                    static_cast<unsigned>(out->sample_rate()), static_cast<unsigned>(out->channel_total()),
-                    static_cast<unsigned>(capture_rate_), static_cast<unsigned>(capture_channels_));
-                format_failed_ = true;
+    const bool matches = chunk.sample_rate() == capture_rate_ && chunk.channel_total() == capture_channels_;
+    if (matches && !dsp_holds_audio_) {
+        // The player's resampler and channel converter would hand this
+        // chunk on as it is: it goes to the FIFO without a copy of its own
+        // and without a round through them.
+        if (chunk.is_valid())
+            writeInput(chunk.samples(), chunk.float_total(), gain);
+    } else {
+        audio_chunk* copy =
+            chunk_list_.insert_chunk(chunk_list_.chunk_total(), chunk.frame_total() * chunk.channel_total());
+        if (copy != nullptr)
+            copy->copy_from(chunk);
+        // Back at the stream's own format, the DSPs hand over what they
+        // still hold (the resampler's tail) and hold nothing afterwards.
+        dsp_.run(&chunk_list_, nullptr, matches ? std::uint32_t(dsp::flag_flush) : 0u, abort_);
+        dsp_holds_audio_ = !matches;
+        for (zof::t_size i = 0; i < chunk_list_.chunk_total(); ++i) {
+            const audio_chunk* out = chunk_list_.chunk_at(i);
+            if (out->sample_rate() != capture_rate_ || out->channel_total() != capture_channels_) {
+                // Without the player's resampler or converter the audio would
+                // go out at the wrong speed or with its channels mixed up.
+                if (!format_failed_) {
+                    std::lock_guard<std::mutex> status(status_mutex_);
+                    format_error_ = Poco::format(
+                        "The player delivers %u Hz with %u channels, but the stream is set to %u Hz with %u "
+                        "channels, and the player has no resampler or channel converter to make it so.",
+                        static_cast<unsigned>(out->sample_rate()), static_cast<unsigned>(out->channel_total()),
+                        static_cast<unsigned>(capture_rate_), static_cast<unsigned>(capture_channels_));
+                    format_failed_ = true;
+                }
+                break;
             }
-            break;
+            writeInput(out->samples(), out->float_total(), gain);
         }
-        if (gain != 1.0f)
-            out->scale_samples(gain);
-        input_fifo_.write(reinterpret_cast<const char*>(out->samples()),
-                          static_cast<std::size_t>(out->float_total()) * sizeof(float));
+        chunk_list_.erase_marked(zof::bit_array_true());
     }
     // A whole piece wakes the worker; less waits for more audio or for the
     // worker's own time-out. A refused post is made again with the next
     // chunk while the piece waits.
     if (format_failed_ || inputWaiting() >= piece_bytes_)
         signal_.post(COMMAND_DATA);
-    chunk_list_.erase_marked(zof::bit_array_true());
+}
+
+void Stream::writeInput(const float* samples, std::size_t count, float gain) {
+    if (gain != 1.0f) {
+        // (Grows once; the same size every chunk after that.)
+        scaled_.resize(count);
+        audio_math::scale(samples, count, scaled_.data(), gain);
+        samples = scaled_.data();
+    }
+    input_fifo_.write(reinterpret_cast<const char*>(samples), count * sizeof(float));
 }
 
 double Stream::inputBacklog() {
