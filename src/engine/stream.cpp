@@ -40,13 +40,15 @@ namespace {
 // when the programs restart for a new title or the stream stops.
 const DWORD kTailTime = 5000;
 
-// The capture thread wakes the worker once this much audio waits, and the
-// worker takes what has gathered when this much time passed without a
-// wake-up, so a stream's last partial piece goes out too. The encoder gets
-// the audio in a few large writes a second instead of one per chunk of the
-// player, which saves it, the worker and the capture thread most of their
-// wake-ups.
+// The worker takes what the capture thread gathered once every this many
+// milliseconds, so the encoder gets the audio in a few large writes a
+// second instead of one per chunk of the player, which saves it and the
+// worker most of their wake-ups. The capture thread wakes the worker only
+// when two pieces wait (a player faster than real time, or a worker that
+// fell behind): in real time it never pays for a wake-up, and the worker
+// never takes its processor in the middle of a chunk.
 const unsigned kPieceMilliseconds = 250;
+const std::size_t kWakePieces = 2;
 // After handing the programs a piece, the worker waits this long at most
 // for their first output of it, so the piece reaches the server in the
 // same round.
@@ -607,6 +609,7 @@ void Stream::commandLoop() {
         status_.seconds = 0;
         status_.bytes_sent = 0;
     }
+    next_round_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPieceMilliseconds);
     for (;;) {
         // The worker that reconnected the stream before this one.
         reapEndedWorkers();
@@ -619,18 +622,25 @@ void Stream::commandLoop() {
         }
         std::unique_lock<std::mutex> lock(signal_.mutex());
         int command = COMMAND_DATA;
-        if (title_pending_ || inputWaiting() >= piece_bytes_) {
-            // A title or a piece came while this worker was busy, when the
-            // posts were refused: it is taken now, unless a command waits.
+        const auto now = std::chrono::steady_clock::now();
+        if (title_pending_ || inputWaiting() >= kWakePieces * piece_bytes_ || now >= next_round_) {
+            // A title or a backlog came while this worker was busy, when the
+            // posts were refused, or the round is due: it is taken now,
+            // unless a command waits.
             signal_.waitFor(lock, std::chrono::milliseconds(0), command);
         } else {
-            // Less than a piece goes when the capture thread has a piece or
-            // when the time is up: the player has stopped, delivers slowly,
-            // or delivered its last chunk just as this worker looked. With
-            // nothing waiting, the round only collects what the programs
-            // still had on the way.
-            signal_.waitFor(lock, std::chrono::milliseconds(kPieceMilliseconds), command);
+            // What gathered goes when the round is due or when the capture
+            // thread has a backlog; the same round takes a partial piece
+            // when the player has stopped or delivers slowly, and collects
+            // what the programs still had on the way.
+            signal_.waitFor(lock, std::chrono::ceil<std::chrono::milliseconds>(next_round_ - now), command);
         }
+        // The rounds keep their pace from the one before, so a chunk waits a
+        // round at most; after a pause the pace starts again from now.
+        const auto taken = std::chrono::steady_clock::now();
+        next_round_ += std::chrono::milliseconds(kPieceMilliseconds);
+        if (next_round_ <= taken)
+            next_round_ = taken + std::chrono::milliseconds(kPieceMilliseconds);
         if (command == COMMAND_QUIT) {
             finishStream();
             return;
@@ -874,10 +884,9 @@ void Stream::onChunk(const audio_chunk& chunk) {
         }
         chunk_list_.erase_marked(zof::bit_array_true());
     }
-    // A whole piece wakes the worker; less waits for more audio or for the
-    // worker's own time-out. A refused post is made again with the next
-    // chunk while the piece waits.
-    if (format_failed_ || inputWaiting() >= piece_bytes_)
+    // A backlog wakes the worker; in real time its own rounds take the
+    // audio. A refused post is made again with the next chunk.
+    if (format_failed_ || inputWaiting() >= kWakePieces * piece_bytes_)
         signal_.post(COMMAND_DATA);
 }
 

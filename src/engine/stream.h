@@ -255,8 +255,10 @@ private:
     psc_callback* capture_ = nullptr;
     std::uint32_t capture_rate_ = 0;
     std::uint32_t capture_channels_ = 0;
-    // Input FIFO bytes of one piece: the audio that wakes the worker.
+    // Input FIFO bytes of one piece, the audio of one round.
     std::size_t piece_bytes_ = 0;
+    // When the worker's next round is due.
+    std::chrono::steady_clock::time_point next_round_;
     // Size of the programs' input and output pipes.
     DWORD pipe_size_ = 0;
 
