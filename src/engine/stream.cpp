@@ -635,12 +635,17 @@ void Stream::commandLoop() {
             // what the programs still had on the way.
             signal_.waitFor(lock, std::chrono::ceil<std::chrono::milliseconds>(next_round_ - now), command);
         }
-        // The rounds keep their pace from the one before, so a chunk waits a
-        // round at most; after a pause the pace starts again from now.
+        // The rounds keep their pace from the one before, and the next one
+        // is never more than a round away: not after a pause (the pace
+        // starts again from now), nor after rounds taken early for a
+        // backlog (a player faster than real time), whose pace would
+        // otherwise run far ahead of the clock and hold the last partial
+        // piece back for as long.
         const auto taken = std::chrono::steady_clock::now();
-        next_round_ += std::chrono::milliseconds(kPieceMilliseconds);
-        if (next_round_ <= taken)
-            next_round_ = taken + std::chrono::milliseconds(kPieceMilliseconds);
+        const auto round = std::chrono::milliseconds(kPieceMilliseconds);
+        next_round_ += round;
+        if (next_round_ <= taken || next_round_ > taken + round)
+            next_round_ = taken + round;
         if (command == COMMAND_QUIT) {
             finishStream();
             return;

@@ -108,11 +108,18 @@ TEST_F(Pieces, LessThanAPieceReachesTheServerAtTheEndOfTheListAtANewTitleAndAtSt
         EXPECT_EQ(firstWrongFrame(bytes.substr(header, 4 * first), 0), static_cast<long long>(first));
     }
 
-    // Less than a piece, and then the player delivers nothing more: it
-    // goes out while the stream runs on.
-    const std::uint64_t second = 3000;
-    deliver(*capture, first, second);
-    ASSERT_TRUE(eventually([&] { return received->get().size() == 2 * header + 4 * (first + second); }, 20s))
+    // A player faster than real time (half a minute of audio as fast as
+    // the stream takes it), then less than a piece, and then the player
+    // delivers nothing more: it goes out within a round or so while the
+    // stream runs on.
+    const std::uint64_t burst = 30 * 44100;
+    for (std::uint64_t at = 0; at < burst; at += piece) {
+        ASSERT_TRUE(eventually([&] { return stream.status().samples_read + 2 * 44100 >= 2 * (first + at); }, 20s));
+        deliver(*capture, first + at, std::min(piece, burst - at));
+    }
+    const std::uint64_t second = burst + 3000;
+    deliver(*capture, first + burst, second - burst);
+    ASSERT_TRUE(eventually([&] { return received->get().size() == 2 * header + 4 * (first + second); }, 5s))
         << received->get().size();
     EXPECT_TRUE(stream.status().running);
 
