@@ -149,20 +149,27 @@ long statusField(pid_t pid, const char* field) {
     return 0;
 }
 
-void tree(pid_t pid, std::vector<pid_t>& out) {
-    out.push_back(pid);
+// Calls `visit` with the /proc folder and the id of each thread of `pid`.
+template <class Visit>
+void forEachThread(pid_t pid, Visit visit) {
     const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
     DIR* dir = opendir(tasks.c_str());
     if (dir == nullptr)
         return;
     while (dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        std::ifstream children(tasks + "/" + entry->d_name + "/children");
-        for (pid_t child; children >> child;)
-            tree(child, out);
+        if (entry->d_name[0] != '.')
+            visit(tasks + "/" + entry->d_name, static_cast<pid_t>(std::atoi(entry->d_name)));
     }
     closedir(dir);
+}
+
+void tree(pid_t pid, std::vector<pid_t>& out) {
+    out.push_back(pid);
+    forEachThread(pid, [&](const std::string& task, pid_t) {
+        std::ifstream children(task + "/children");
+        for (pid_t child; children >> child;)
+            tree(child, out);
+    });
 }
 
 std::string firstLine(const std::string& path) {
@@ -175,20 +182,13 @@ std::string firstLine(const std::string& path) {
 // Every thread of process `pid`: name, time on the processor, context
 // switches. Threads that have ended keep their last sample.
 void sampleThreads(pid_t pid, std::map<pid_t, ThreadSample>& out) {
-    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    DIR* dir = opendir(tasks.c_str());
-    if (dir == nullptr)
-        return;
-    while (dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        const std::string task = tasks + "/" + entry->d_name;
+    forEachThread(pid, [&](const std::string& task, pid_t thread) {
         ThreadSample sample;
         sample.name = firstLine(task + "/comm");
         std::ifstream schedstat(task + "/schedstat");
         double nanos = 0;
         if (!(schedstat >> nanos))
-            continue;
+            return;
         sample.cpu = nanos / 1e9;
         std::ifstream status(task + "/status");
         long voluntary = -1, involuntary = -1;
@@ -199,11 +199,10 @@ void sampleThreads(pid_t pid, std::map<pid_t, ThreadSample>& out) {
                 involuntary = std::atol(line.c_str() + 27);
         }
         if (voluntary < 0 || involuntary < 0)
-            continue;
+            return;
         sample.switches = voluntary + involuntary;
-        out[std::atoi(entry->d_name)] = sample;
-    }
-    closedir(dir);
+        out[thread] = sample;
+    });
 }
 
 // A listener on the mount, from before the source comes until it leaves.

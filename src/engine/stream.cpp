@@ -747,19 +747,7 @@ void Stream::finishStream() {
         processData();
         // The programs' tail ends the stream whole (the last MP3 frames,
         // the last Ogg page).
-        try {
-            if (preprocessor_)
-                preprocessor_->finish(encoder_input_fifo_, kTailTime);
-        } catch (DWORD code) {
-            throw Poco::ApplicationException(Poco::format("Pipe error %lu with the pre-processing program %s.",
-                                                          static_cast<unsigned long>(code), preprocessor_->program()));
-        }
-        encoder_->encode(encoder_input_fifo_, output_fifo_);
-        try {
-            encoder_->finish(output_fifo_, kTailTime);
-        } catch (DWORD code) {
-            throw Poco::ApplicationException(Poco::format("encode error (%lu)", static_cast<unsigned long>(code)));
-        }
+        finishPrograms();
         const int sent = send();
         std::lock_guard<std::mutex> status(status_mutex_);
         status_.bytes_this_second += sent;
@@ -812,6 +800,11 @@ void Stream::restartPrograms(const std::string& artist, const std::string& title
     // What the old programs still hold ends their stream whole (an Ogg
     // page cut in half would reach the listeners before the new headers):
     // it goes out first.
+    finishPrograms();
+    openPrograms(artist, title);
+}
+
+void Stream::finishPrograms() {
     try {
         if (preprocessor_)
             preprocessor_->finish(encoder_input_fifo_, kTailTime);
@@ -825,7 +818,6 @@ void Stream::restartPrograms(const std::string& artist, const std::string& title
     } catch (DWORD code) {
         throw Poco::ApplicationException(Poco::format("encode error (%lu)", static_cast<unsigned long>(code)));
     }
-    openPrograms(artist, title);
 }
 
 void Stream::startPreprocessor() {

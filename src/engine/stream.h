@@ -164,6 +164,8 @@ private:
     int send();
     void newTitle();
     void restartPrograms(const std::string& artist, const std::string& title);
+    // Ends the programs' input and takes the rest of their output.
+    void finishPrograms();
     void startPreprocessor();
     bool attemptReconnection();
     // The programs of a reconnection: ended with what they held, started

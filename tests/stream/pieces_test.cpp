@@ -29,6 +29,19 @@ struct Received {
     }
 };
 
+// A source connection that takes the login and keeps what comes.
+FakeServer::Handler receiveInto(std::shared_ptr<Received> received) {
+    return [received](FakeConnection& c) {
+        c.readHead();
+        c.send("HTTP/1.0 200 OK\r\n\r\n");
+        while (!c.closed() && !c.stopping()) {
+            const std::string got = c.readAvailable();
+            std::lock_guard<std::mutex> lock(received->mutex);
+            received->bytes += got;
+        }
+    };
+}
+
 // Frame k holds the value k mod 16384 - 8192 on both channels, exact in
 // 16 bits.
 std::int16_t frameValue(std::uint64_t k) { return static_cast<std::int16_t>(static_cast<int>(k % 16384) - 8192); }
@@ -71,15 +84,7 @@ class Pieces : public PlayerTest {};
 
 TEST_F(Pieces, LessThanAPieceReachesTheServerAtTheEndOfTheListAtANewTitleAndAtStop) {
     auto received = std::make_shared<Received>();
-    FakeServer server({[received](FakeConnection& c) {
-        c.readHead();
-        c.send("HTTP/1.0 200 OK\r\n\r\n");
-        while (!c.closed() && !c.stopping()) {
-            const std::string got = c.readAvailable();
-            std::lock_guard<std::mutex> lock(received->mutex);
-            received->bytes += got;
-        }
-    }});
+    FakeServer server({receiveInto(received)});
     // An Ogg format, so that a title restarts the program; the WAV header
     // then marks where the new program begins.
     EncoderSettings encoder = encoderSettings(helper("passthrough"), "", FORMAT_OGG_VORBIS, 44100, 2);
@@ -143,15 +148,7 @@ TEST_F(Pieces, LessThanAPieceReachesTheServerAtTheEndOfTheListAtANewTitleAndAtSt
 // chunk.
 TEST_F(Pieces, AResampledTrackBetweenTwoInTheStreamsRateKeepsItsTailAndItsPlace) {
     auto received = std::make_shared<Received>();
-    FakeServer server({[received](FakeConnection& c) {
-        c.readHead();
-        c.send("HTTP/1.0 200 OK\r\n\r\n");
-        while (!c.closed() && !c.stopping()) {
-            const std::string got = c.readAvailable();
-            std::lock_guard<std::mutex> lock(received->mutex);
-            received->bytes += got;
-        }
-    }});
+    FakeServer server({receiveInto(received)});
     Observer observer;
     Stream stream(&observer, encoderSettings(helper("passthrough"), "", FORMAT_MP3, 44100, 2),
                   icecastSettings(server.port(), "/resampled", "Resampled"));
