@@ -245,6 +245,7 @@ CaseResult runCase(int streams, std::uint32_t source_rate, Sink& sink, bool rais
     server.host = "127.0.0.1";
     server.port = sink.port();
     server.password = "bench";
+    server.yp.charset = "UTF-8";
     std::vector<std::unique_ptr<Stream>> list;
     sink.forget();
     for (int i = 0; i < streams; ++i) {

@@ -274,8 +274,15 @@ void ChildProcess::storeOutput(const char* data, std::size_t size, Poco::BasicFI
 
 std::size_t ChildProcess::collect(Poco::BasicFIFOBuffer<char>& output, DWORD milliseconds) {
 #if defined(_WIN32)
-    (void)milliseconds;
-    const std::size_t got = drainOutput(output);
+    // An anonymous pipe cannot be waited on: it is looked at again after
+    // each short sleep until the program's first output of the piece came
+    // or the time is up.
+    const DWORD start = GetTickCount();
+    std::size_t got = drainOutput(output);
+    while (got == 0 && milliseconds != 0 && GetTickCount() - start < milliseconds && isRunning()) {
+        Sleep(1);
+        got = drainOutput(output);
+    }
     printErrors();
     return got;
 #else
