@@ -16,6 +16,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "plugin/components.h"
@@ -58,10 +59,12 @@ std::string xmlEscape(const std::string& text) {
 
 // One stream group of the settings file.
 struct Group {
+    Group(std::string name_, int type_, int port_, std::string mount_ = "/stream")
+        : name(std::move(name_)), type(type_), port(port_), mount(std::move(mount_)) {}
     std::string name;
     int type = 0;
     int port = 0;
-    std::string mount = "/stream";
+    std::string mount;
     std::string user = "source";
     std::string password = peers::kIcecastSourcePassword;
     int stream_id = 1;
