@@ -16,6 +16,7 @@
 #include "titleformat.h"
 
 #if !defined(_WIN32)
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -287,7 +288,18 @@ void host_capture::remove_callback(playback_stream_capture_callback* callback) {
 
 void host_capture::deliver(const audio_chunk& chunk) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    const std::vector<playback_stream_capture_callback*> targets = m_callbacks;
+    // The list as it was when the chunk came (a callback may change it),
+    // in storage kept from chunk to chunk: the audio thread allocates
+    // nothing per chunk. A delivery from inside a callback copies anew.
+    std::vector<playback_stream_capture_callback*> nested;
+    std::vector<playback_stream_capture_callback*>& targets = m_delivering ? nested : m_targets;
+    targets.assign(m_callbacks.begin(), m_callbacks.end());
+    struct Depth {
+        bool& flag;
+        bool was;
+        ~Depth() { flag = was; }
+    } depth{m_delivering, m_delivering};
+    m_delivering = true;
     for (auto* cb : targets) {
         // Removed by an earlier callback on this thread: skip it.
         if (std::find(m_callbacks.begin(), m_callbacks.end(), cb) == m_callbacks.end()) continue;
@@ -785,6 +797,10 @@ void player::announce_stop(play_callback::stop_reason reason, bool ended_by_itse
 void player::playback_thread(std::vector<track_spec> tracks, play_speed speed, double seconds) {
     // Where that is refused, the thread plays at its normal priority.
     set_audio_thread_priority(true);
+#if defined(__linux__)
+    // Named for the system's tools (top -H, /proc/PID/task).
+    pthread_setname_np(pthread_self(), "kestrune-audio");
+#endif
     host_chunk chunk;
     std::vector<float> buffer;
     bool stopped_by_user = false;

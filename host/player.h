@@ -177,6 +177,9 @@ private:
     player& m_player;
     mutable std::recursive_mutex m_mutex;
     std::vector<playback_stream_capture_callback*> m_callbacks;
+    // The list a delivery walks, and whether one is under way.
+    std::vector<playback_stream_capture_callback*> m_targets;
+    bool m_delivering = false;
 };
 
 // The recently played audio, for visualisation.

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
@@ -38,6 +39,8 @@ const char kUsage[] =
     "\n"
     "options:\n"
     "  --component PATH   the component (default: the one beside this program)\n"
+    "  --no-component     play without loading any component (the player's own\n"
+    "                     cost, for comparison)\n"
     "  --profile DIR      the profile folder (default: kestrune in the user's\n"
     "                     configuration folder)\n"
     "  --fast             play as fast as the component takes the audio\n"
@@ -187,6 +190,8 @@ bool parse_options(const std::vector<std::string>& args, program_options& o, std
             o.help = true;
         } else if (a == "--fast") {
             o.speed = play_speed::fast;
+        } else if (a == "--no-component") {
+            o.no_component = true;
         } else if (a == "--component" || a == "--profile") {
             if (!value(i, v)) return false;
             (a == "--component" ? o.component : o.profile) = v;
@@ -410,14 +415,18 @@ int run_program(const program_options& o) {
         // usual way, and the component stops its streams and writes its
         // settings.
         signal_watch signals(host);
-        component_module module(host, o.component.empty() ? program_folder() + component_file_name() : o.component);
+        std::unique_ptr<component_module> module;
+        if (!o.no_component)
+            module.reset(new component_module(
+                host, o.component.empty() ? program_folder() + component_file_name() : o.component));
         // The menu holds the component's service: it goes before the
         // component does.
         struct menu_scope {
             player& host;
             ~menu_scope() { host.set_menu_commands({}); }
         } menu_scope{host};
-        show_component(host, module);
+        if (module)
+            show_component(host, *module);
         if (signals.signalled()) {
             host.pump();
             std::printf("stopped by a signal\n");

@@ -25,6 +25,7 @@ struct playlist_entry {
 
 struct program_options {
     std::string component;     // empty: the component beside the program
+    bool no_component = false; // play without loading any component
     std::string profile;       // empty: player::default_profile_folder()
     play_speed speed = play_speed::realtime;
     double seconds = 0.0;      // > 0: end the list after this much audio

@@ -468,6 +468,29 @@ BOOL PeekNamedPipe(HANDLE handle, LPVOID buffer, DWORD size, LPDWORD read, LPDWO
     return TRUE;
 }
 
+BOOL platform::waitForPipes(const HANDLE* pipes, DWORD count, DWORD milliseconds, bool* ready) {
+    if (count > 8 || (count > 0 && (pipes == nullptr || ready == nullptr)))
+        return fail(ERROR_INVALID_PARAMETER);
+    pollfd fds[8];
+    for (DWORD i = 0; i < count; ++i) {
+        pipe_end* pipe = asPipe(pipes[i]);
+        if (pipe == nullptr || !pipe->read_end)
+            return fail(ERROR_INVALID_HANDLE);
+        fds[i] = pollfd{pipe->fd, POLLIN, 0};
+        ready[i] = false;
+    }
+    const int timeout = milliseconds == INFINITE ? -1 : static_cast<int>(std::min<DWORD>(milliseconds, 0x7fffffff));
+    int r;
+    do {
+        r = ::poll(fds, count, timeout);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0)
+        return failErrno();
+    for (DWORD i = 0; i < count; ++i)
+        ready[i] = (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+    return TRUE;
+}
+
 BOOL FlushFileBuffers(HANDLE handle) {
     pipe_end* pipe = asPipe(handle);
     if (pipe == nullptr)

@@ -65,17 +65,21 @@ public:
     mem_block_aligned_t() = default;
     mem_block_aligned_t(const mem_block_aligned_t&) = delete;
     mem_block_aligned_t& operator=(const mem_block_aligned_t&) = delete;
-    mem_block_aligned_t(mem_block_aligned_t&& other) noexcept : m_data(other.m_data), m_bytes(other.m_bytes) {
+    mem_block_aligned_t(mem_block_aligned_t&& other) noexcept
+        : m_data(other.m_data), m_bytes(other.m_bytes), m_room(other.m_room) {
         other.m_data = nullptr;
         other.m_bytes = 0;
+        other.m_room = 0;
     }
     mem_block_aligned_t& operator=(mem_block_aligned_t&& other) noexcept {
         if (this != &other) {
             aligned_free(m_data);
             m_data = other.m_data;
             m_bytes = other.m_bytes;
+            m_room = other.m_room;
             other.m_data = nullptr;
             other.m_bytes = 0;
+            other.m_room = 0;
         }
         return *this;
     }
@@ -83,7 +87,10 @@ public:
 
     // Resizes to `count` elements keeping the contents up to the smaller
     // size. A byte size beyond 32 bits throws "Overflow"; a refused heap
-    // "bad allocation" with the old block left in place.
+    // "bad allocation" with the old block left in place. A size between
+    // half and all of what the block was allocated with stays in the same
+    // allocation (as realloc may shrink in place), so a chunk that holds
+    // one resampled size and the next the source's allocates nothing.
     void set_size(t_size count) {
         const std::uint64_t wide = std::uint64_t(count) * sizeof(T);
         if (wide > 0xFFFFFFFFu) throw exception_overflow();
@@ -93,10 +100,16 @@ public:
             aligned_free(m_data);
             m_data = nullptr;
             m_bytes = 0;
+            m_room = 0;
+            return;
+        }
+        if (m_data != nullptr && bytes <= m_room && bytes >= m_room / 2) {
+            m_bytes = bytes;
             return;
         }
         m_data = static_cast<T*>(aligned_realloc(m_data, m_bytes, bytes, Alignment));
         m_bytes = bytes;
+        m_room = bytes;
     }
 
     T* get_ptr() { return m_data; }
@@ -107,6 +120,8 @@ public:
 private:
     T* m_data = nullptr;
     t_size m_bytes = 0;
+    // The size the block was allocated with.
+    t_size m_room = 0;
 };
 
 } // namespace zof

@@ -25,6 +25,8 @@ ChildProcess::ChildProcess()
       child_stderr_(nullptr),
       close_timeout_(kDefaultCloseTimeout),
       stall_timeout_(kDefaultStallTimeout),
+      input_pipe_size_(kPipeSize),
+      output_pipe_size_(kPipeSize),
       dropped_(0),
       dropping_(false) {
     std::memset(&process_info_, 0, sizeof(process_info_));
@@ -125,8 +127,8 @@ BOOL createWithHandles(std::vector<wchar_t>& line, STARTUPINFOW& startup, PROCES
 
 bool ChildProcess::start(const std::wstring& command_line) {
     close();
-    bool made = makePipe(stdin_write_, child_stdin_, true, kPipeSize) &&
-                makePipe(stdout_read_, child_stdout_, false, kPipeSize) &&
+    bool made = makePipe(stdin_write_, child_stdin_, true, input_pipe_size_) &&
+                makePipe(stdout_read_, child_stdout_, false, output_pipe_size_) &&
                 makePipe(stderr_read_, child_stderr_, false, 0);
     if (made) {
         STARTUPINFOW startup;
@@ -242,23 +244,63 @@ DWORD ChildProcess::peekError() { return peek(stderr_read_); }
 
 DWORD ChildProcess::readError(char* buffer, DWORD count) { return read(stderr_read_, buffer, count); }
 
+void ChildProcess::setPipeSizes(DWORD input, DWORD output) {
+    input_pipe_size_ = std::max(input, kPipeSize);
+    output_pipe_size_ = std::max(output, kPipeSize);
+}
+
 std::size_t ChildProcess::drainOutput(Poco::BasicFIFOBuffer<char>& output) {
     const DWORD waiting = peekOutput();
     output_buffer_.resize(waiting);
     if (waiting == 0)
         return 0;
     output_buffer_.resize(readOutput(output_buffer_.data(), waiting));
-    const std::size_t taken = output.write(output_buffer_.data(), output_buffer_.size());
-    if (taken < output_buffer_.size()) {
+    storeOutput(output_buffer_.data(), output_buffer_.size(), output);
+    return output_buffer_.size();
+}
+
+void ChildProcess::storeOutput(const char* data, std::size_t size, Poco::BasicFIFOBuffer<char>& output) {
+    const std::size_t taken = output.write(data, size);
+    if (taken < size) {
         if (!dropping_)
             console_printf("velmora: the output of %s does not fit its buffer; dropping what does not fit",
                            program_.c_str());
         dropping_ = true;
-        dropped_ += output_buffer_.size() - taken;
+        dropped_ += size - taken;
     } else if (dropping_) {
         reportDropped();
     }
-    return output_buffer_.size();
+}
+
+std::size_t ChildProcess::collect(Poco::BasicFIFOBuffer<char>& output, DWORD milliseconds) {
+#if defined(_WIN32)
+    (void)milliseconds;
+    const std::size_t got = drainOutput(output);
+    printErrors();
+    return got;
+#else
+    HANDLE pipes[2] = {stdout_read_, stderr_read_};
+    bool ready[2] = {false, false};
+    if (!platform::waitForPipes(pipes, 2, milliseconds, ready))
+        throw GetLastError();
+    std::size_t got = 0;
+    if (ready[0]) {
+        // A read of a ready pipe takes what waits, up to the buffer's size;
+        // the buffer holds a full pipe, and whatever came meanwhile waits
+        // for the next call.
+        if (read_buffer_.empty())
+            read_buffer_.resize(std::max<std::size_t>(output_pipe_size_, 65536));
+        got = readOutput(read_buffer_.data(), static_cast<DWORD>(read_buffer_.size()));
+        storeOutput(read_buffer_.data(), got, output);
+    }
+    if (ready[1]) {
+        // (The error pipe keeps the system's default size, 64 KB.)
+        error_text_.resize(65536);
+        error_text_.resize(readError(&error_text_[0], static_cast<DWORD>(error_text_.size())));
+        printErrorText();
+    }
+    return got;
+#endif
 }
 
 void ChildProcess::reportDropped() {
@@ -274,6 +316,10 @@ void ChildProcess::printErrors() {
     if (waiting == 0)
         return;
     error_text_.resize(readError(&error_text_[0], waiting));
+    printErrorText();
+}
+
+void ChildProcess::printErrorText() {
     // A console line is one line: each of the program's lines goes on its
     // own.
     std::size_t start = 0;
@@ -364,17 +410,26 @@ std::string ChildProcess::exitDescription() {
     return Poco::format("%s ended with exit status %lu", program_, static_cast<unsigned long>(code));
 }
 
-void ChildProcess::pump(const char* data, std::size_t size, Poco::BasicFIFOBuffer<char>& output, const char* what) {
+void ChildProcess::pump(const char* data, std::size_t size, Poco::BasicFIFOBuffer<char>& output, const char* what,
+                        DWORD output_wait) {
     std::size_t written = 0;
     DWORD last_progress = GetTickCount();
 #if defined(_WIN32)
-    const std::size_t largest = kMaxWrite;
+    // A no-wait write takes all or nothing: a piece that fits the pipe goes
+    // in one write while the pipe is empty, and in small pieces otherwise.
+    std::size_t largest = std::max<std::size_t>(kMaxWrite, input_pipe_size_);
 #else
     const std::size_t largest = 0x40000000;
 #endif
     while (written < size) {
         const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size - written, largest));
         const DWORD taken = write(data + written, piece);
+#if defined(_WIN32)
+        if (taken == 0 && piece > kMaxWrite) {
+            largest = kMaxWrite;
+            continue;
+        }
+#endif
         if (taken == 0) {
             if (!isRunning()) {
                 const bool said = printLastErrorLines();
@@ -388,8 +443,7 @@ void ChildProcess::pump(const char* data, std::size_t size, Poco::BasicFIFOBuffe
             // once: the next write is tried without a pause. Otherwise the
             // program is busy and gets a millisecond (a fixed pause after
             // every full pipe would hold a fast program to 16 KB per ms).
-            const std::size_t drained = drainOutput(output);
-            printErrors();
+            const std::size_t drained = collect(output, 0);
             if (drained > 0) {
                 last_progress = GetTickCount();
             } else if (GetTickCount() - last_progress >= stall_timeout_) {
@@ -406,7 +460,7 @@ void ChildProcess::pump(const char* data, std::size_t size, Poco::BasicFIFOBuffe
         }
         written += taken;
     }
-    drainOutput(output);
+    collect(output, size > 0 ? output_wait : 0);
 }
 
 void ChildProcess::finish(Poco::BasicFIFOBuffer<char>& output, DWORD milliseconds) {

@@ -13,7 +13,8 @@
 
 class ChildProcess {
 public:
-    // Input and output pipe sizes; standard error keeps the system's default.
+    // Input and output pipe sizes unless set otherwise; standard error
+    // keeps the system's default.
     static constexpr DWORD kPipeSize = 16384;
     // Largest single write on Windows: there a no-wait write larger than
     // the free space of the pipe may take nothing at all, however long the
@@ -57,8 +58,9 @@ public:
     DWORD peekError();
     DWORD readError(char* buffer, DWORD count);
 
-    // Pushes `size` bytes into the program's standard input (on Windows in
-    // pieces of at most kMaxWrite bytes). When a write takes nothing, a
+    // Pushes `size` bytes into the program's standard input (on Windows a
+    // piece no larger than the input pipe in one write, else in pieces of
+    // at most kMaxWrite bytes). When a write takes nothing, a
     // program that has ended gives Poco::ApplicationException "<what>
     // process unexpectedly terminated." with how it ended (after its last
     // standard-error lines went on the console under the label), and one
@@ -66,9 +68,19 @@ public:
     // output for the stall time-out gives one that says so; otherwise
     // standard output is drained into `output`, standard error onto the
     // console, and the pump sleeps 1 ms unless the drain took kMaxWrite
-    // bytes or more. After the last write standard output is drained once
-    // more. Pipe failures throw the Win32 error code.
-    void pump(const char* data, std::size_t size, Poco::BasicFIFOBuffer<char>& output, const char* what);
+    // bytes or more. After the last write the program's output is
+    // collected once more (see collect), waiting up to `output_wait` ms
+    // for it when bytes were written. Pipe failures throw the Win32 error
+    // code.
+    void pump(const char* data, std::size_t size, Poco::BasicFIFOBuffer<char>& output, const char* what,
+              DWORD output_wait = 0);
+    // Moves what waits on standard output into `output` (as drainOutput)
+    // and prints what waits on standard error, waiting up to `milliseconds`
+    // for either to have something. On Linux one readiness wait covers
+    // both pipes and each ready pipe costs one read; Windows, which has no
+    // readiness wait for anonymous pipes, peeks each once without waiting.
+    // Returns the bytes of standard output read.
+    std::size_t collect(Poco::BasicFIFOBuffer<char>& output, DWORD milliseconds);
     // Moves what waits on standard output into `output`; returns the bytes
     // read. What does not fit is dropped and counted: one console line when
     // dropping begins, one with the count when output fits again.
@@ -82,6 +94,11 @@ public:
     // `output` until it ends (at most `milliseconds`), then closes it.
     void finish(Poco::BasicFIFOBuffer<char>& output, DWORD milliseconds);
 
+    // Sizes of the input and output pipes of the next start (at least
+    // kPipeSize each), so that a whole piece of input goes in one write and
+    // its output comes out in one read.
+    void setPipeSizes(DWORD input, DWORD output);
+
     // Bound of close's wait, in milliseconds.
     void setCloseTimeout(DWORD milliseconds) { close_timeout_ = milliseconds; }
     // Bound of a pump's wait for a program that makes no progress.
@@ -94,6 +111,11 @@ private:
     void closeHandle(HANDLE& handle);
     // Ends a dropping episode with one console line.
     void reportDropped();
+    // Prints the error text read, one console line per line.
+    void printErrorText();
+    // Puts `size` bytes of standard output into `output`, counting what
+    // does not fit.
+    void storeOutput(const char* data, std::size_t size, Poco::BasicFIFOBuffer<char>& output);
     // Keeps the last lines of standard-error text.
     void keepErrorLines(const std::string& text);
     // After the program ended: reads the rest of its standard error and
@@ -112,11 +134,15 @@ private:
     PROCESS_INFORMATION process_info_;
     DWORD close_timeout_;
     DWORD stall_timeout_;
+    DWORD input_pipe_size_;
+    DWORD output_pipe_size_;
     std::string program_;
     // Output dropped since dropping began (reported when it ends).
     std::uint64_t dropped_;
     bool dropping_;
     std::vector<char> output_buffer_;
+    // One read of a ready output pipe (Linux), sized once.
+    std::vector<char> read_buffer_;
     std::string error_text_;
     DWORD start_error_ = 0;
     std::string label_;

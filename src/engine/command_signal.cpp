@@ -7,6 +7,9 @@ bool CommandSignal::post(int command) {
     if (!lock.owns_lock() || m_pending) return false;
     m_pending = true;
     m_command = command;
+    // Woken after the unlock, the worker finds the mutex free instead of
+    // going back to sleep on it at once.
+    lock.unlock();
     m_condition.notify_one();
     return true;
 }
@@ -15,6 +18,14 @@ int CommandSignal::wait(std::unique_lock<std::mutex>& lock) {
     m_condition.wait(lock, [this] { return m_pending; });
     m_pending = false;
     return m_command;
+}
+
+bool CommandSignal::waitFor(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds timeout, int& command) {
+    if (!m_pending && (timeout.count() <= 0 || !m_condition.wait_for(lock, timeout, [this] { return m_pending; })))
+        return false;
+    m_pending = false;
+    command = m_command;
+    return true;
 }
 
 void CommandSignal::reset() {

@@ -8,6 +8,7 @@
 //     lock.unlock();
 // While the worker holds the lock, and while a command is pending, every
 // post is refused: a post never blocks and never queues.
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -23,6 +24,10 @@ public:
     // Called by the worker with `lock` holding mutex(): waits until a
     // command is pending, takes it and returns it, the lock still held.
     int wait(std::unique_lock<std::mutex>& lock);
+    // The same, waiting at most `timeout` (not at all when it is 0): true
+    // with the command in `command`, false when the time ran out with
+    // nothing pending.
+    bool waitFor(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds timeout, int& command);
     // Drops a command that was posted but not yet taken.
     void reset();
     // True when a post now would be taken: the worker carries out no

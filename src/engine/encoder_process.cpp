@@ -66,16 +66,22 @@ void EncoderProcess::open(const std::string& artist, const std::string& title) {
     startWith(commandLine(artist, title));
 }
 
-void EncoderProcess::encode(Poco::BasicFIFOBuffer<char>& input, Poco::BasicFIFOBuffer<char>& output) {
+void EncoderProcess::encode(Poco::BasicFIFOBuffer<char>& input, Poco::BasicFIFOBuffer<char>& output,
+                            DWORD output_wait) {
     // Written from the FIFO's own storage, with no copy; the FIFO is
     // emptied whatever happens, as if it had been read out first.
     struct Emptied {
         Poco::BasicFIFOBuffer<char>& fifo;
         ~Emptied() { fifo.drain(); }
     } emptied{input};
+    encode(input.begin(), input.used(), output, output_wait);
+}
+
+void EncoderProcess::encode(const char* data, std::size_t size, Poco::BasicFIFOBuffer<char>& output,
+                            DWORD output_wait) {
     try {
-        pump(input.begin(), input.used(), output, "Encoder");
-        printErrors();
+        // (The pump's last step prints the program's standard error.)
+        pump(data, size, output, "Encoder", output_wait);
     } catch (DWORD code) {
         throw Poco::ApplicationException(Poco::format("encode error (%lu)", static_cast<unsigned long>(code)));
     }

@@ -22,9 +22,13 @@ public:
     void open(const std::string& artist, const std::string& title);
     // Pushes every byte of `input` through the program, which leaves it
     // empty; the program's output goes to `output` (what does not fit is
-    // dropped). `input` belongs to the calling thread meanwhile. Throws
-    // Poco::ApplicationException when the program has ended or a pipe fails.
-    void encode(Poco::BasicFIFOBuffer<char>& input, Poco::BasicFIFOBuffer<char>& output);
+    // dropped). `input` belongs to the calling thread meanwhile; when it
+    // held bytes, the program's first output of them is waited for up to
+    // `output_wait` ms. Throws Poco::ApplicationException when the program
+    // has ended or a pipe fails.
+    void encode(Poco::BasicFIFOBuffer<char>& input, Poco::BasicFIFOBuffer<char>& output, DWORD output_wait = 0);
+    // The same for `size` bytes at `data`.
+    void encode(const char* data, std::size_t size, Poco::BasicFIFOBuffer<char>& output, DWORD output_wait = 0);
 
     // The command line for the given artist and title (see open).
     std::string commandLine(const std::string& artist, const std::string& title) const;

@@ -1,5 +1,9 @@
 #include "engine/stream.h"
 
+#if defined(__linux__) || defined(__SANITIZE_THREAD__)
+#include <pthread.h>
+#endif
+
 #include <Poco/Exception.h>
 #include <Poco/Format.h>
 
@@ -33,8 +37,20 @@ struct Stream::Connection {
 namespace {
 
 // How long the old programs may take to hand over the rest of their output
-// when the programs restart for a new title.
+// when the programs restart for a new title or the stream stops.
 const DWORD kTailTime = 5000;
+
+// The capture thread wakes the worker once this much audio waits, and the
+// worker takes what has gathered when this much time passed without a
+// wake-up, so a stream's last partial piece goes out too. The encoder gets
+// the audio in a few large writes a second instead of one per chunk of the
+// player, which saves it, the worker and the capture thread most of their
+// wake-ups.
+const unsigned kPieceMilliseconds = 250;
+// After handing the programs a piece, the worker waits this long at most
+// for their first output of it, so the piece reaches the server in the
+// same round.
+const DWORD kOutputWait = 20;
 
 bool isOgg(int format) { return format == FORMAT_OGG_VORBIS || format == FORMAT_OGG_FLAC || format == FORMAT_OGG_OPUS; }
 
@@ -68,12 +84,15 @@ Stream::~Stream() {
     try {
         std::unique_lock<std::mutex> lock(control_);
         cancel_ = true;
+        quit_asked_ = true;
         cancel_cv_.notify_all();
         cancelExchanges();
         Worker worker = std::move(worker_);
         worker_ = Worker();
         lock.unlock();
         if (worker.thread.joinable()) {
+            // Ended without a stop: nothing more goes out, and no event.
+            ending_quietly_ = true;
             while (loop_active_ && !signal_.post(COMMAND_QUIT))
                 serveMessagesOrSleep();
             joinWorker(worker);
@@ -86,6 +105,14 @@ Stream::~Stream() {
     } catch (...) {
         // Nothing may leave a destructor.
     }
+#if defined(__SANITIZE_THREAD__)
+    // A standard mutex ends without telling the race detector, which would
+    // then take a later object's mutex at the same address for one of these
+    // and report lock orders that never met.
+    for (std::mutex* m : {&control_, &settings_mutex_, &status_mutex_, &titles_mutex_, &connection_mutex_,
+                          &signal_.mutex()})
+        pthread_mutex_destroy(m->native_handle());
+#endif
 }
 
 // ---------------------------------------------------------------- lifecycle
@@ -127,6 +154,15 @@ void Stream::start(psc_callback* capture) {
         output_fifo_.resize(capacity, false);
         wav_header_.clear();
 
+        const std::size_t piece_frames = static_cast<std::size_t>(run_.sampling_rate) * kPieceMilliseconds / 1000;
+        const std::size_t piece_samples = piece_frames * static_cast<std::size_t>(run_.channel);
+        piece_bytes_ = piece_samples * sizeof(float);
+        // The programs' pipes hold a whole piece of PCM, with room for a
+        // piece that came late and the WAV header, so a piece goes in with
+        // one write.
+        const std::size_t pcm_bytes = run_.wave_format == WAVE_INT16 ? 2 : run_.wave_format == WAVE_INT24 ? 3 : 4;
+        pipe_size_ = static_cast<DWORD>(piece_samples * pcm_bytes * 3 / 2 + 4096);
+
         if (!run_.program_file.empty()) {
             startPreprocessor();
         } else if (preprocessor_) {
@@ -138,6 +174,7 @@ void Stream::start(psc_callback* capture) {
         formatter_ = createFormatter(run_.wave_format, &bits);
 
         encoder_.reset(new EncoderProcess(run_.encoder_file, run_.encoder_params));
+        encoder_->setPipeSizes(pipe_size_, pipe_size_);
         encoder_->setLabel(name());
         encoder_artist_.clear();
         encoder_title_.clear();
@@ -223,6 +260,7 @@ void Stream::stop() {
         if (stopping_)
             return;
         cancel_ = true;
+        quit_asked_ = true;
         cancel_cv_.notify_all();
         // A title or listener request, or a reconnection's login, must not
         // hold the stop.
@@ -463,6 +501,7 @@ void Stream::reapEndedWorkers() {
 void Stream::startWorkerLocked() {
     auto done = std::make_shared<std::atomic<bool>>(false);
     loop_active_ = true;
+    quit_asked_ = false;
     try {
         worker_.thread = std::thread(&Stream::run, this, done);
     } catch (...) {
@@ -535,6 +574,11 @@ void Stream::releasePartsLocked() {
 
 // ---------------------------------------------------------------- worker
 void Stream::run(std::shared_ptr<std::atomic<bool>> done) {
+#if defined(__linux__)
+    // Named for the system's tools (top -H, /proc/PID/task), which then
+    // tell the streams' workers from the player's threads.
+    pthread_setname_np(pthread_self(), "velmora-stream");
+#endif
     std::string error;
     try {
         commandLoop();
@@ -565,10 +609,31 @@ void Stream::commandLoop() {
     for (;;) {
         // The worker that reconnected the stream before this one.
         reapEndedWorkers();
-        std::unique_lock<std::mutex> lock(signal_.mutex());
-        const int command = signal_.wait(lock);
-        if (command == COMMAND_QUIT)
+        // A worker with work waiting goes round without sleeping on the
+        // signal, so a stop's post may find its lock taken every time: the
+        // stop's flag ends it as its post would.
+        if (quit_asked_) {
+            finishStream();
             return;
+        }
+        std::unique_lock<std::mutex> lock(signal_.mutex());
+        int command = COMMAND_DATA;
+        if (title_pending_ || inputWaiting() >= piece_bytes_) {
+            // A title or a piece came while this worker was busy, when the
+            // posts were refused: it is taken now, unless a command waits.
+            signal_.waitFor(lock, std::chrono::milliseconds(0), command);
+        } else {
+            // Less than a piece goes when the capture thread has a piece or
+            // when the time is up: the player has stopped, delivers slowly,
+            // or delivered its last chunk just as this worker looked. With
+            // nothing waiting, the round only collects what the programs
+            // still had on the way.
+            signal_.waitFor(lock, std::chrono::milliseconds(kPieceMilliseconds), command);
+        }
+        if (command == COMMAND_QUIT) {
+            finishStream();
+            return;
+        }
         if (command == COMMAND_DATA)
             processData();
         // A title asked for while this worker was busy is not lost: the
@@ -576,9 +641,16 @@ void Stream::commandLoop() {
         const bool title_asked = title_pending_.exchange(false);
         if (command == COMMAND_NEW_TITLE || title_asked)
             newTitle();
-        if (deferred_stop_)
+        if (deferred_stop_) {
+            finishStream();
             return;
+        }
     }
+}
+
+std::size_t Stream::inputWaiting() {
+    Poco::Mutex::ScopedLock fifo(input_fifo_.mutex());
+    return input_fifo_.used();
 }
 
 void Stream::processData() {
@@ -590,15 +662,20 @@ void Stream::processData() {
     // read straight into the float vector. Only this thread reads, so what
     // was counted is still there; the vector is sized without the FIFO's
     // lock, which the capture thread's write takes.
-    std::size_t n;
-    {
-        Poco::Mutex::ScopedLock fifo(input_fifo_.mutex());
-        n = input_fifo_.used() / sizeof(float);
-    }
+    const std::size_t n = inputWaiting() / sizeof(float);
     floats_.resize(n);
     if (n != 0)
         input_fifo_.read(reinterpret_cast<char*>(floats_.data()), n * sizeof(float));
     formatter_->format(floats_, pcm_);
+    if (!preprocessor_ && encoder_input_fifo_.used() == 0) {
+        // Nothing waits before these bytes: they go to the encoder as they
+        // are, without a copy through its input FIFO.
+        programs_failed_ = true;
+        encoder_->encode(reinterpret_cast<const char*>(pcm_.data()), pcm_.size(), output_fifo_, kOutputWait);
+        programs_failed_ = false;
+        finishData(n);
+        return;
+    }
     encoder_input_fifo_.write(reinterpret_cast<const char*>(pcm_.data()), pcm_.size());
 
     programs_failed_ = true;
@@ -606,17 +683,20 @@ void Stream::processData() {
         preprocessor_input_.resize(encoder_input_fifo_.used());
         preprocessor_input_.resize(encoder_input_fifo_.read(preprocessor_input_.data(), preprocessor_input_.size()));
         try {
+            // (The pump's last step prints the program's standard error.)
             preprocessor_->pump(preprocessor_input_.data(), preprocessor_input_.size(), encoder_input_fifo_,
-                                "Pre-processing");
-            preprocessor_->printErrors();
+                                "Pre-processing", kOutputWait);
         } catch (DWORD code) {
             throw Poco::ApplicationException(Poco::format("Pipe error %lu with the pre-processing program %s.",
                                                           static_cast<unsigned long>(code), preprocessor_->program()));
         }
     }
-    encoder_->encode(encoder_input_fifo_, output_fifo_);
+    encoder_->encode(encoder_input_fifo_, output_fifo_, kOutputWait);
     programs_failed_ = false;
+    finishData(n);
+}
 
+void Stream::finishData(std::size_t n) {
     const int sent = send();
     bool tick = false;
     {
@@ -639,6 +719,40 @@ void Stream::processData() {
         raiseQuietly(StreamEventListener::EVENT_STATISTICS);
         std::lock_guard<std::mutex> status(status_mutex_);
         status_.bytes_this_second = 0;
+    }
+}
+
+void Stream::finishStream() {
+    if (ending_quietly_)
+        return;
+    // The stream is ending anyway: a failure here is told on the console,
+    // not as an error of the stream.
+    try {
+        processData();
+        // The programs' tail ends the stream whole (the last MP3 frames,
+        // the last Ogg page).
+        try {
+            if (preprocessor_)
+                preprocessor_->finish(encoder_input_fifo_, kTailTime);
+        } catch (DWORD code) {
+            throw Poco::ApplicationException(Poco::format("Pipe error %lu with the pre-processing program %s.",
+                                                          static_cast<unsigned long>(code), preprocessor_->program()));
+        }
+        encoder_->encode(encoder_input_fifo_, output_fifo_);
+        try {
+            encoder_->finish(output_fifo_, kTailTime);
+        } catch (DWORD code) {
+            throw Poco::ApplicationException(Poco::format("encode error (%lu)", static_cast<unsigned long>(code)));
+        }
+        const int sent = send();
+        std::lock_guard<std::mutex> status(status_mutex_);
+        status_.bytes_this_second += sent;
+    } catch (...) {
+        try {
+            console_printf("velmora: %s: the end of the stream could not be sent: %s", name().c_str(),
+                           currentFailureText().c_str());
+        } catch (...) {
+        }
     }
 }
 
@@ -666,6 +780,9 @@ void Stream::newTitle() {
             return;
         last = titles_.back();
     }
+    // What was captured before the title changed belongs to the old
+    // programs: the last partial piece goes to them before they end.
+    processData();
     programs_failed_ = true;
     restartPrograms(last.artist, last.title);
     programs_failed_ = false;
@@ -698,6 +815,7 @@ void Stream::restartPrograms(const std::string& artist, const std::string& title
 void Stream::startPreprocessor() {
     if (!preprocessor_)
         preprocessor_.reset(new ChildProcess);
+    preprocessor_->setPipeSizes(pipe_size_, pipe_size_);
     preprocessor_->setLabel(name());
     std::string failed = Poco::format("Failed to start the pre-processing program %s.", run_.program_file);
     std::wstring line;
@@ -744,7 +862,11 @@ void Stream::onChunk(const audio_chunk& chunk) {
         input_fifo_.write(reinterpret_cast<const char*>(out->samples()),
                           static_cast<std::size_t>(out->float_total()) * sizeof(float));
     }
-    signal_.post(COMMAND_DATA);
+    // A whole piece wakes the worker; less waits for more audio or for the
+    // worker's own time-out. A refused post is made again with the next
+    // chunk while the piece waits.
+    if (format_failed_ || inputWaiting() >= piece_bytes_)
+        signal_.post(COMMAND_DATA);
     chunk_list_.erase_marked(zof::bit_array_true());
 }
 

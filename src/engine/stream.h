@@ -147,7 +147,17 @@ private:
 
     void run(std::shared_ptr<std::atomic<bool>> done);
     void commandLoop();
+    // Takes everything the input FIFO holds through the programs to the
+    // server.
     void processData();
+    // The rest of a data command once `n` floats went to the programs:
+    // sends the output and keeps the statistics.
+    void finishData(std::size_t n);
+    // At a stop: the last partial piece and what the programs still hold
+    // go to the server.
+    void finishStream();
+    // Bytes waiting in the input FIFO.
+    std::size_t inputWaiting();
     // Hands the output FIFO to the server; the bytes it sent.
     int send();
     void newTitle();
@@ -216,6 +226,10 @@ private:
     std::atomic<bool> loop_active_{false};
     std::atomic<bool> deferred_stop_{false};
     std::atomic<bool> title_pending_{false};
+    // Set by the destructor: the worker ends without sending the rest.
+    std::atomic<bool> ending_quietly_{false};
+    // Set by a stop or the destructor before they post the quit command.
+    std::atomic<bool> quit_asked_{false};
     std::chrono::milliseconds reconnect_wait_{10000};
     std::atomic<unsigned> settle_seconds_{10};
     // A reconnection succeeded, and the stream has not yet carried audio
@@ -233,6 +247,10 @@ private:
     psc_callback* capture_ = nullptr;
     std::uint32_t capture_rate_ = 0;
     std::uint32_t capture_channels_ = 0;
+    // Input FIFO bytes of one piece: the audio that wakes the worker.
+    std::size_t piece_bytes_ = 0;
+    // Size of the programs' input and output pipes.
+    DWORD pipe_size_ = 0;
 
     Poco::BasicFIFOBuffer<char> input_fifo_;
     Poco::BasicFIFOBuffer<char> encoder_input_fifo_;

@@ -169,6 +169,12 @@ std::size_t SSProxy::sendBefore(const void* buffer, std::size_t length, const De
     // A blocking send waits up to the send time-out on every call, and a
     // peer that takes a trickle restarts that wait each time: without
     // blocking, each wait is bounded by what is left of the deadline.
+    if (impl()->sockfd() == POCO_INVALID_SOCKET)
+        throw Poco::Net::InvalidSocketException();
+#if defined(_WIN32)
+    // Where the system's time-outs are emulated (Wine), a send into full
+    // buffers waits out the whole send time-out even without blocking:
+    // every send is polled for first, and the socket blocks again after.
     setBlocking(false);
     struct Restore {
         SSProxy& socket;
@@ -181,23 +187,35 @@ std::size_t SSProxy::sendBefore(const void* buffer, std::size_t length, const De
             }
         }
     } restore{*this};
+    const bool poll_first = true;
+#else
+    // The socket stays non-blocking from its first batch on (what else
+    // uses it then waits for readiness first), and a batch the peer takes
+    // at once costs one send.
+    if (getBlocking())
+        setBlocking(false);
+    const bool poll_first = false;
+#endif
     const char* bytes = static_cast<const char*>(buffer);
     std::size_t sent = 0;
-    while (sent < length) {
-        // Polled first: where the system's time-outs are emulated, the send
-        // itself would wait out the whole send time-out.
-        Poco::Timespan wait = std::min(deadline.left(), slice);
-        if (wait <= 0)
-            break;
-        if (!poll(wait, SELECT_WRITE))
-            continue;
+    for (bool first = true; sent < length; first = false) {
+        if (poll_first || !first) {
+            // Waited for only when the peer has taken less than all (on
+            // Windows, before every send), in slices, so that a cancelled
+            // deadline ends the wait.
+            Poco::Timespan wait = std::min(deadline.left(), slice);
+            if (wait <= 0)
+                break;
+            if (!poll(wait, SELECT_WRITE))
+                continue;
+        }
         try {
             int n = sendBytes(bytes + sent, static_cast<int>(std::min<std::size_t>(length - sent, 1 << 30)));
             if (n > 0)
                 sent += static_cast<std::size_t>(n);
         } catch (Poco::TimeoutException&) {
         } catch (Poco::IOException& e) {
-            if (e.code() != POCO_EWOULDBLOCK)
+            if (e.code() != POCO_EWOULDBLOCK && e.code() != POCO_EAGAIN)
                 throw;
         }
     }

@@ -101,6 +101,12 @@ BOOL GetExitCodeProcess(HANDLE process, LPDWORD exit_code);
 BOOL TerminateProcess(HANDLE process, unsigned int exit_code);
 
 namespace platform {
+// No Win32 counterpart: waits at most `milliseconds` (INFINITE for no
+// limit) until one of the pipes' read ends has bytes waiting or has ended,
+// in one system call, and sets `ready` for each; at most 8 pipes. A ready
+// pipe's ReadFile then returns at once. FALSE with the last error set on
+// failure.
+BOOL waitForPipes(const HANDLE* pipes, DWORD count, DWORD milliseconds, bool* ready);
 // The signal that ended a process which has ended; 0 when it exited by
 // itself or was ended by TerminateProcess (its exit code then tells).
 int processSignal(HANDLE process);
