@@ -65,7 +65,6 @@ int main() {
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "audio_chunk_impl.h"
 #include "engine/psc_callback.h"
 #include "engine/stream.h"
 #include "kestrune.h"
@@ -417,17 +416,11 @@ int runPipeline(int port, const std::string& mount, const std::string& wav) {
         host.run();
         host.stop();
         host.pump();
-        // The rest of the audio through the encoder before the stream stops.
-        // A post refused while the worker was busy leaves the last samples
-        // waiting for the next chunk: empty chunks, as a player that goes
-        // on would deliver, bring them.
+        // The rest of the audio through the encoder before the stream stops:
+        // the worker's next round takes it.
         const std::uint64_t played = delivered.samples;
-        audio_chunk_impl empty;
-        empty.assign_samples(nullptr, 0, bench::kChannels, bench::kRate, audio_chunk::channel_config_stereo);
-        for (int i = 0; i < 5000 && stream.status().samples_read < played && !events.failed; ++i) {
-            capture->chunk_captured(empty);
+        for (int i = 0; i < 5000 && stream.status().samples_read < played && !events.failed; ++i)
             Poco::Thread::sleep(1);
-        }
         status = events.failed || stream.status().samples_read < played ? 1 : 0;
         stream.stop();
     }

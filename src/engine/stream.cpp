@@ -40,13 +40,15 @@ namespace {
 // when the programs restart for a new title or the stream stops.
 const DWORD kTailTime = 5000;
 
-// The capture thread wakes the worker once this much audio waits, and the
-// worker takes what has gathered when this much time passed without a
-// wake-up, so a stream's last partial piece goes out too. The encoder gets
-// the audio in a few large writes a second instead of one per chunk of the
-// player, which saves it, the worker and the capture thread most of their
-// wake-ups.
+// The worker takes what the capture thread gathered once every this many
+// milliseconds, so the encoder gets the audio in a few large writes a
+// second instead of one per chunk of the player, which saves it and the
+// worker most of their wake-ups. The capture thread wakes the worker only
+// when two pieces wait (a player faster than real time, or a worker that
+// fell behind): in real time it never pays for a wake-up, and the worker
+// never takes its processor in the middle of a chunk.
 const unsigned kPieceMilliseconds = 250;
+const std::size_t kWakePieces = 2;
 // After handing the programs a piece, the worker waits this long at most
 // for their first output of it, so the piece reaches the server in the
 // same round.
@@ -212,6 +214,7 @@ void Stream::start(psc_callback* capture) {
         dsp_chain_config_impl chain;
         dsp_chain_for_stream(chain, run_.channel, static_cast<std::uint32_t>(run_.sampling_rate));
         dsp_.set_config(chain);
+        dsp_holds_audio_ = false;
         capture_rate_ = static_cast<std::uint32_t>(run_.sampling_rate);
         capture_channels_ = static_cast<std::uint32_t>(run_.channel);
 
@@ -606,6 +609,7 @@ void Stream::commandLoop() {
         status_.seconds = 0;
         status_.bytes_sent = 0;
     }
+    next_round_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPieceMilliseconds);
     for (;;) {
         // The worker that reconnected the stream before this one.
         reapEndedWorkers();
@@ -618,18 +622,30 @@ void Stream::commandLoop() {
         }
         std::unique_lock<std::mutex> lock(signal_.mutex());
         int command = COMMAND_DATA;
-        if (title_pending_ || inputWaiting() >= piece_bytes_) {
-            // A title or a piece came while this worker was busy, when the
-            // posts were refused: it is taken now, unless a command waits.
+        const auto now = std::chrono::steady_clock::now();
+        if (title_pending_ || inputWaiting() >= kWakePieces * piece_bytes_ || now >= next_round_) {
+            // A title or a backlog came while this worker was busy, when the
+            // posts were refused, or the round is due: it is taken now,
+            // unless a command waits.
             signal_.waitFor(lock, std::chrono::milliseconds(0), command);
         } else {
-            // Less than a piece goes when the capture thread has a piece or
-            // when the time is up: the player has stopped, delivers slowly,
-            // or delivered its last chunk just as this worker looked. With
-            // nothing waiting, the round only collects what the programs
-            // still had on the way.
-            signal_.waitFor(lock, std::chrono::milliseconds(kPieceMilliseconds), command);
+            // What gathered goes when the round is due or when the capture
+            // thread has a backlog; the same round takes a partial piece
+            // when the player has stopped or delivers slowly, and collects
+            // what the programs still had on the way.
+            signal_.waitFor(lock, std::chrono::ceil<std::chrono::milliseconds>(next_round_ - now), command);
         }
+        // The rounds keep their pace from the one before, and the next one
+        // is never more than a round away: not after a pause (the pace
+        // starts again from now), nor after rounds taken early for a
+        // backlog (a player faster than real time), whose pace would
+        // otherwise run far ahead of the clock and hold the last partial
+        // piece back for as long.
+        const auto taken = std::chrono::steady_clock::now();
+        const auto round = std::chrono::milliseconds(kPieceMilliseconds);
+        next_round_ += round;
+        if (next_round_ <= taken || next_round_ > taken + round)
+            next_round_ = taken + round;
         if (command == COMMAND_QUIT) {
             finishStream();
             return;
@@ -836,38 +852,57 @@ void Stream::startPreprocessor() {
 
 // ---------------------------------------------------------------- capture
 void Stream::onChunk(const audio_chunk& chunk) {
-    audio_chunk* copy = chunk_list_.insert_chunk(chunk_list_.chunk_total(), chunk.frame_total() * chunk.channel_total());
-    if (copy != nullptr)
-        copy->copy_from(chunk);
-    dsp_.run(&chunk_list_, nullptr, 0, abort_);
     const float gain = outputGain();
-    for (zof::t_size i = 0; i < chunk_list_.chunk_total(); ++i) {
-        audio_chunk* out = chunk_list_.chunk_at(i);
-        if (out->sample_rate() != capture_rate_ || out->channel_total() != capture_channels_) {
-            // Without the player's resampler or converter the audio would go
-            // out at the wrong speed or with its channels mixed up.
-            if (!format_failed_) {
-                std::lock_guard<std::mutex> status(status_mutex_);
-                format_error_ = Poco::format(
-                    "The player delivers %u Hz with %u channels, but the stream is set to %u Hz with %u channels, "
-                    "and the player has no resampler or channel converter to make it so.",
-                    static_cast<unsigned>(out->sample_rate()), static_cast<unsigned>(out->channel_total()),
-                    static_cast<unsigned>(capture_rate_), static_cast<unsigned>(capture_channels_));
-                format_failed_ = true;
+    const bool matches = chunk.sample_rate() == capture_rate_ && chunk.channel_total() == capture_channels_;
+    if (matches && !dsp_holds_audio_) {
+        // The player's resampler and channel converter would hand this
+        // chunk on as it is: it goes to the FIFO without a copy of its own
+        // and without a round through them.
+        if (chunk.is_valid())
+            writeInput(chunk.samples(), chunk.float_total(), gain);
+    } else {
+        audio_chunk* copy =
+            chunk_list_.insert_chunk(chunk_list_.chunk_total(), chunk.frame_total() * chunk.channel_total());
+        if (copy != nullptr)
+            copy->copy_from(chunk);
+        // Back at the stream's own format, the DSPs hand over what they
+        // still hold (the resampler's tail) and hold nothing afterwards.
+        dsp_.run(&chunk_list_, nullptr, matches ? std::uint32_t(dsp::flag_flush) : 0u, abort_);
+        dsp_holds_audio_ = !matches;
+        for (zof::t_size i = 0; i < chunk_list_.chunk_total(); ++i) {
+            const audio_chunk* out = chunk_list_.chunk_at(i);
+            if (out->sample_rate() != capture_rate_ || out->channel_total() != capture_channels_) {
+                // Without the player's resampler or converter the audio would
+                // go out at the wrong speed or with its channels mixed up.
+                if (!format_failed_) {
+                    std::lock_guard<std::mutex> status(status_mutex_);
+                    format_error_ = Poco::format(
+                        "The player delivers %u Hz with %u channels, but the stream is set to %u Hz with %u "
+                        "channels, and the player has no resampler or channel converter to make it so.",
+                        static_cast<unsigned>(out->sample_rate()), static_cast<unsigned>(out->channel_total()),
+                        static_cast<unsigned>(capture_rate_), static_cast<unsigned>(capture_channels_));
+                    format_failed_ = true;
+                }
+                break;
             }
-            break;
+            writeInput(out->samples(), out->float_total(), gain);
         }
-        if (gain != 1.0f)
-            out->scale_samples(gain);
-        input_fifo_.write(reinterpret_cast<const char*>(out->samples()),
-                          static_cast<std::size_t>(out->float_total()) * sizeof(float));
+        chunk_list_.erase_marked(zof::bit_array_true());
     }
-    // A whole piece wakes the worker; less waits for more audio or for the
-    // worker's own time-out. A refused post is made again with the next
-    // chunk while the piece waits.
-    if (format_failed_ || inputWaiting() >= piece_bytes_)
+    // A backlog wakes the worker; in real time its own rounds take the
+    // audio. A refused post is made again with the next chunk.
+    if (format_failed_ || inputWaiting() >= kWakePieces * piece_bytes_)
         signal_.post(COMMAND_DATA);
-    chunk_list_.erase_marked(zof::bit_array_true());
+}
+
+void Stream::writeInput(const float* samples, std::size_t count, float gain) {
+    if (gain != 1.0f) {
+        // (Grows once; the same size every chunk after that.)
+        scaled_.resize(count);
+        audio_math::scale(samples, count, scaled_.data(), gain);
+        samples = scaled_.data();
+    }
+    input_fifo_.write(reinterpret_cast<const char*>(samples), count * sizeof(float));
 }
 
 double Stream::inputBacklog() {

@@ -158,6 +158,8 @@ private:
     void finishStream();
     // Bytes waiting in the input FIFO.
     std::size_t inputWaiting();
+    // Puts `count` captured samples into the input FIFO at `gain`.
+    void writeInput(const float* samples, std::size_t count, float gain);
     // Hands the output FIFO to the server; the bytes it sent.
     int send();
     void newTitle();
@@ -243,12 +245,20 @@ private:
     // Capture path.
     dsp_chunk_list_impl chunk_list_;
     dsp_manager dsp_;
+    // The DSPs were given audio in another format since the start and may
+    // hold some of it back; until they hand it over, every chunk goes
+    // through them.
+    bool dsp_holds_audio_ = false;
+    // The captured samples with the output gain applied.
+    std::vector<float> scaled_;
     kestrune_io::abort_callback_impl abort_;
     psc_callback* capture_ = nullptr;
     std::uint32_t capture_rate_ = 0;
     std::uint32_t capture_channels_ = 0;
-    // Input FIFO bytes of one piece: the audio that wakes the worker.
+    // Input FIFO bytes of one piece, the audio of one round.
     std::size_t piece_bytes_ = 0;
+    // When the worker's next round is due.
+    std::chrono::steady_clock::time_point next_round_;
     // Size of the programs' input and output pipes.
     DWORD pipe_size_ = 0;
 

@@ -34,16 +34,18 @@ struct Received {
 std::int16_t frameValue(std::uint64_t k) { return static_cast<std::int16_t>(static_cast<int>(k % 16384) - 8192); }
 
 // Delivers `frames` frames from frame `first` on, in chunks of 1 to 7
-// frames, as the player's capture thread would.
-void deliver(psc_callback& capture, std::uint64_t first, std::uint64_t frames) {
+// frames (or of `chunk_frames`), as the player's capture thread would.
+void deliver(psc_callback& capture, std::uint64_t first, std::uint64_t frames, std::uint32_t rate = 44100,
+             std::uint64_t chunk_frames = 0) {
     audio_chunk_impl chunk;
     std::vector<float> samples;
     for (std::uint64_t at = 0; at < frames;) {
-        const std::uint64_t size = std::min<std::uint64_t>(1 + (first + at) % 7, frames - at);
+        const std::uint64_t size =
+            std::min<std::uint64_t>(chunk_frames != 0 ? chunk_frames : 1 + (first + at) % 7, frames - at);
         samples.resize(2 * size);
         for (std::uint64_t i = 0; i < size; ++i)
             samples[2 * i] = samples[2 * i + 1] = frameValue(first + at + i) / 32768.0f;
-        chunk.assign_samples(samples.data(), static_cast<zof::t_size>(size), 2, 44100,
+        chunk.assign_samples(samples.data(), static_cast<zof::t_size>(size), 2, rate,
                              audio_chunk::channel_config_stereo);
         capture.chunk_captured(chunk);
         at += size;
@@ -106,11 +108,18 @@ TEST_F(Pieces, LessThanAPieceReachesTheServerAtTheEndOfTheListAtANewTitleAndAtSt
         EXPECT_EQ(firstWrongFrame(bytes.substr(header, 4 * first), 0), static_cast<long long>(first));
     }
 
-    // Less than a piece, and then the player delivers nothing more: it
-    // goes out while the stream runs on.
-    const std::uint64_t second = 3000;
-    deliver(*capture, first, second);
-    ASSERT_TRUE(eventually([&] { return received->get().size() == 2 * header + 4 * (first + second); }, 20s))
+    // A player faster than real time (half a minute of audio as fast as
+    // the stream takes it), then less than a piece, and then the player
+    // delivers nothing more: it goes out within a round or so while the
+    // stream runs on.
+    const std::uint64_t burst = 30 * 44100;
+    for (std::uint64_t at = 0; at < burst; at += piece) {
+        ASSERT_TRUE(eventually([&] { return stream.status().samples_read + 2 * 44100 >= 2 * (first + at); }, 20s));
+        deliver(*capture, first + at, std::min(piece, burst - at));
+    }
+    const std::uint64_t second = burst + 3000;
+    deliver(*capture, first + burst, second - burst);
+    ASSERT_TRUE(eventually([&] { return received->get().size() == 2 * header + 4 * (first + second); }, 5s))
         << received->get().size();
     EXPECT_TRUE(stream.status().running);
 
@@ -126,6 +135,45 @@ TEST_F(Pieces, LessThanAPieceReachesTheServerAtTheEndOfTheListAtANewTitleAndAtSt
               static_cast<long long>(second + third));
     EXPECT_EQ(observer.codes().back(), StreamEventListener::EVENT_STOPPED);
     EXPECT_EQ(stream.status().samples_read, 2 * (first + second + third));
+}
+
+// Audio in the stream's own format goes past the player's resampler; a
+// track at another rate goes through it, and what the resampler still
+// holds when the stream's own rate returns comes out before the next
+// chunk.
+TEST_F(Pieces, AResampledTrackBetweenTwoInTheStreamsRateKeepsItsTailAndItsPlace) {
+    auto received = std::make_shared<Received>();
+    FakeServer server({[received](FakeConnection& c) {
+        c.readHead();
+        c.send("HTTP/1.0 200 OK\r\n\r\n");
+        while (!c.closed() && !c.stopping()) {
+            const std::string got = c.readAvailable();
+            std::lock_guard<std::mutex> lock(received->mutex);
+            received->bytes += got;
+        }
+    }});
+    Observer observer;
+    Stream stream(&observer, encoderSettings(helper("passthrough"), "", FORMAT_MP3, 44100, 2),
+                  icecastSettings(server.port(), "/resampled", "Resampled"));
+    stream.start(capture.get());
+    ASSERT_EQ(observer.codes(), std::vector<int>{StreamEventListener::EVENT_STARTED}) << stream.status().error_text;
+
+    const std::uint64_t before = 20000, resampled = 9600, after = 15000;
+    const std::uint64_t converted = resampled * 44100 / 48000;
+    deliver(*capture, 0, before, 44100, 882);
+    deliver(*capture, before, resampled, 48000, 960);
+    deliver(*capture, 0, after, 44100, 882);
+    ASSERT_TRUE(eventually([&] { return received->get().size() >= 4 * (before + converted + after - 2); }, 20s))
+        << received->get().size();
+    stream.stop();
+    server.finish();
+    const std::string bytes = received->get();
+    ASSERT_EQ(bytes.size() % 4, 0u);
+    const std::uint64_t frames = bytes.size() / 4;
+    // All of the resampler's output, give or take its rounding.
+    EXPECT_NEAR(static_cast<double>(frames), static_cast<double>(before + converted + after), 2.0);
+    EXPECT_EQ(firstWrongFrame(bytes.substr(0, 4 * before), 0), static_cast<long long>(before));
+    EXPECT_EQ(firstWrongFrame(bytes.substr(bytes.size() - 4 * after), 0), static_cast<long long>(after));
 }
 
 } // namespace
