@@ -4,7 +4,8 @@
 # probe-peer.py), each on a free port of 127.0.0.1 (icecast2 takes SHOUTcast
 # v1 sources for its mount /shoutcast on the port after its own).
 #
-#   test-peers.sh icecast DIR PORT       config in DIR, then becomes icecast2
+#   test-peers.sh icecast DIR PORT       config in DIR, then runs icecast2 until
+#                                        ended (keeps its replies flowing)
 #   test-peers.sh microsocks PORT [U P]  becomes microsocks (U/P: demand auth)
 #   test-peers.sh danted DIR PORT        config in DIR, then becomes danted
 #   test-peers.sh port                   prints a free port of 127.0.0.1
@@ -140,7 +141,21 @@ wait_port() { # PORT PID: waits up to 10 s for the peer to accept
 case "${1:-}" in
   icecast)
     write_icecast_config "$2" "$3"
-    exec icecast2 -c "$2/icecast.xml" >"$2/icecast.out" 2>&1
+    # icecast2 sends its replies (admin pages, a source's go-ahead) from a
+    # thread that ends once it has nothing left to send; a reply queued
+    # while that thread is ending waits for the next request that needs
+    # it, forever if none comes. A request every second bounds that wait.
+    icecast2 -c "$2/icecast.xml" >"$2/icecast.out" 2>&1 &
+    ice=$!
+    trap 'kill "$!" "$ice" 2>/dev/null; wait "$ice"; exit' TERM INT HUP
+    while kill -0 "$ice" 2>/dev/null; do
+      sleep 1 &
+      wait $!
+      curl -s -o /dev/null -m 2 -u "$ICECAST_ADMIN_USER:$ICECAST_ADMIN_PASSWORD" \
+        "http://127.0.0.1:$3/admin/stats" 2>/dev/null &
+      wait $!
+    done
+    wait "$ice"
     ;;
   microsocks)
     # It logs every connection on standard output.
@@ -170,20 +185,28 @@ case "${1:-}" in
     }
     trap stop_peers EXIT
     start_peer() { # VAR ARGS...: starts "$0 ARGS", exports VAR=port
-      local var="$1" port
+      # A peer that ends before it is ready is started again on another
+      # port (another program may have taken the port meanwhile, and
+      # icecast2 has been seen to die on its very first request).
+      local var="$1" port attempt pid
       shift
-      port=$(free_port) || { echo "test-peers: no free port" >&2; return 1; }
-      local args=("$@")
-      args=("${args[@]//@PORT@/$port}")
-      bash "$0" "${args[@]}" >"$work/$var.out" 2>&1 &
-      local pid=$!
-      pids+=("$pid")
-      if wait_port "$port" "$pid" && kill -0 "$pid" 2>/dev/null && ready "${args[0]}" "$port"; then
-        export "$var=$port"
-      else
-        echo "test-peers: ${args[0]} did not start:" >&2
-        cat "$work/$var.out" >&2
-      fi
+      for attempt in 1 2 3; do
+        port=$(free_port) || { echo "test-peers: no free port" >&2; return 1; }
+        local args=("$@")
+        args=("${args[@]//@PORT@/$port}")
+        bash "$0" "${args[@]}" >"$work/$var.out" 2>&1 &
+        pid=$!
+        pids+=("$pid")
+        if wait_port "$port" "$pid" && ready "${args[0]}" "$port" && kill -0 "$pid" 2>/dev/null; then
+          export "$var=$port"
+          return 0
+        fi
+        kill "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+        unset 'pids[-1]'
+      done
+      echo "test-peers: ${args[0]} did not start:" >&2
+      cat "$work/$var.out" >&2
     }
     command -v icecast2 >/dev/null && start_peer VELMORA_PEER_ICECAST_PORT icecast "$work/icecast" @PORT@
     command -v microsocks >/dev/null && start_peer VELMORA_PEER_MICROSOCKS_PORT microsocks @PORT@

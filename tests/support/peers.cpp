@@ -117,25 +117,8 @@ std::string scriptPath()
 // One peer process, started through the script and stopped by PID.
 class PeerProcess {
 public:
-    PeerProcess(Kind kind, std::string* why)
+    PeerProcess(Kind kind, std::string* why) : kind_(kind)
     {
-        port_ = freePort();
-        std::string p = std::to_string(port_);
-        Poco::Process::Args args{scriptPath()};
-        switch (kind) {
-        case Kind::Icecast:
-        case Kind::Danted: {
-            dir_ = Poco::TemporaryFile::tempName();
-            Poco::File(dir_).createDirectories();
-            args.push_back(kind == Kind::Icecast ? "icecast" : "danted");
-            args.push_back(dir_);
-            args.push_back(p);
-            break;
-        }
-        case Kind::Microsocks: args.insert(args.end(), {"microsocks", p}); break;
-        case Kind::MicrosocksAuth: args.insert(args.end(), {"microsocks", p, kSocksUser, kSocksPassword}); break;
-        case Kind::Probe: args.insert(args.end(), {"probe", p}); break;
-        }
         const char* program = kind == Kind::Icecast ? "icecast2"
                               : kind == Kind::Danted ? "danted"
                               : kind == Kind::Probe  ? "ffprobe"
@@ -146,40 +129,78 @@ public:
             found = found || Poco::File(std::string(d) + program).exists();
         if (!found) {
             *why = std::string(program) + " is not installed (bash scripts/setup.sh installs it)";
-            port_ = 0;
             return;
         }
-        handle_.reset(new Poco::ProcessHandle(Poco::Process::launch("bash", args)));
-        for (int i = 0; i < 200; ++i) {
-            // Our peer, and not someone else who took the port meanwhile:
-            // it must still run once the port answers, and icecast must
-            // answer a request.
-            if (accepts(port_) && Poco::Process::isRunning(*handle_) && (kind != Kind::Icecast || answersHttp(port_)))
+        // A peer that ends before it is ready is started again on another
+        // port: another program may take the port between our check and
+        // the peer's bind, and icecast2 has been seen to die on a busy
+        // machine while answering its very first request.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            if (start(program, why))
                 return;
-            if (!Poco::Process::isRunning(*handle_))
-                break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
-        *why = std::string(program) + " did not start on port " + p;
-        stop();
-        port_ = 0;
     }
     ~PeerProcess() { stop(); }
     int port() const { return port_; }
 
 private:
+    bool start(const char* program, std::string* why)
+    {
+        port_ = freePort();
+        std::string p = std::to_string(port_);
+        Poco::Process::Args args{scriptPath()};
+        switch (kind_) {
+        case Kind::Icecast:
+        case Kind::Danted: {
+            dir_ = Poco::TemporaryFile::tempName();
+            Poco::File(dir_).createDirectories();
+            args.push_back(kind_ == Kind::Icecast ? "icecast" : "danted");
+            args.push_back(dir_);
+            args.push_back(p);
+            break;
+        }
+        case Kind::Microsocks: args.insert(args.end(), {"microsocks", p}); break;
+        case Kind::MicrosocksAuth: args.insert(args.end(), {"microsocks", p, kSocksUser, kSocksPassword}); break;
+        case Kind::Probe: args.insert(args.end(), {"probe", p}); break;
+        }
+        handle_.reset(new Poco::ProcessHandle(Poco::Process::launch("bash", args)));
+        exit_code_ = -1;
+        for (int i = 0; i < 200 && running(); ++i) {
+            // Our peer, and not someone else who took the port meanwhile:
+            // it must still run once the port answers, and icecast must
+            // answer a request.
+            if (accepts(port_) && (kind_ != Kind::Icecast || answersHttp(port_)) && running())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        *why = std::string(program) + " did not start on port " + p +
+               (exit_code_ < 0 ? std::string() : " (it ended with status " + std::to_string(exit_code_) + ")");
+        stop();
+        port_ = 0;
+        return false;
+    }
+
+    // Whether the peer still runs. Poco's isRunning() takes a child that
+    // has ended but was not waited for as running; this waits for it.
+    bool running()
+    {
+        if (handle_ && exit_code_ < 0)
+            exit_code_ = handle_->tryWait();
+        return handle_ && exit_code_ < 0;
+    }
+
     void stop()
     {
         if (handle_) {
-            Poco::Process::PID pid = handle_->id();
-            if (Poco::Process::isRunning(*handle_)) {
-                Poco::Process::requestTermination(pid);
-                for (int i = 0; i < 100 && Poco::Process::isRunning(*handle_); ++i)
+            if (running()) {
+                Poco::Process::requestTermination(handle_->id());
+                for (int i = 0; i < 100 && running(); ++i)
                     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                if (Poco::Process::isRunning(*handle_))
+                if (running()) {
                     Poco::Process::kill(*handle_);
+                    handle_->wait();
+                }
             }
-            handle_->wait();
             handle_.reset();
         }
         if (!dir_.empty()) {
@@ -191,9 +212,11 @@ private:
         }
     }
 
+    Kind kind_;
     int port_ = 0;
     std::string dir_;
     std::unique_ptr<Poco::ProcessHandle> handle_;
+    int exit_code_ = -1;  // once the peer has ended
 };
 #endif
 
