@@ -193,7 +193,7 @@ BOOL CMainDlg::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
             lResult = 0;
             return TRUE;
         case WM_STREAM_STATISTICS:
-            showStatistics(reinterpret_cast<Stream*>(wParam));
+            showStatistics(reinterpret_cast<Stream*>(wParam), static_cast<std::uint32_t>(lParam));
             lResult = 0;
             return TRUE;
         case WM_ERROR_BOX:
@@ -654,12 +654,17 @@ void CMainDlg::onStreamEvent(Stream* stream, int event) {
             stream_list.updateStreamName(stream, name + "(" + std::to_string(status.reconnect_count + 1) + "/3)");
             break;
         case EVENT_STATISTICS:
+            // The bytes of the second just ended are in the status only
+            // while this event lasts (the stream starts counting the next
+            // second after it): the rate goes with the message.
             if (!onWindowThread()) {
                 // Shown when the window's thread comes to it: the stream's
                 // worker never waits for the window for its statistics.
-                if (stream == selected_stream.load()) PostMessage(WM_STREAM_STATISTICS, reinterpret_cast<WPARAM>(stream));
+                if (stream == selected_stream.load())
+                    PostMessage(WM_STREAM_STATISTICS, reinterpret_cast<WPARAM>(stream),
+                                static_cast<LPARAM>(static_cast<std::uint32_t>(status.bytes_this_second)));
             } else {
-                showStatistics(stream);
+                showStatistics(stream, static_cast<std::uint32_t>(status.bytes_this_second));
             }
             break;
         case EVENT_ERROR:
@@ -673,12 +678,12 @@ void CMainDlg::onStreamEvent(Stream* stream, int event) {
     }
 }
 
-void CMainDlg::showStatistics(Stream* stream) {
+void CMainDlg::showStatistics(Stream* stream, std::uint32_t bytes_per_second) {
     // Only the selected stream's, and only while the window holds it (a
     // posted tick may come after the stream was removed).
     if (stream != selected_stream.load()) return;
     const StreamStatus status = stream->status();
-    monitor_view.setTransferRate(static_cast<std::uint32_t>(status.bytes_this_second));
+    monitor_view.setTransferRate(bytes_per_second);
     monitor_view.setBytesSent(status.bytes_sent);
     monitor_view.setElapsedTime(status.seconds);
 }

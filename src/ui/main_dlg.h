@@ -17,6 +17,7 @@
 // at a time. Error message boxes of stream workers are posted to the
 // dialog's thread as well; the worker goes on at once.
 #include <atomic>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -177,7 +178,8 @@ private:
     void applyGain();
 
     // ---- stream events
-    void showStatistics(Stream* stream);
+    // `bytes_per_second`: the stream's bytes of the second that ended.
+    void showStatistics(Stream* stream, std::uint32_t bytes_per_second);
     void onStarted(Stream* stream, const StreamStatus& status, const std::string& name);
     void onStopped(Stream* stream, const std::string& name);
     void onError(Stream* stream, const StreamStatus& status, const std::string& name);
