@@ -78,7 +78,8 @@ public:
     // and prints what waits on standard error, waiting up to `milliseconds`
     // for either to have something. On Linux one readiness wait covers
     // both pipes and each ready pipe costs one read; Windows, which has no
-    // readiness wait for anonymous pipes, peeks each once without waiting.
+    // readiness wait for anonymous pipes, peeks standard output again
+    // after 1 ms sleeps until something came or the time is up.
     // Returns the bytes of standard output read.
     std::size_t collect(Poco::BasicFIFOBuffer<char>& output, DWORD milliseconds);
     // Moves what waits on standard output into `output`; returns the bytes

@@ -622,19 +622,18 @@ void Stream::commandLoop() {
         }
         std::unique_lock<std::mutex> lock(signal_.mutex());
         int command = COMMAND_DATA;
+        // What gathered goes when the round is due or when the capture
+        // thread has a backlog; the same round takes a partial piece when
+        // the player has stopped or delivers slowly, and collects what the
+        // programs still had on the way. A title or a backlog that came
+        // while this worker was busy, when the posts were refused, is taken
+        // at once, unless a command waits.
         const auto now = std::chrono::steady_clock::now();
-        if (title_pending_ || inputWaiting() >= kWakePieces * piece_bytes_ || now >= next_round_) {
-            // A title or a backlog came while this worker was busy, when the
-            // posts were refused, or the round is due: it is taken now,
-            // unless a command waits.
-            signal_.waitFor(lock, std::chrono::milliseconds(0), command);
-        } else {
-            // What gathered goes when the round is due or when the capture
-            // thread has a backlog; the same round takes a partial piece
-            // when the player has stopped or delivers slowly, and collects
-            // what the programs still had on the way.
-            signal_.waitFor(lock, std::chrono::ceil<std::chrono::milliseconds>(next_round_ - now), command);
-        }
+        const bool at_once = title_pending_ || inputWaiting() >= kWakePieces * piece_bytes_ || now >= next_round_;
+        signal_.waitFor(lock,
+                        at_once ? std::chrono::milliseconds(0)
+                                : std::chrono::ceil<std::chrono::milliseconds>(next_round_ - now),
+                        command);
         // The rounds keep their pace from the one before, and the next one
         // is never more than a round away: not after a pause (the pace
         // starts again from now), nor after rounds taken early for a
