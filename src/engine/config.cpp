@@ -1,11 +1,16 @@
 // The settings store and the settings file.
 #include "engine/config.h"
 
+#include <Poco/DOM/DOMParser.h>
+#include <Poco/DOM/DOMSerializer.h>
 #include <Poco/Exception.h>
 #include <Poco/File.h>
 #include <Poco/FileStream.h>
 #include <Poco/Format.h>
+#include <Poco/SAX/InputSource.h>
+#include <Poco/SAX/LexicalHandler.h>
 #include <Poco/String.h>
+#include <Poco/XML/XMLWriter.h>
 
 #include <algorithm>
 #include <exception>
@@ -64,9 +69,56 @@ std::string putAside(const std::string& file) {
     return std::string();
 }
 
+// The file's writer. XMLWriter puts a carriage return of a text into the
+// file as it stands, and every XML reader turns that into a line feed (a
+// CR LF pair too); as a character reference it reads back unchanged. The
+// other characters a reader would change in a text are escaped already,
+// and attribute values are escaped whole.
+class SettingsWriter : public Poco::XML::XMLWriter {
+public:
+    using XMLWriter::XMLWriter;
+    using XMLWriter::characters;
+
+    void characters(const Poco::XML::XMLChar ch[], int start, int length) override {
+        const int end = start + length;
+        int from = start;
+        for (int i = start; i < end; ++i) {
+            if (ch[i] != '\r') continue;
+            XMLWriter::characters(ch, from, i - from);
+            rawCharacters("&#13;");
+            from = i + 1;
+        }
+        XMLWriter::characters(ch, from, end - from);
+    }
+};
+
+// As XMLConfiguration::save writes: pretty-printed, "\n" line ends, no
+// XML declaration.
+void writeDocument(std::ostream& out, const Poco::XML::Document* document) {
+    SettingsWriter writer(out, Poco::XML::XMLWriter::PRETTY_PRINT);
+    writer.setNewLine("\n");
+    Poco::XML::DOMSerializer serializer;
+    serializer.setContentHandler(&writer);
+    serializer.setDTDHandler(&writer);
+    serializer.setProperty(Poco::XML::XMLReader::PROPERTY_LEXICAL_HANDLER,
+                           static_cast<Poco::XML::LexicalHandler*>(&writer));
+    serializer.serialize(document);
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- file
+// Parsed as XMLConfiguration parses (no namespaces, white space between
+// elements dropped), with the document kept for the save.
+void Config::load(std::istream& in) {
+    Poco::XML::DOMParser parser;
+    parser.setFeature(Poco::XML::XMLReader::FEATURE_NAMESPACES, false);
+    parser.setFeature(Poco::XML::DOMParser::FEATURE_FILTER_WHITESPACE, true);
+    Poco::XML::InputSource source(in);
+    document = parser.parse(&source);
+    config = new Poco::Util::XMLConfiguration(document.get());
+}
+
 Config::Config() {
     std::string file;
     try {
@@ -84,7 +136,7 @@ Config::Config() {
     try {
         if (writable && Poco::File(file).exists()) {
             Poco::FileInputStream in(file);
-            config = new Poco::Util::XMLConfiguration(in);
+            load(in);
             return;
         }
     } catch (const Poco::Exception& e) {
@@ -100,7 +152,7 @@ Config::Config() {
         }
     }
     std::istringstream empty(kEmptyDocument);
-    config = new Poco::Util::XMLConfiguration(empty);
+    load(empty);
 }
 
 Config::~Config() {
@@ -113,7 +165,7 @@ Config::~Config() {
         temp = file + ".tmp";
         {
             Poco::FileOutputStream out(temp);
-            config->save(out);
+            writeDocument(out, document);
             out.close();
             if (!out.good()) throw Poco::WriteFileException(temp);
         }

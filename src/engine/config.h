@@ -10,6 +10,7 @@
 //
 // Used on the player's main thread only; there is no lock.
 #include <Poco/AutoPtr.h>
+#include <Poco/DOM/Document.h>
 #include <Poco/Util/XMLConfiguration.h>
 
 #include <string>
@@ -52,7 +53,11 @@ private:
     bool readBool(const std::string& key, bool fallback);
     std::string readString(const std::string& key, const std::string& fallback);
     int count(const char* probe);
+    void load(std::istream& in);
 
+    // The document the configuration works on, kept so that the save can
+    // write it with a writer of its own.
+    Poco::AutoPtr<Poco::XML::Document> document;
     Poco::AutoPtr<Poco::Util::XMLConfiguration> config;
     std::wstring path;
     // False when a broken file could not be put aside: it is then kept as

@@ -12,6 +12,7 @@
 #include "engine/config.h"
 #include "player.h"
 #include "service_lookup.h"
+#include "settings_text.h"
 #include "temp_dir.h"
 
 namespace {
@@ -29,6 +30,67 @@ void writeFile(const std::string& path, const std::string& text) {
 }
 
 bool exists(const std::string& path) { return Poco::File(path).exists(); }
+
+using settings_text::describe;
+
+// A value that XML must carry whole: line ends of every kind (a lone CR,
+// CR LF, LF), a tab, quotes, markup characters and non-ASCII text.
+std::string awkward(const std::string& key) {
+    return "\r" + key + "\r\n\"q\" 'a'\t& <b> ]]>\ncaf\xC3\xA9 \xE6\x97\xA5\r";
+}
+
+// The element as one would write it by hand: a CR can only be given as a
+// character reference.
+std::string element(const std::string& name, const std::string& text) {
+    std::string escaped;
+    for (char c : text) {
+        switch (c) {
+        case '&': escaped += "&amp;"; break;
+        case '<': escaped += "&lt;"; break;
+        case '>': escaped += "&gt;"; break;
+        case '\r': escaped += "&#13;"; break;
+        default: escaped += c;
+        }
+    }
+    return "<" + name + ">" + escaped + "</" + name + ">";
+}
+
+std::string element(const std::string& name, int number) { return element(name, std::to_string(number)); }
+
+std::string commonXml(const CommonSettings& c) {
+    return "<common>" + element("title_format", c.title_format) + element("vol", c.vol) + element("mute", c.mute) +
+           element("auto_update_metadata", c.auto_update_metadata) +
+           element("connect_on_startup", c.connect_on_startup) + element("auto_reconnect", c.auto_reconnect) +
+           element("vumeter_switch", c.vumeter_switch) + element("window_top", c.window_top) +
+           element("window_left", c.window_left) + "</common>";
+}
+
+std::string serverXml(const ServerSettings& s) {
+    return "<server>" + element("type", s.type) + element("host", s.host) + element("port", s.port) +
+           element("use_proxy", s.use_proxy) + element("proxy_host", s.proxy_host) +
+           element("proxy_port", s.proxy_port) + element("username", s.username) + element("password", s.password) +
+           element("mount_point", s.mount_point) + element("stream_id", s.stream_id) + "<yp>" +
+           element("pub", s.yp.pub) + element("name", s.yp.name) + element("desc", s.yp.desc) +
+           element("genre", s.yp.genre) + element("url", s.yp.url) + element("charset", s.yp.charset) +
+           "</yp></server>";
+}
+
+std::string encoderXml(const EncoderSettings& e) {
+    return "<encoder>" + element("encoder_file", e.encoder_file) + element("encoder_params", e.encoder_params) +
+           element("format", e.format) + element("program_file", e.program_file) +
+           element("program_params", e.program_params) + element("wave_format", e.wave_format) +
+           element("wave_header", e.wave_header) + element("sampling_rate", e.sampling_rate) +
+           element("channel", e.channel) + element("encoder_name", e.encoder_name) + element("bitrate", e.bitrate) +
+           element("description", e.description) + "</encoder>";
+}
+
+// Every text field awkward (named after its group) and every number and
+// flag away from its default.
+EncoderSettings awkwardEncoder(const std::string& group, int format, int rate) {
+    return {awkward(group + "encoder_file"), awkward(group + "encoder_params"), format,
+            awkward(group + "program_file"), awkward(group + "program_params"), 2, true, rate, 1,
+            awkward(group + "encoder_name"), 96, awkward(group + "description")};
+}
 
 // A profile folder of its own for each test, with a non-ASCII name: the
 // player makes it and hands it to the component as "file://" + folder.
@@ -181,6 +243,55 @@ TEST_F(ConfigTest, NoFileGivesOneDefaultStreamAndClosingWritesAFileThatLoadsBack
     c->saveEncoderSetting(1, preset1);
     closeWindow(common2, encoder2, server2);
     EXPECT_EQ(readFile(file), text);
+    EXPECT_TRUE(host.console_log().lines().empty());
+}
+
+TEST_F(ConfigTest, EveryValueOfAFileReadsBackTheSameAfterASave) {
+    CommonSettings common{awkward("title_format"), 35, true, false, true, true, false, -20, 1900};
+    ServerSettings server;
+    server.type = SERVER_SHOUTCAST2;
+    server.host = awkward("host");
+    server.port = 8443;
+    server.use_proxy = 1;
+    server.proxy_host = awkward("proxy_host");
+    server.proxy_port = 1080;
+    server.username = awkward("username");
+    server.password = awkward("password");
+    server.mount_point = awkward("mount_point");
+    server.stream_id = 7;
+    server.yp = {true, awkward("yp.name"), awkward("yp.desc"), awkward("yp.genre"), awkward("yp.url"),
+                 awkward("yp.charset")};
+    const EncoderSettings encoder = awkwardEncoder("stream.", FORMAT_OGG_VORBIS, 48000);
+    const EncoderSettings preset = awkwardEncoder("preset.", FORMAT_OGG_OPUS, 22050);
+    writeFile(file, "<velmora version=\"1.4.1\"><encoder_setting>" + encoderXml(preset) + "</encoder_setting>" +
+                        commonXml(common) + "<stream>" + serverXml(server) + encoderXml(encoder) +
+                        "</stream></velmora>");
+
+    // Read the hand-written file, save, read what was saved, save again.
+    std::string saved;
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round == 0 ? "as written by hand" : "as saved");
+        Config* c = getConfig();
+        ASSERT_EQ(c->countStreams(), 1);
+        ASSERT_EQ(c->countEncoderSettings(), 1);
+        CommonSettings common2;
+        EncoderSettings encoder2, preset2;
+        ServerSettings server2;
+        c->loadCommon(common2);
+        c->loadStream(0, encoder2, server2);
+        c->loadEncoderSetting(0, preset2);
+        EXPECT_EQ(describe(common2), describe(common));
+        EXPECT_EQ(describe(server2), describe(server));
+        EXPECT_EQ(describe(encoder2), describe(encoder));
+        EXPECT_EQ(describe(preset2), describe(preset));
+        c->removeEncoderSettings();
+        c->saveEncoderSetting(0, preset2);
+        closeWindow(common2, encoder2, server2);
+        if (round == 1) {
+            EXPECT_EQ(readFile(file), saved);
+        }
+        saved = readFile(file);
+    }
     EXPECT_TRUE(host.console_log().lines().empty());
 }
 
