@@ -242,7 +242,11 @@ void Config::saveCommon(const CommonSettings& c) {
     config->setInt("common.window_left", c.window_left);
 }
 
-void Config::removeCommon() { config->remove("common"); }
+// Every group of that name: one left behind would take the values written
+// next, mixed with its own.
+void Config::removeCommon() {
+    while (config->hasProperty("common")) config->remove("common");
+}
 
 // ---------------------------------------------------------------- streams
 void Config::loadStream(int index, EncoderSettings& encoder, ServerSettings& server) {

@@ -295,6 +295,25 @@ TEST_F(ConfigTest, EveryValueOfAFileReadsBackTheSameAfterASave) {
     EXPECT_TRUE(host.console_log().lines().empty());
 }
 
+// The first group is the one read; the save leaves that one alone.
+TEST_F(ConfigTest, ASecondCommonGroupGoesAtTheSave) {
+    writeFile(file,
+              "<velmora><common><title_format>A</title_format><vol>35</vol><mute>0</mute></common>"
+              "<common><title_format>B<x/>C</title_format><vol><x/>77</vol><mute><x/>1</mute></common></velmora>");
+    CommonSettings common;
+    EncoderSettings encoder;
+    ServerSettings server;
+    getConfig()->loadCommon(common);
+    getConfig()->loadStream(0, encoder, server);
+    EXPECT_EQ(common.title_format, "A");
+    const std::string read = describe(common);
+    closeWindow(common, encoder, server);
+    const std::string text = readFile(file);
+    EXPECT_EQ(text.find("<common>"), text.rfind("<common>")) << text;
+    getConfig()->loadCommon(common);
+    EXPECT_EQ(describe(common), read);
+}
+
 TEST_F(ConfigTest, GroupsAreCountedByPositionAndBothFlagFormsLoad) {
     writeFile(file,
               "<velmora version=\"1.4.1\">\n"
