@@ -13,6 +13,7 @@
 #include <Poco/DOM/Document.h>
 #include <Poco/Util/XMLConfiguration.h>
 
+#include <climits>
 #include <string>
 
 #include "plugin/settings.h"
@@ -47,9 +48,9 @@ public:
 private:
     void loadEncoder(const std::string& prefix, EncoderSettings& encoder, const char* description);
     void saveEncoder(const std::string& prefix, const EncoderSettings& encoder);
-    // Typed reads with the key's default; a value that does not parse
-    // gives the default and a console line.
-    int readInt(const std::string& key, int fallback);
+    // Typed reads with the key's default; a value that does not parse, or
+    // a number outside [low, high], gives the default and a console line.
+    int readInt(const std::string& key, int fallback, int low = INT_MIN, int high = INT_MAX);
     bool readBool(const std::string& key, bool fallback);
     std::string readString(const std::string& key, const std::string& fallback);
     int count(const char* probe);

@@ -8,6 +8,7 @@
 #include <Poco/StreamCopier.h>
 
 #include <string>
+#include <vector>
 
 #include "engine/config.h"
 #include "player.h"
@@ -421,6 +422,106 @@ TEST_F(ConfigTest, ABrokenFileIsKeptBesideAndBadValuesTakeTheirDefaults) {
     EXPECT_TRUE(console("velmora: load config: common.mute: \"perhaps\" is not a flag; false is used"));
     EXPECT_TRUE(console("velmora: load config: stream[0].server.port: \"99999999999\" is not a number; 8000 is used"));
     EXPECT_EQ(host.console_log().lines().size(), 3u);
+}
+
+// The ranges of the option pages and of the engine: a value outside goes
+// back to its default, with a line naming the key; the rest of the group
+// is read as it is.
+TEST_F(ConfigTest, ValuesOutOfRangeTakeTheirDefaultsAndTheRestIsKept) {
+    writeFile(file,
+              "<velmora><encoder_setting><encoder><channel>5</channel><description>mine</description></encoder>"
+              "</encoder_setting>"
+              "<common><title_format>T</title_format><vol>101</vol><mute>1</mute><window_top>-30000</window_top>"
+              "</common>"
+              "<stream><server><type>3</type><host>h</host><port>70000</port><use_proxy>1</use_proxy>"
+              "<proxy_host>p</proxy_host><proxy_port>70000</proxy_port><stream_id>0</stream_id><yp><name>N</name></yp>"
+              "</server><encoder><format>7</format><wave_format>3</wave_format><sampling_rate>2822401</sampling_rate>"
+              "<channel>3</channel><bitrate>96</bitrate></encoder></stream>"
+              "<stream><server><type>-1</type><port>-1</port><proxy_port>-1</proxy_port><stream_id>-5</stream_id>"
+              "</server><encoder><format>-1</format><wave_format>-1</wave_format><sampling_rate>0</sampling_rate>"
+              "<channel>0</channel></encoder></stream>"
+              "<stream><server><type>2</type><port>65535</port><proxy_port>0</proxy_port>"
+              "<stream_id>2147483647</stream_id></server><encoder><format>6</format><wave_format>2</wave_format>"
+              "<sampling_rate>2822400</sampling_rate><channel>1</channel></encoder></stream></velmora>");
+    Config* c = getConfig();
+    CommonSettings common;
+    EncoderSettings preset, e[3];
+    ServerSettings s[3];
+    c->loadCommon(common);
+    c->loadEncoderSetting(0, preset);
+    for (int i = 0; i < 3; ++i) c->loadStream(i, e[i], s[i]);
+
+    EncoderSettings defaultEncoder;
+    ServerSettings defaultServer;
+    c->loadStream(-1, defaultEncoder, defaultServer);
+    ServerSettings server = defaultServer;
+    server.host = "h";
+    server.use_proxy = 1;
+    server.proxy_host = "p";
+    server.yp.name = "N";
+    EncoderSettings encoder = defaultEncoder;
+    encoder.bitrate = 96;
+    EXPECT_EQ(describe(s[0]), describe(server));
+    EXPECT_EQ(describe(e[0]), describe(encoder));
+    EXPECT_EQ(describe(s[1]), describe(defaultServer));
+    EXPECT_EQ(describe(e[1]), describe(defaultEncoder));
+    // The edges of every range are kept.
+    EXPECT_EQ(s[2].type, SERVER_SHOUTCAST2);
+    EXPECT_EQ(s[2].port, 65535);
+    EXPECT_EQ(s[2].proxy_port, 0);
+    EXPECT_EQ(s[2].stream_id, 2147483647);
+    EXPECT_EQ(e[2].format, FORMAT_OGG_OPUS);
+    EXPECT_EQ(e[2].wave_format, WAVE_FLOAT32);
+    EXPECT_EQ(e[2].sampling_rate, 2822400);
+    EXPECT_EQ(e[2].channel, 1);
+    EXPECT_EQ(preset.channel, 2);
+    EXPECT_EQ(preset.description, "mine");
+    EXPECT_EQ(common.vol, 100);
+    EXPECT_EQ(common.title_format, "T");
+    EXPECT_TRUE(common.mute);
+    EXPECT_EQ(common.window_top, -30000) << "a window position has no range";
+
+    const std::vector<std::string> lines = {
+        "encoder_setting[0].encoder.channel: 5 is out of range (1 to 2); 2 is used",
+        "common.vol: 101 is out of range (0 to 100); 100 is used",
+        "stream[0].server.type: 3 is out of range (0 to 2); 0 is used",
+        "stream[0].server.port: 70000 is out of range (0 to 65535); 8000 is used",
+        "stream[0].server.proxy_port: 70000 is out of range (0 to 65535); 9050 is used",
+        "stream[0].server.stream_id: 0 is out of range (1 to 2147483647); 1 is used",
+        "stream[0].encoder.format: 7 is out of range (0 to 6); 0 is used",
+        "stream[0].encoder.wave_format: 3 is out of range (0 to 2); 0 is used",
+        "stream[0].encoder.sampling_rate: 2822401 is out of range (1 to 2822400); 44100 is used",
+        "stream[0].encoder.channel: 3 is out of range (1 to 2); 2 is used",
+        "stream[1].server.type: -1 is out of range (0 to 2); 0 is used",
+        "stream[1].server.port: -1 is out of range (0 to 65535); 8000 is used",
+        "stream[1].server.proxy_port: -1 is out of range (0 to 65535); 9050 is used",
+        "stream[1].server.stream_id: -5 is out of range (1 to 2147483647); 1 is used",
+        "stream[1].encoder.format: -1 is out of range (0 to 6); 0 is used",
+        "stream[1].encoder.wave_format: -1 is out of range (0 to 2); 0 is used",
+        "stream[1].encoder.sampling_rate: 0 is out of range (1 to 2822400); 44100 is used",
+        "stream[1].encoder.channel: 0 is out of range (1 to 2); 2 is used",
+    };
+    for (const std::string& line : lines) EXPECT_TRUE(console("velmora: load config: " + line)) << line;
+    EXPECT_EQ(host.console_log().lines().size(), lines.size());
+
+    // Saved, the file holds the values used and reads without a word.
+    c->removeEncoderSettings();
+    c->saveEncoderSetting(0, preset);
+    c->removeCommon();
+    c->removeStreams();
+    c->saveCommon(common);
+    for (int i = 0; i < 3; ++i) c->saveStream(i, e[i], s[i]);
+    deleteConfig();
+    host.console_log().clear();
+    c = getConfig();
+    ServerSettings again;
+    EncoderSettings againEncoder;
+    c->loadStream(0, againEncoder, again);
+    EXPECT_EQ(describe(again), describe(server));
+    EXPECT_EQ(describe(againEncoder), describe(encoder));
+    c->loadStream(2, againEncoder, again);
+    EXPECT_EQ(describe(again), describe(s[2]));
+    EXPECT_TRUE(host.console_log().lines().empty());
 }
 
 TEST_F(ConfigTest, AFailedSaveLeavesTheOldFileWhole) {
