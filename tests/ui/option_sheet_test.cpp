@@ -219,7 +219,8 @@ TEST_F(OptionSheetTest, EncoderPresetsResetAddRemoveAndTheChosenPresetsProgramsA
     server.type = 7;  // the Server page is never shown: nothing is touched
     server.mount_point = "";
     const std::string server_before = describe(server);
-    const Rows stored = {L"mine | MP3 | mine preset", L"odd |  | odd preset"};
+    // A stored format outside 0 to 6 reads as the default, MP3.
+    const Rows stored = {L"mine | MP3 | mine preset", L"odd | MP3 | odd preset"};
     auto list = [](const Window& sheet) { return currentPage(sheet).item(IDC_ENCODER_LIST); };
 
     OptionSheet sheet(&chosen, &server, kSheet);
@@ -463,6 +464,32 @@ TEST_F(OptionSheetTest, ServerFieldsAreCheckedInOrderAndWrittenOnlyWhenAllPass) 
     expected.mount_point = "/live";
     expected.stream_id = 7;
     EXPECT_EQ(describe(server), describe(expected));
+}
+
+// A proxy port out of range in the settings file, whose field the page
+// hides (so the user could not mend it there): the sheet opens on what the
+// store read and closes with OK.
+TEST_F(OptionSheetTest, ASheetOnAProxyPortOutOfRangeInTheFileClosesWithOk) {
+    VELMORA_NEED_DISPLAY();
+    ui_harness::HostWindow owner(400, 300);
+    Poco::FileOutputStream(profile + "/velmora.xml")
+        << "<velmora><stream><server><proxy_port>70000</proxy_port></server></stream></velmora>";
+    EncoderSettings stream_encoder = lame();
+    EncoderSettings stored_encoder;
+    ServerSettings server;
+    getConfig()->loadStream(0, stored_encoder, server);
+
+    OptionSheet sheet(&stream_encoder, &server, kSheet);
+    Autopilot pilot({
+        {kSheet,
+         [](Window& w) {
+             showPage(w, 1);
+             w.click(IDOK);
+         }},
+    });
+    EXPECT_EQ(sheet.DoModal(owner), 1);
+    EXPECT_EQ(pilot.finish(), "");
+    EXPECT_EQ(describe(server), describe(defaultServer()));
 }
 
 // Mount point and stream id follow the chosen type; each type's mount
