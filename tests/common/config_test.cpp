@@ -6,6 +6,7 @@
 #include <Poco/File.h>
 #include <Poco/FileStream.h>
 #include <Poco/StreamCopier.h>
+#include <Poco/String.h>
 
 #include <string>
 #include <vector>
@@ -43,16 +44,9 @@ std::string awkward(const std::string& key) {
 // The element as one would write it by hand: a CR can only be given as a
 // character reference.
 std::string element(const std::string& name, const std::string& text) {
-    std::string escaped;
-    for (char c : text) {
-        switch (c) {
-        case '&': escaped += "&amp;"; break;
-        case '<': escaped += "&lt;"; break;
-        case '>': escaped += "&gt;"; break;
-        case '\r': escaped += "&#13;"; break;
-        default: escaped += c;
-        }
-    }
+    const std::string escaped =
+        Poco::replace(Poco::replace(Poco::replace(Poco::replace(text, "&", "&amp;"), "<", "&lt;"), ">", "&gt;"), "\r",
+                      "&#13;");
     return "<" + name + ">" + escaped + "</" + name + ">";
 }
 
