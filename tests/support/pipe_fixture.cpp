@@ -212,6 +212,22 @@ long threadCount() {
     return count;
 }
 
+long addressSpaceKiB() {
+    // Every region that is not free (reserved or committed).
+    unsigned long long bytes = 0;
+    MEMORY_BASIC_INFORMATION region;
+    ULONG_PTR at = 0;
+    while (VirtualQuery(reinterpret_cast<const void*>(at), &region, sizeof region) == sizeof region) {
+        if (region.State != MEM_FREE)
+            bytes += region.RegionSize;
+        const ULONG_PTR next = reinterpret_cast<ULONG_PTR>(region.BaseAddress) + region.RegionSize;
+        if (next <= at)
+            break;
+        at = next;
+    }
+    return static_cast<long>(bytes / 1024);
+}
+
 bool processAlive(unsigned long pid) {
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
     if (process == nullptr)
@@ -277,6 +293,15 @@ std::vector<std::pair<unsigned long, std::string>> children() {
 long childCount() { return static_cast<long>(children().size()); }
 
 long threadCount() { return entriesOf("/proc/self/task"); }
+
+long addressSpaceKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmSize:", 0) == 0)
+            return std::stol(line.substr(7));
+    return -1;
+}
 
 bool processAlive(unsigned long pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");

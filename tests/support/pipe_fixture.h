@@ -50,6 +50,9 @@ bool parseArgs(const std::string& output, std::vector<std::string>& args);
 long openHandleCount();
 long childCount();
 long threadCount();
+// This process's address space in KiB: every mapped or reserved region
+// (a thread's stack counts whole).
+long addressSpaceKiB();
 // Process ids of this process's children running `program` (its file name
 // without folder; on Windows with ".exe").
 std::vector<unsigned long> childrenRunning(const std::string& program);
