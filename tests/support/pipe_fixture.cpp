@@ -46,6 +46,8 @@ std::string helper(const std::string& name) {
 #endif
 }
 
+std::string lameExe() { return binDir() + "lame.exe"; }
+
 bool pathExists(const std::string& path) { return Poco::File(path).exists(); }
 
 std::string sinePcm(double seconds, int rate, int channels) {
@@ -236,6 +238,42 @@ bool processAlive(unsigned long pid) {
     CloseHandle(process);
     return alive;
 }
+
+bool killProcess(unsigned long pid) {
+    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid));
+    if (process == nullptr)
+        return false;
+    const bool ended = TerminateProcess(process, 9) != FALSE;
+    CloseHandle(process);
+    return ended;
+}
+
+bool streamHandlesOf(unsigned long pid, long& pipes, long& sockets) {
+    pipes = 0;
+    sockets = 0;
+    HANDLE process = OpenProcess(PROCESS_DUP_HANDLE, FALSE, static_cast<DWORD>(pid));
+    if (process == nullptr)
+        return false;
+    // Each of its low handle values, copied into this process to be looked
+    // at (handles are multiples of 4, the lowest free one is taken). A
+    // socket passes for a pipe with GetFileType, but has no pipe's
+    // information.
+    for (ULONG_PTR value = 4; value < 0x4000; value += 4) {
+        HANDLE copy = nullptr;
+        if (!DuplicateHandle(process, reinterpret_cast<HANDLE>(value), GetCurrentProcess(), &copy, 0, FALSE,
+                             DUPLICATE_SAME_ACCESS))
+            continue;
+        if (GetFileType(copy) == FILE_TYPE_PIPE) {
+            if (GetNamedPipeInfo(copy, nullptr, nullptr, nullptr, nullptr))
+                ++pipes;
+            else
+                ++sockets;
+        }
+        CloseHandle(copy);
+    }
+    CloseHandle(process);
+    return true;
+}
 #else
 namespace {
 
@@ -313,6 +351,8 @@ bool processAlive(unsigned long pid) {
     rest >> state;
     return state != "Z" && state != "X";
 }
+
+bool killProcess(unsigned long pid) { return kill(static_cast<pid_t>(pid), SIGKILL) == 0; }
 #endif
 
 std::vector<unsigned long> childrenRunning(const std::string& program) {
