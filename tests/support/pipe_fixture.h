@@ -71,9 +71,9 @@ bool processAlive(unsigned long pid);
 bool killProcess(unsigned long pid);
 
 #if defined(_WIN32)
-// Of the handles process `pid` holds, those of the byte-stream kind (the
-// system files pipes and sockets alike as pipes): how many are pipe ends
-// and how many sockets. False when the process cannot be looked into.
+// Of the handles process `pid` holds, those GetFileType calls pipes (pipe
+// ends, and sockets too): how many are pipe ends and how many sockets.
+// False when the process cannot be looked into.
 bool streamHandlesOf(unsigned long pid, long& pipes, long& sockets);
 #endif
 
