@@ -90,6 +90,9 @@ Stream::Stream(StreamEventListener* observer, const EncoderSettings& encoder, co
 
 Stream::~Stream() {
     try {
+        // Ended without a stop: nothing more goes out, and no event. Set
+        // before the quit, which a worker may see at once.
+        ending_quietly_ = true;
         std::unique_lock<std::mutex> lock(control_);
         cancel_ = true;
         quit_asked_ = true;
@@ -100,8 +103,6 @@ Stream::~Stream() {
         worker_ = Worker();
         lock.unlock();
         if (worker.thread.joinable()) {
-            // Ended without a stop: nothing more goes out, and no event.
-            ending_quietly_ = true;
             while (loop_active_ && !signal_.post(COMMAND_QUIT))
                 serveMessagesOrSleep();
             joinWorker(worker);
@@ -1044,7 +1045,7 @@ void Stream::fail(const std::string& text) {
 }
 
 void Stream::raise(int event) {
-    if (observer_ != nullptr)
+    if (observer_ != nullptr && !ending_quietly_)
         observer_->onStreamEvent(this, event);
 }
 

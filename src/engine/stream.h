@@ -237,7 +237,8 @@ private:
     std::atomic<bool> loop_active_{false};
     std::atomic<bool> deferred_stop_{false};
     std::atomic<bool> title_pending_{false};
-    // Set by the destructor: the worker ends without sending the rest.
+    // Set by the destructor: the worker ends without sending the rest, and
+    // no event is raised any more.
     std::atomic<bool> ending_quietly_{false};
     // Set by a stop or the destructor before they post the quit command.
     std::atomic<bool> quit_asked_{false};
