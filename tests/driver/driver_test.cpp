@@ -288,5 +288,58 @@ TEST(StreamDriver, ASignalDuringTheStartStopsTheStreamsAndWritesTheSettings) {
     EXPECT_TRUE(saved->has("common.title_format")) << "the settings were written back";
 }
 
+// A signal that comes while a listener list trickles in (a byte a second:
+// the exchange alone could take half a minute) ends the run within about
+// a second: the streams' stop ends the request instead of waiting for it.
+TEST(StreamDriver, ASignalWhileAListenerListTricklesInEndsTheRunWithinASecond) {
+    TempDir scratch;
+    const std::string profile = scratch.path() + "profile";
+    Poco::File(profile).createDirectories();
+    std::atomic<pid_t> pid{0};
+    std::atomic<bool> signalled{false};
+    std::atomic<std::chrono::steady_clock::rep> signalled_at{0};
+    LoopbackService server([&](FakeConnection& c) {
+        const std::string head = c.readHead();
+        if (head.compare(0, 4, "PUT ") == 0) {
+            c.send("HTTP/1.1 100 Continue\r\n\r\n");
+            c.waitForClose();
+            return;
+        }
+        if (head.compare(0, 22, "GET /admin/listclients") != 0) {
+            c.send("HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n<?xml version=\"1.0\"?>\n<iceresponse>"
+                   "<message>Metadata update successful</message><return>1</return></iceresponse>");
+            return;
+        }
+        const std::string reply = "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n<?xml version=\"1.0\"?>"
+                                  "<icestats><source mount=\"/trickle\"><Listeners>0</Listeners></source></icestats>";
+        for (char ch : reply) {
+            c.send(std::string(1, ch));
+            if (pid > 0 && !signalled.exchange(true)) {
+                signalled_at = std::chrono::steady_clock::now().time_since_epoch().count();
+                kill(pid, SIGTERM);
+            }
+            for (int i = 0; i < 10 && !c.stopping(); ++i)
+                std::this_thread::sleep_for(100ms);
+        }
+    });
+    std::ofstream(profile + "/velmora.xml")
+        << "<velmora version=\"1.4.1\">"
+        << passthroughGroup("Trickle", 0, server.port(), "", "x", "/trickle") << "</velmora>";
+
+    const ProgramRun run = runWatched({kestrune_host::program_folder() + "kestrune", "--profile", profile,
+                                      "--listeners", "1", "--signal", "600"},
+                                     [&](pid_t child) { pid = child; }, nullptr);
+    const auto ended = std::chrono::steady_clock::now();
+    const std::string& output = run.output;
+    ASSERT_TRUE(signalled) << output;
+    EXPECT_LT(ended - std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(signalled_at)), 2s)
+        << output;
+    ASSERT_TRUE(WIFEXITED(run.raw_status)) << output;
+    EXPECT_EQ(WEXITSTATUS(run.raw_status), 0) << output;
+    for (const char* line : {"stopped by a signal", "console: velmora: Streaming finish: Trickle"})
+        EXPECT_EQ(countLines(output, line), 1u) << line << "\n" << output;
+    EXPECT_EQ(output.substr(output.size() - 9), "unloaded\n");
+}
+
 } // namespace
 #endif
