@@ -23,6 +23,7 @@
 #include "plugin/components.h"
 #include "engine/config.h"
 #include "engine/output_gain.h"
+#include "fake_server.h"
 #include "http_client.h"
 #include "peers.h"
 #include "plugin/utils.h"
@@ -787,4 +788,68 @@ TEST_F(MainWindow, ShoutcastV2AsksForAdminCredentialsAndRefusesASecondStreamOfOn
     }
     EXPECT_TRUE(window.workerRunning());
     EXPECT_TRUE(server.errors().empty()) << server.errors().front();
+}
+
+// Closing the window while a listener list trickles in (a byte a second:
+// the exchange alone could take half a minute) ends the stream within
+// about a second of the answer to the question: the stop ends the request
+// the window's worker waits for.
+TEST_F(MainWindow, ClosingWhileAListenerListTricklesInEndsWithinASecond) {
+    VELMORA_NEED_DISPLAY();
+    std::atomic<bool> asked{false};
+    std::atomic<std::chrono::steady_clock::rep> source_closed{0};
+    LoopbackService server([&](FakeConnection& c) {
+        const std::string head = c.readHead();
+        if (head.compare(0, 4, "PUT ") == 0) {
+            c.send("HTTP/1.1 100 Continue\r\n\r\n");
+            c.waitForClose(Poco::Timespan(120, 0));
+            if (c.closed()) source_closed = std::chrono::steady_clock::now().time_since_epoch().count();
+            return;
+        }
+        if (head.compare(0, 22, "GET /admin/listclients") != 0) {
+            c.send("HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n<?xml version=\"1.0\"?>\n<iceresponse>"
+                   "<message>Metadata update successful</message><return>1</return></iceresponse>");
+            return;
+        }
+        const std::string reply = "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n<?xml version=\"1.0\"?>"
+                                  "<icestats><source mount=\"/trickle\"><Listeners>0</Listeners></source></icestats>";
+        for (char ch : reply) {
+            c.send(std::string(1, ch));
+            asked = true;
+            for (int i = 0; i < 10 && !c.stopping(); ++i) std::this_thread::sleep_for(100ms);
+        }
+    });
+    Group a{"Trickle", 0, server.port(), "/trickle"};
+    a.encoder = pipetest::binDir() + "passthrough.exe";
+    a.params = "";
+    writeSettings("<auto_update_metadata>0</auto_update_metadata><vumeter_switch>0</vumeter_switch>", {a});
+    host.play({kestrune_host::signal_track("Artist", "Tone", 300, 440.0)});
+    CMainDlg& window = open();
+    const HWND dialog = window.m_hWnd;
+    Stream* stream = window.allStreams()[0].get();
+    press(dialog, IDC_CONNECT);
+    ASSERT_TRUE(stream->status().running) << stream->status().error_text;
+    press(dialog, IDC_UPDATE_CLIENTS);
+    ASSERT_TRUE(pumpUntil([&] { return asked.load(); }));
+
+    std::atomic<std::chrono::steady_clock::rep> answered{0};
+    {
+        ui_harness::Autopilot pilot({Step{L"Velmora", [&](Window& box) {
+                                              answered = std::chrono::steady_clock::now().time_since_epoch().count();
+                                              box.click(IDOK);
+                                          },
+                                          true}});
+        ::SendMessageW(dialog, WM_CLOSE, 0, 0);
+        EXPECT_EQ(pilot.finish(), "");
+    }
+    // (Measured at the server: the window's own end takes its time under
+    // Wine, whose tray takes seconds to let an icon go.)
+    ASSERT_TRUE(pumpUntil([&] { return source_closed.load() != 0; }));
+    ASSERT_NE(answered.load(), 0);
+    const auto took = std::chrono::steady_clock::duration(source_closed.load() - answered.load());
+    EXPECT_LT(took, 2s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+    ui_harness::pumpMessages(50);
+    EXPECT_FALSE(::IsWindow(dialog));
+    EXPECT_EQ(CMainDlg::existingInstance(), nullptr);
+    EXPECT_TRUE(host.console_log().contains("velmora: Streaming finish: Trickle"));
 }
