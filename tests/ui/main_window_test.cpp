@@ -23,7 +23,6 @@
 #include "plugin/components.h"
 #include "engine/config.h"
 #include "engine/output_gain.h"
-#include "fake_server.h"
 #include "http_client.h"
 #include "peers.h"
 #include "plugin/utils.h"
@@ -32,6 +31,7 @@
 #include "sdk_fixture.h"
 #include "listener_documents.h"
 #include "shoutcast_servers.h"
+#include "trickling_server.h"
 #include "ui/main_dlg.h"
 #include "ui_harness.h"
 #include "view_support.h"
@@ -796,29 +796,7 @@ TEST_F(MainWindow, ShoutcastV2AsksForAdminCredentialsAndRefusesASecondStreamOfOn
 // the window's worker waits for.
 TEST_F(MainWindow, ClosingWhileAListenerListTricklesInEndsWithinASecond) {
     VELMORA_NEED_DISPLAY();
-    std::atomic<bool> asked{false};
-    std::atomic<std::chrono::steady_clock::rep> source_closed{0};
-    LoopbackService server([&](FakeConnection& c) {
-        const std::string head = c.readHead();
-        if (head.compare(0, 4, "PUT ") == 0) {
-            c.send("HTTP/1.1 100 Continue\r\n\r\n");
-            c.waitForClose(Poco::Timespan(120, 0));
-            if (c.closed()) source_closed = std::chrono::steady_clock::now().time_since_epoch().count();
-            return;
-        }
-        if (head.compare(0, 22, "GET /admin/listclients") != 0) {
-            c.send("HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n<?xml version=\"1.0\"?>\n<iceresponse>"
-                   "<message>Metadata update successful</message><return>1</return></iceresponse>");
-            return;
-        }
-        const std::string reply = "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n<?xml version=\"1.0\"?>"
-                                  "<icestats><source mount=\"/trickle\"><Listeners>0</Listeners></source></icestats>";
-        for (char ch : reply) {
-            c.send(std::string(1, ch));
-            asked = true;
-            for (int i = 0; i < 10 && !c.stopping(); ++i) std::this_thread::sleep_for(100ms);
-        }
-    });
+    TricklingServer server;
     Group a{"Trickle", 0, server.port(), "/trickle"};
     a.encoder = pipetest::binDir() + "passthrough.exe";
     a.params = "";
@@ -830,7 +808,7 @@ TEST_F(MainWindow, ClosingWhileAListenerListTricklesInEndsWithinASecond) {
     press(dialog, IDC_CONNECT);
     ASSERT_TRUE(stream->status().running) << stream->status().error_text;
     press(dialog, IDC_UPDATE_CLIENTS);
-    ASSERT_TRUE(pumpUntil([&] { return asked.load(); }));
+    ASSERT_TRUE(pumpUntil([&] { return server.trickling(); }));
 
     std::atomic<std::chrono::steady_clock::rep> answered{0};
     {
@@ -844,9 +822,9 @@ TEST_F(MainWindow, ClosingWhileAListenerListTricklesInEndsWithinASecond) {
     }
     // (Measured at the server: the window's own end takes its time under
     // Wine, whose tray takes seconds to let an icon go.)
-    ASSERT_TRUE(pumpUntil([&] { return source_closed.load() != 0; }));
+    ASSERT_TRUE(pumpUntil([&] { return server.sourceClosed() != std::chrono::steady_clock::time_point(); }));
     ASSERT_NE(answered.load(), 0);
-    const auto took = std::chrono::steady_clock::duration(source_closed.load() - answered.load());
+    const auto took = server.sourceClosed().time_since_epoch() - std::chrono::steady_clock::duration(answered.load());
     EXPECT_LT(took, 2s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
     ui_harness::pumpMessages(50);
     EXPECT_FALSE(::IsWindow(dialog));
