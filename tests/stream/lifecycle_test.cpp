@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "engine/encoder_process.h"
+#include "fake_server.h"
 #include "http_client.h"
 #include "peers.h"
 #include "pipe_fixture.h"
@@ -325,6 +326,44 @@ TEST_F(StreamLife, ADroppedSourceReconnectsAndAStopEndsTheWaitsAtOnce) {
     EXPECT_FALSE(stream.status().reconnecting);
     host.stop();
     EXPECT_EQ(threadCount(), threads);
+}
+
+// A server that stopped reading holds a stop about a second at most: the
+// send in progress and the rest of the stream get that long, then the
+// connection closes, and the cut is no error of the stream.
+TEST_F(StreamLife, AStopEndsWithinASecondWhenTheServerStoppedReading) {
+    // Takes the source request, then reads nothing more until the test
+    // ends.
+    std::atomic<bool> ended{false};
+    FakeServer server({[&ended](FakeConnection& c) {
+        c.readHead();
+        c.send("HTTP/1.1 100 Continue\r\n\r\n");
+        while (!ended && !c.stopping())
+            std::this_thread::sleep_for(50ms);
+        c.waitForClose(Poco::Timespan(10, 0));
+    }});
+    struct End {
+        std::atomic<bool>& ended;
+        ~End() { ended = true; }
+    } end{ended};
+    // 192 kHz float PCM: the system's socket buffers fill within seconds.
+    EncoderSettings encoder = passthrough(192000, 2);
+    encoder.wave_format = WAVE_FLOAT32;
+    Observer observer;
+    Stream stream(&observer, encoder, icecastSettings(server.port(), "/stuck", "Stuck"));
+    stream.start(capture.get());
+    ASSERT_EQ(observer.codes(), std::vector<int>{StreamEventListener::EVENT_STARTED}) << stream.status().error_text;
+    playTone(60);
+    // The worker is held in a send once a second of audio waits for it.
+    ASSERT_TRUE(eventually([&] { return stream.inputBacklog() > 1.0; }, 60s));
+    const auto before = std::chrono::steady_clock::now();
+    stream.stop();
+    const auto took = std::chrono::steady_clock::now() - before;
+    EXPECT_LT(took, 2s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+    std::vector<int> codes = observer.codes();
+    codes.erase(std::remove(codes.begin(), codes.end(), int(StreamEventListener::EVENT_STATISTICS)), codes.end());
+    EXPECT_EQ(codes, (std::vector<int>{StreamEventListener::EVENT_STARTED, StreamEventListener::EVENT_STOPPED}));
+    EXPECT_FALSE(stream.status().running);
 }
 
 TEST(ComponentLoad, StartsNoNetworkUnderTheLoaderLock) {

@@ -140,6 +140,36 @@ TEST_F(Recovery, AStopDoesNotWaitForTitleOrListenerRequests) {
     EXPECT_THROW(listeners.get(), Poco::Exception);
 }
 
+// A stream deleted while its worker reconnects (a window removing it) ends
+// without events: the login it ends is no failed attempt to announce.
+TEST_F(Recovery, AStreamDeletedWhileItReconnectsRaisesNoMoreEvents) {
+    // The first source is dropped after a moment of audio; the login of
+    // the reconnection is never answered.
+    std::atomic<int> sources{0};
+    LoopbackService server([&](FakeConnection& c) {
+        if (c.readHead().rfind("PUT ", 0) != 0)
+            return;
+        if (++sources == 1) {
+            c.send("HTTP/1.1 100 Continue\r\n\r\n");
+            c.readBytes(100000);
+            return;
+        }
+        c.waitForClose();
+    });
+    Observer observer;
+    observer.window = true;
+    observer.auto_reconnect = true;
+    auto stream = std::make_unique<Stream>(&observer, passthrough(), icecastSettings(server.port(), "/gone", "Gone"));
+    stream->setReconnectWait(0ms);
+    stream->start(capture.get());
+    ASSERT_EQ(observer.codes(), std::vector<int>{StreamEventListener::EVENT_STARTED}) << stream->status().error_text;
+    playTone(30);
+    ASSERT_TRUE(eventually([&] { return sources == 2; }, 30s));
+    const std::vector<int> before = observer.codes();
+    stream.reset();
+    EXPECT_EQ(observer.codes(), before);
+}
+
 TEST_F(Recovery, TwentyReconnectionsLeaveOneWorker) {
     // Each source is dropped after a moment of audio; every login counts
     // as a success here. (One thread serves the connections in turn.)
