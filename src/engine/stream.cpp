@@ -829,16 +829,22 @@ void Stream::restartPrograms(const std::string& artist, const std::string& title
 }
 
 void Stream::finishPrograms(DWORD tail_time) {
+    // Both programs share the time.
+    const DWORD start = GetTickCount();
+    auto left = [&] {
+        const DWORD used = GetTickCount() - start;
+        return used >= tail_time ? DWORD(0) : tail_time - used;
+    };
     try {
         if (preprocessor_)
-            preprocessor_->finish(encoder_input_fifo_, tail_time);
+            preprocessor_->finish(encoder_input_fifo_, left());
     } catch (DWORD code) {
         throw Poco::ApplicationException(Poco::format("Pipe error %lu with the pre-processing program %s.",
                                                       static_cast<unsigned long>(code), preprocessor_->program()));
     }
     encoder_->encode(encoder_input_fifo_, output_fifo_);
     try {
-        encoder_->finish(output_fifo_, tail_time);
+        encoder_->finish(output_fifo_, left());
     } catch (DWORD code) {
         throw Poco::ApplicationException(Poco::format("encode error (%lu)", static_cast<unsigned long>(code)));
     }

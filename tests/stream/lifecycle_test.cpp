@@ -366,6 +366,31 @@ TEST_F(StreamLife, AStopEndsWithinASecondWhenTheServerStoppedReading) {
     EXPECT_FALSE(stream.status().running);
 }
 
+// An encoder that does not end when its input closes holds a stop about a
+// second at most: it had its time for the tail and is then ended, not
+// waited for once more.
+TEST_F(StreamLife, AStopEndsWithinASecondWhenTheEncoderDoesNotEnd) {
+    FakeServer server({[](FakeConnection& c) {
+        c.readHead();
+        c.send("HTTP/1.1 100 Continue\r\n\r\n");
+        c.waitForClose(Poco::Timespan(60, 0));
+    }});
+    Observer observer;
+    Stream stream(&observer, encoderSettings(helper("lingerer"), "", FORMAT_MP3, 44100, 2),
+                  icecastSettings(server.port(), "/linger", "Linger"));
+    stream.start(capture.get());
+    ASSERT_EQ(observer.codes(), std::vector<int>{StreamEventListener::EVENT_STARTED}) << stream.status().error_text;
+    playTone(60);
+    // The worker has handed the program audio.
+    ASSERT_TRUE(eventually([&] { return stream.status().samples_read > 0; }, 60s));
+    const auto before = std::chrono::steady_clock::now();
+    stream.stop();
+    const auto took = std::chrono::steady_clock::now() - before;
+    EXPECT_LT(took, 2s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+    EXPECT_EQ(observer.codes().back(), StreamEventListener::EVENT_STOPPED);
+    EXPECT_FALSE(stream.status().running);
+}
+
 TEST(ComponentLoad, StartsNoNetworkUnderTheLoaderLock) {
     // The network starts with the first connection, never while the
     // system loads the component.
