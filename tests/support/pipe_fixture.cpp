@@ -212,6 +212,21 @@ long threadCount() {
     return count;
 }
 
+std::set<unsigned long> threadIds() {
+    std::set<unsigned long> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return ids;
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof(entry);
+    const DWORD self = GetCurrentProcessId();
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == self)
+            ids.insert(entry.th32ThreadID);
+    CloseHandle(snapshot);
+    return ids;
+}
+
 bool processAlive(unsigned long pid) {
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
     if (process == nullptr)
@@ -277,6 +292,17 @@ std::vector<std::pair<unsigned long, std::string>> children() {
 long childCount() { return static_cast<long>(children().size()); }
 
 long threadCount() { return entriesOf("/proc/self/task"); }
+
+std::set<unsigned long> threadIds() {
+    std::set<unsigned long> ids;
+    if (DIR* dir = opendir("/proc/self/task")) {
+        while (dirent* entry = readdir(dir))
+            if (entry->d_name[0] != '.')
+                ids.insert(std::stoul(entry->d_name));
+        closedir(dir);
+    }
+    return ids;
+}
 
 bool processAlive(unsigned long pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");

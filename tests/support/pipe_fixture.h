@@ -8,6 +8,7 @@
 #include "temp_dir.h"
 
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,8 @@ bool parseArgs(const std::string& output, std::vector<std::string>& args);
 long openHandleCount();
 long childCount();
 long threadCount();
+// The ids of this process's threads.
+std::set<unsigned long> threadIds();
 // Process ids of this process's children running `program` (its file name
 // without folder; on Windows with ".exe").
 std::vector<unsigned long> childrenRunning(const std::string& program);
