@@ -326,7 +326,8 @@ TEST_F(Recovery, AServerGoneLongerThanThreeAttemptsEndsTheStreamWithTheReason) {
     playTone(60);
     ASSERT_TRUE(observer.waitFor(StreamEventListener::EVENT_STATISTICS));
     icecast.stop();
-    ASSERT_TRUE(observer.waitFor(StreamEventListener::EVENT_STOPPED, 1, 30s));
+    ASSERT_TRUE(observer.waitFor(StreamEventListener::EVENT_STOPPED, 1, 30s))
+        << ::testing::PrintToString(withoutStatistics(observer)) << " " << stream.status().error_text;
     EXPECT_EQ(withoutStatistics(observer), (std::vector<int>{0, 5, 2, 2, 2, 1}));
     EXPECT_EQ(attemptCounts(observer), (std::vector<int>{0, 1, 2}));
     EXPECT_NE(stream.status().error_text.find("Connection refused"), std::string::npos) << stream.status().error_text;
