@@ -197,21 +197,6 @@ std::vector<std::pair<unsigned long, std::string>> children() {
 
 long childCount() { return static_cast<long>(children().size()); }
 
-long threadCount() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return -1;
-    THREADENTRY32 entry;
-    entry.dwSize = sizeof(entry);
-    long count = 0;
-    const DWORD self = GetCurrentProcessId();
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == self)
-            ++count;
-    CloseHandle(snapshot);
-    return count;
-}
-
 std::set<unsigned long> threadIds() {
     std::set<unsigned long> ids;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
@@ -225,6 +210,11 @@ std::set<unsigned long> threadIds() {
             ids.insert(entry.th32ThreadID);
     CloseHandle(snapshot);
     return ids;
+}
+
+long threadCount() {
+    const std::set<unsigned long> ids = threadIds();
+    return ids.empty() ? -1 : static_cast<long>(ids.size());
 }
 
 bool processAlive(unsigned long pid) {
