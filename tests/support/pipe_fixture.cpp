@@ -199,19 +199,24 @@ std::vector<std::pair<unsigned long, std::string>> children() {
 
 long childCount() { return static_cast<long>(children().size()); }
 
-long threadCount() {
+std::set<unsigned long> threadIds() {
+    std::set<unsigned long> ids;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snapshot == INVALID_HANDLE_VALUE)
-        return -1;
+        return ids;
     THREADENTRY32 entry;
     entry.dwSize = sizeof(entry);
-    long count = 0;
     const DWORD self = GetCurrentProcessId();
     for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
         if (entry.th32OwnerProcessID == self)
-            ++count;
+            ids.insert(entry.th32ThreadID);
     CloseHandle(snapshot);
-    return count;
+    return ids;
+}
+
+long threadCount() {
+    const std::set<unsigned long> ids = threadIds();
+    return ids.empty() ? -1 : static_cast<long>(ids.size());
 }
 
 long addressSpaceKiB() {
@@ -339,6 +344,17 @@ long addressSpaceKiB() {
         if (line.rfind("VmSize:", 0) == 0)
             return std::stol(line.substr(7));
     return -1;
+}
+
+std::set<unsigned long> threadIds() {
+    std::set<unsigned long> ids;
+    if (DIR* dir = opendir("/proc/self/task")) {
+        while (dirent* entry = readdir(dir))
+            if (entry->d_name[0] != '.')
+                ids.insert(std::stoul(entry->d_name));
+        closedir(dir);
+    }
+    return ids;
 }
 
 bool processAlive(unsigned long pid) {

@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,8 @@ long threadCount();
 // This process's address space in KiB: every mapped or reserved region
 // (a thread's stack counts whole).
 long addressSpaceKiB();
+// The ids of this process's threads.
+std::set<unsigned long> threadIds();
 // Process ids of this process's children running `program` (its file name
 // without folder; on Windows with ".exe").
 std::vector<unsigned long> childrenRunning(const std::string& program);

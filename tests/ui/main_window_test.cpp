@@ -349,7 +349,9 @@ TEST_F(MainWindow, OpensWithDefaultsEditsTheListAndWritesItBackAtTheClose) {
     saved->setInt("common.window_top", 15000);
     saved->save(folder + "\\velmora.xml");
     CMainDlg& again = open();
-    EXPECT_NE(&again, nullptr);
+    // The switches as saved, not as the defaults have them.
+    EXPECT_EQ(::SendMessageW(item(again.m_hWnd, IDC_AUTO_RECONNECT), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(::SendMessageW(item(again.m_hWnd, IDC_VU_SWITCH), BM_GETCHECK, 0, 0), BST_UNCHECKED);
     EXPECT_EQ(again.allStreams().size(), 2u);
     EXPECT_EQ(text(again.m_hWnd, IDC_VOLUME_GROUP), L"Volume 42%");
     EXPECT_EQ(text(again.m_hWnd, IDC_TITLE_FORMAT), L"%title% by %artist%");
@@ -449,6 +451,12 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
     EXPECT_FALSE(::IsWindowEnabled(item(dialog, IDC_CONFIG)));
     EXPECT_EQ(monitor(dialog, L"Status"), L"Connected");
     EXPECT_TRUE(window.workerRunning());
+    EXPECT_TRUE(window.meterDriven());
+    // The meter's switch, while the stream runs: off ends the updater at
+    // once, on starts it again.
+    setCheck(dialog, IDC_VU_SWITCH, false);
+    EXPECT_FALSE(window.meterDriven());
+    setCheck(dialog, IDC_VU_SWITCH, true);
     EXPECT_TRUE(window.meterDriven());
     EXPECT_TRUE(host.console_log().contains("velmora: Streaming start: Wine A"));
     EXPECT_EQ(monitor(dialog, L"Metadata"), L"Artist - Tone");

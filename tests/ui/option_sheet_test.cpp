@@ -8,6 +8,7 @@
 #include <Poco/FileStream.h>
 #include <Poco/StreamCopier.h>
 
+#include <cstring>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -663,4 +664,52 @@ TEST_F(OptionSheetTest, TheFirstRefusingPageEndsTheConfirmationAndCancelReturnsZ
     // copies after Cancel.
     EXPECT_EQ(stream_encoder.bitrate, 128);
     EXPECT_EQ(describe(server), server_before);
+}
+
+// The sheet's callback as the system calls it: before the sheet exists it
+// takes the help button's style out of the sheet's template, in either
+// template form, and leaves the other styles; once the sheet window exists
+// its Cancel button reads "Cancel", whatever the system wrote there.
+TEST_F(OptionSheetTest, TheCallbackTakesOutTheHelpButtonAndNamesCancel) {
+    const DWORD styles = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT;
+    // DLGTEMPLATE: the style comes first.
+    WORD plain[16] = {};
+    const DWORD plain_style = styles | DS_CONTEXTHELP;
+    std::memcpy(plain, &plain_style, sizeof plain_style);
+    WTL::detail::SheetHook::Callback(nullptr, PSCB_PRECREATE, reinterpret_cast<LPARAM>(plain));
+    DWORD read = 0;
+    std::memcpy(&read, plain, sizeof read);
+    EXPECT_EQ(read, styles);
+    // DLGTEMPLATEEX: version 1, signature 0xFFFF, help id, extended style,
+    // then the style.
+    WORD extended[16] = {1, 0xFFFF, 0x1234, 0x5678, LOWORD(WS_EX_CONTEXTHELP), HIWORD(WS_EX_CONTEXTHELP)};
+    const DWORD extended_style = styles | DS_CONTEXTHELP;
+    std::memcpy(extended + 6, &extended_style, sizeof extended_style);
+    WTL::detail::SheetHook::Callback(nullptr, PSCB_PRECREATE, reinterpret_cast<LPARAM>(extended));
+    std::memcpy(&read, extended + 6, sizeof read);
+    EXPECT_EQ(read, styles);
+    EXPECT_EQ(extended[0], 1);
+    EXPECT_EQ(extended[1], 0xFFFF);
+    EXPECT_EQ(extended[2], 0x1234) << "the help id is left alone";
+
+    VELMORA_NEED_DISPLAY();
+    EncoderSettings stream_encoder = lame();
+    ServerSettings server = defaultServer();
+    OptionSheet sheet(&stream_encoder, &server, kSheet);
+    // A window standing in for the sheet's, whose Cancel button reads
+    // another language's word.
+    HWND window = ::CreateWindowExW(0, L"STATIC", kSheet, WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, nullptr, nullptr,
+                                    nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    HWND cancel = ::CreateWindowExW(0, L"BUTTON", L"Abbrechen", WS_CHILD | BS_PUSHBUTTON, 10, 10, 80, 24, window,
+                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDCANCEL)), nullptr, nullptr);
+    ASSERT_NE(cancel, nullptr);
+    WTL::detail::SheetHook::SetCreating(&sheet);
+    WTL::detail::SheetHook::Callback(window, PSCB_INITIALIZED, 0);
+    WTL::detail::SheetHook::SetCreating(nullptr);
+    EXPECT_EQ(sheet.m_hWnd, window) << "the sheet object is tied to its window";
+    wchar_t text[32] = {};
+    ::GetWindowTextW(cancel, text, 32);
+    EXPECT_STREQ(text, L"Cancel");
+    ::DestroyWindow(window);
 }
