@@ -8,8 +8,9 @@
 #   bash scripts/demo.sh [--seconds N] [--keep] [--windows]
 #     --keep     keep the work folder (settings, icecast's logs) and say where
 #     --windows  the real velmora.dll in the Windows kestrune under Wine on a
-#                private display: one MP3 stream through lame.exe, connected
-#                on startup by the main window; saves a screenshot of it
+#                private display: one MP3 stream with the built-in "lame"
+#                preset (bin\encoders\lame.exe), connected on startup by the
+#                main window; saves a screenshot of it
 #
 # On Linux two streams (MP3 through lame, Ogg Vorbis through oggenc) run,
 # with both listen URLs and a progress line.
@@ -28,8 +29,8 @@ while [ $# -gt 0 ]; do
       seconds="$2"; shift 2 ;;
     --keep) keep=1; shift ;;
     --windows) windows=1; shift ;;
-    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
-    *) echo "demo: unknown argument $1" >&2; sed -n '8,12p' "$0" >&2; exit 2 ;;
+    -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
+    *) echo "demo: unknown argument $1" >&2; sed -n '8,13p' "$0" >&2; exit 2 ;;
   esac
 done
 
@@ -74,7 +75,7 @@ if [ "$windows" = 1 ]; then
     cmake -S "$root" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw32.cmake"
   step "building kestrune.exe and velmora.dll (a few minutes the first time)" \
     cmake --build "$BUILD" -j "$JOBS" --target kestrune velmora
-  [ -f "$BUILD/bin/lame.exe" ] || { echo "demo: $BUILD/bin/lame.exe is missing" >>"$setup_log"; step_failed; }
+  [ -f "$BUILD/bin/encoders/lame.exe" ] || { echo "demo: $BUILD/bin/encoders/lame.exe is missing" >>"$setup_log"; step_failed; }
 else
   echo "demo: checking the Debian packages the demo needs (build tools, Poco, soxr, icecast2, lame, oggenc);"
   echo "demo: missing ones are installed now (set-up log: $setup_log)"
@@ -142,7 +143,7 @@ status_page="http://127.0.0.1:$port/status.xsl"
 
 # --- the settings
 mkdir -p "$work/profile"
-stream_group() { # NAME MOUNT ENCODER PARAMS FORMAT ENCODER_NAME
+stream_group() { # NAME MOUNT ENCODER PARAMS FORMAT ENCODER_NAME [DESCRIPTION]
   cat <<EOF
   <stream>
     <server>
@@ -153,7 +154,7 @@ stream_group() { # NAME MOUNT ENCODER PARAMS FORMAT ENCODER_NAME
     <encoder>
       <encoder_file>$3</encoder_file><encoder_params>$4</encoder_params><format>$5</format>
       <wave_format>0</wave_format><wave_header>0</wave_header><sampling_rate>44100</sampling_rate><channel>2</channel>
-      <encoder_name>$6</encoder_name><bitrate>128</bitrate>
+      <encoder_name>$6</encoder_name><bitrate>128</bitrate><description>${7:-}</description>
     </encoder>
   </stream>
 EOF
@@ -166,7 +167,9 @@ windows_path() { printf 'Z:%s' "${1//\//\\}"; }
   if [ "$windows" = 1 ]; then
     # The window connects its first stream when it opens.
     echo '  <common><title_format>%artist% - %title%</title_format><auto_update_metadata>1</auto_update_metadata><auto_reconnect>1</auto_reconnect><connect_on_startup>1</connect_on_startup><window_left>40</window_left><window_top>40</window_top></common>'
-    stream_group "Velmora MP3" /velmora.mp3 "\"$(windows_path "$BUILD/bin/lame.exe")\"" "$lame_params" 0 LAME
+    # The built-in "lame" preset as it stands: the player runs in bin\, where
+    # its encoders\lame.exe is.
+    stream_group "Velmora MP3" /velmora.mp3 'encoders\lame.exe' "-r --quiet --flush --preset cbr 128 -" 0 lame "CBR 128kbps"
   else
     echo '  <common><title_format>%artist% - %title%</title_format><auto_update_metadata>1</auto_update_metadata><auto_reconnect>1</auto_reconnect></common>'
     stream_group "Velmora MP3" /velmora.mp3 lame "$lame_params" 0 LAME
