@@ -57,7 +57,7 @@ step() { # TEXT COMMAND...: runs the step, its output into the set-up log
   shift
   echo "demo: $text"
   echo "===== $text" >>"$setup_log"
-  "$@" >>"$setup_log" 2>&1 || step_failed
+  "$@" >>"$setup_log" 2>&1 8>&- || step_failed
 }
 # The packages step tells which packages it installs.
 packages() { # setup.sh's arguments
@@ -123,7 +123,7 @@ stop_player() {
   if [ "$windows" = 1 ]; then
     # The Windows player has no console to take the signal: closing its
     # main window ends it the same clean way.
-    wine taskkill /im kestrune.exe >>"$setup_log" 2>&1 &
+    wine taskkill /im kestrune.exe >>"$setup_log" 2>&1 8>&- &
   else
     kill -INT "$player_pid" 2>/dev/null || true
   fi
@@ -264,7 +264,7 @@ if [ "$windows" = 0 ]; then
   exit "$status"
 fi
 
-# --- Windows: a private display and a Wine prefix of the demo's own
+# --- Windows: a private display and a Wine prefix of this run's own
 echo "demo: starting a private X display (Xvfb)"
 # In a session of its own, so Ctrl-C leaves it to us.
 setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
@@ -278,11 +278,23 @@ for _ in $(seq 1 100); do
 done
 [ -n "$number" ] || { echo "demo: Xvfb did not start:" >&2; cat "$work/xvfb.log" >&2; exit 1; }
 export DISPLAY=":$number"
-prefix="${VELMORA_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/velmora/wineprefix}-demo"
+# The end of a run ends every Wine program of its prefix: each run takes the
+# first of the demo's prefixes that no other run holds (its lock on fd 8,
+# which the Wine programs are not given), made once and kept for later runs.
+demo_prefixes="${VELMORA_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/velmora/wineprefix}-demo"
+mkdir -p "$(dirname "$demo_prefixes")"
+n=0
+while :; do
+  exec 8>"$demo_prefixes$n.run"
+  flock -n 8 && break
+  n=$((n + 1))
+done
+prefix="$demo_prefixes$n"
 export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -f "$prefix/system.reg" ]; then
-  mkdir -p "$(dirname "$prefix")"
-  step "making the Wine prefix $prefix (once)" wineboot -i
+if [ -f "$prefix/system.reg" ]; then
+  step "using the Wine prefix $prefix" "$here/wine-prefix.sh" "$prefix"
+else
+  step "making the Wine prefix $prefix (once)" "$here/wine-prefix.sh" "$prefix"
 fi
 # No window manager runs on this display: Wine must not wait for one.
 step "telling Wine that no window manager runs here" \
@@ -295,7 +307,7 @@ echo "demo: icecast2 on 127.0.0.1:$port; kestrune.exe with velmora.dll under Win
 # In a session of its own: Ctrl-C is the script's, which closes the
 # player's window.
 (cd "$BUILD/bin" && exec setsid wine kestrune.exe --profile "$(windows_path "$work/profile")" --seconds "$seconds" \
-  "${tracks[@]}" </dev/null >"$work/output" 2>&1) &
+  "${tracks[@]}" </dev/null >"$work/output" 2>&1 8>&-) &
 player_pid=$!
 tail -n +1 -f --pid="$player_pid" "$work/output" 2>/dev/null | show &
 show_pid=$!
