@@ -12,8 +12,8 @@
 #                preset (bin\encoders\lame.exe), connected on startup by the
 #                main window; saves a screenshot of it
 #
-# On Linux two streams (MP3 through lame, Ogg Vorbis through oggenc) run,
-# with both listen URLs and a progress line.
+# On Linux two streams (MP3 through lame, Ogg Vorbis through oggenc) run;
+# either way the demo prints the listen URLs and a progress line.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(dirname "$here")"
@@ -191,13 +191,24 @@ while [ "$total" -lt "$seconds" ]; do
   total=$((total + 10)); i=$((i + 1))
 done
 
+# One progress line: rewritten in place on a terminal, else every 5 s.
+tty=0
+[ -t 1 ] && tty=1
+last_shown=-5
+progress_line() { # ELAPSED SENT TITLE
+  if [ "$tty" = 1 ]; then
+    printf '\r\033[K[%3d s] %s | %s' "$1" "$2" "$3"
+  elif [ $(($1 - last_shown)) -ge 5 ]; then
+    printf '[%3d s] %s | %s\n' "$1" "$2" "$3"
+    last_shown=$1
+  fi
+}
+
 # The player's output, with its statistics folded into one progress line.
 show() {
   # Ctrl-C is the player's to handle; its last lines still come through here.
   trap '' INT TERM
-  local line rest name secs bytes sent title="" mp3=0 ogg=0 last_shown=-5 elapsed=0 urls=0
-  local tty=0
-  [ -t 1 ] && tty=1
+  local line rest name secs bytes sent title="" mp3=0 ogg=0 elapsed=0 urls=0
   while IFS= read -r line; do
     line="${line%$'\r'}"
     case "$line" in
@@ -208,13 +219,7 @@ show() {
         case "$name" in *MP3*) mp3=$bytes ;; *) ogg=$bytes ;; esac
         elapsed=$secs
         sent="MP3 $((mp3 / 1024)) KB, Vorbis $((ogg / 1024)) KB sent"
-        [ "$windows" = 1 ] && sent="MP3 $((mp3 / 1024)) KB sent"
-        if [ "$tty" = 1 ]; then
-          printf '\r\033[K[%3d s] %s | %s' "$elapsed" "$sent" "$title"
-        elif [ $((elapsed - last_shown)) -ge 5 ]; then
-          printf '[%3d s] %s | %s\n' "$elapsed" "$sent" "$title"
-          last_shown=$elapsed
-        fi
+        progress_line "$elapsed" "$sent" "$title"
         ;;
       "track: "*) title="${line#track: }" ;;
       "console: velmora: Listen URL: "*)
@@ -312,6 +317,24 @@ player_pid=$!
 tail -n +1 -f --pid="$player_pid" "$work/output" 2>/dev/null | show &
 show_pid=$!
 
+# The window prints no statistics: the progress comes from icecast2's
+# statistics of the mount, the bytes it has read and the title it shows.
+mount_progress() { # MOUNT STARTED_AT
+  local stats source bytes title
+  while kill -0 "$player_pid" 2>/dev/null; do
+    stats="$(curl -sf -m 2 -u admin:hackme-admin "http://127.0.0.1:$port/admin/stats" 2>/dev/null)" || stats=""
+    source="${stats#*<source mount=\"$1\">}"
+    if [ "$source" != "$stats" ]; then
+      source="${source%%</source>*}"
+      bytes="$(sed -n 's:.*<total_bytes_read>\([0-9]*\)</total_bytes_read>.*:\1:p' <<<"$source")"
+      title="$(sed -n "/<title>/{s:.*<title>\([^<]*\)</title>.*:\1:;s/&lt;/</g;s/&gt;/>/g;s/&quot;/\"/g;s/&apos;/'/g;s/&amp;/\&/g;p}" <<<"$source")"
+      progress_line $((SECONDS - $2)) "MP3 $((${bytes:-0} / 1024)) KB sent" "$title"
+    fi
+    sleep 1
+  done
+}
+progress_pid=""
+
 # Once the stream runs: where to listen, and a screenshot of the window.
 shot="$(dirname "$BUILD")/demo-windows.png"
 rm -f "$shot"
@@ -323,8 +346,12 @@ done
 if grep -q "console: velmora: Streaming start: Velmora MP3" "$work/output" 2>/dev/null; then
   echo "demo: listen to Velmora MP3 at http://127.0.0.1:$port/velmora.mp3"
   echo "demo: the server's status page: $status_page"
+  mount_progress /velmora.mp3 "$SECONDS" &
+  progress_pid=$!
   # A few seconds of streaming: the meters move and the Monitor fills.
   sleep 4
+  # (Over the progress line, which goes on after it.)
+  [ "$tty" = 1 ] && printf '\r\033[K'
   if kill -0 "$player_pid" 2>/dev/null &&
     xwd -root -silent -display "$DISPLAY" | convert xwd:- -trim +repage "$shot" 2>>"$setup_log"; then
     echo "demo: screenshot of the streaming window: $shot"
@@ -334,6 +361,10 @@ if grep -q "console: velmora: Streaming start: Velmora MP3" "$work/output" 2>/de
 fi
 status=0
 wait_player || status=$?
+if [ -n "$progress_pid" ]; then
+  kill "$progress_pid" 2>/dev/null || true
+  wait "$progress_pid" 2>/dev/null || true
+fi
 wait "$show_pid" 2>/dev/null || true
 if ! grep -q "console: velmora: Streaming start: Velmora MP3" "$work/output" 2>/dev/null; then
   echo "demo: the stream did not start; the player's last lines:" >&2
