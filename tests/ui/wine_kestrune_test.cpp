@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <Poco/AutoPtr.h>
+#include <Poco/Exception.h>
 #include <Poco/File.h>
 #include <Poco/Util/XMLConfiguration.h>
 
@@ -19,7 +20,6 @@
 #include <future>
 #include <map>
 #include <string>
-#include <thread>
 
 #include <windows.h>
 
@@ -88,9 +88,23 @@ TEST(WindowsStream, KestruneStreamsMp3WithTheBuiltInLamePresetToIcecastOnLinux) 
     auto run = std::async(std::launch::async, [&] {
         return runKestrune("--profile \"" + profile + "\" --signal 14 --artist Wine --title Tone --freq 440,880");
     });
-    // A listener from the stream's third second on, for six seconds (with
-    // what icecast bursts at a new listener).
-    std::this_thread::sleep_for(std::chrono::seconds(3));
+    // A listener for six seconds once the server holds more than icecast
+    // bursts at a new listener (64 KB, four seconds at 128 kbps): however
+    // slowly a loaded machine encodes, it hears those first.
+    const auto received = [&]() -> long {
+        std::string stats;
+        try {
+            stats = httpGet(icecast_port, "/admin/stats", peers::kIcecastAdminUser, peers::kIcecastAdminPassword);
+        } catch (const Poco::Exception&) {
+            return 0;
+        }
+        const std::string field = "<total_bytes_read>";
+        const std::size_t source = stats.find("<source mount=\"" + mount + "\">");
+        const std::size_t bytes = stats.find(field, source);
+        return source == std::string::npos || bytes == std::string::npos ? 0 : std::atol(&stats[bytes + field.size()]);
+    };
+    while (received() < 96 * 1024 && run.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+    }
     std::map<std::string, std::string> heard;
     std::string why;
     try {
