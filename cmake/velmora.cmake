@@ -52,8 +52,9 @@ function(velmora_copy_mingw_runtime)
 endfunction()
 velmora_copy_mingw_runtime()
 
-# The cross-built lame.exe (scripts/build-win-deps.sh) goes beside the
-# Windows binaries, where the tests under Wine find it.
+# The cross-built lame.exe (scripts/build-win-deps.sh) goes where an
+# installation has it and the built-in "lame" preset looks for it: in
+# encoders\ beside the player (bin/encoders/lame.exe).
 if(VELMORA_WINDOWS AND EXISTS ${VELMORA_WIN_DEPS}/prefix/bin/lame.exe)
-  file(COPY ${VELMORA_WIN_DEPS}/prefix/bin/lame.exe DESTINATION ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+  file(COPY ${VELMORA_WIN_DEPS}/prefix/bin/lame.exe DESTINATION ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/encoders)
 endif()

@@ -8,11 +8,12 @@
 #   bash scripts/demo.sh [--seconds N] [--keep] [--windows]
 #     --keep     keep the work folder (settings, icecast's logs) and say where
 #     --windows  the real velmora.dll in the Windows kestrune under Wine on a
-#                private display: one MP3 stream through lame.exe, connected
-#                on startup by the main window; saves a screenshot of it
+#                private display: one MP3 stream with the built-in "lame"
+#                preset (bin\encoders\lame.exe), connected on startup by the
+#                main window; saves a screenshot of it
 #
-# On Linux two streams (MP3 through lame, Ogg Vorbis through oggenc) run,
-# with both listen URLs and a progress line.
+# On Linux two streams (MP3 through lame, Ogg Vorbis through oggenc) run;
+# either way the demo prints the listen URLs and a progress line.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(dirname "$here")"
@@ -28,8 +29,8 @@ while [ $# -gt 0 ]; do
       seconds="$2"; shift 2 ;;
     --keep) keep=1; shift ;;
     --windows) windows=1; shift ;;
-    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
-    *) echo "demo: unknown argument $1" >&2; sed -n '8,12p' "$0" >&2; exit 2 ;;
+    -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
+    *) echo "demo: unknown argument $1" >&2; sed -n '8,13p' "$0" >&2; exit 2 ;;
   esac
 done
 
@@ -56,7 +57,7 @@ step() { # TEXT COMMAND...: runs the step, its output into the set-up log
   shift
   echo "demo: $text"
   echo "===== $text" >>"$setup_log"
-  "$@" >>"$setup_log" 2>&1 || step_failed
+  "$@" >>"$setup_log" 2>&1 8>&- || step_failed
 }
 # The packages step tells which packages it installs.
 packages() { # setup.sh's arguments
@@ -74,7 +75,7 @@ if [ "$windows" = 1 ]; then
     cmake -S "$root" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw32.cmake"
   step "building kestrune.exe and velmora.dll (a few minutes the first time)" \
     cmake --build "$BUILD" -j "$JOBS" --target kestrune velmora
-  [ -f "$BUILD/bin/lame.exe" ] || { echo "demo: $BUILD/bin/lame.exe is missing" >>"$setup_log"; step_failed; }
+  [ -f "$BUILD/bin/encoders/lame.exe" ] || { echo "demo: $BUILD/bin/encoders/lame.exe is missing" >>"$setup_log"; step_failed; }
 else
   echo "demo: checking the Debian packages the demo needs (build tools, Poco, soxr, icecast2, lame, oggenc);"
   echo "demo: missing ones are installed now (set-up log: $setup_log)"
@@ -122,7 +123,7 @@ stop_player() {
   if [ "$windows" = 1 ]; then
     # The Windows player has no console to take the signal: closing its
     # main window ends it the same clean way.
-    wine taskkill /im kestrune.exe >>"$setup_log" 2>&1 &
+    wine taskkill /im kestrune.exe >>"$setup_log" 2>&1 8>&- &
   else
     kill -INT "$player_pid" 2>/dev/null || true
   fi
@@ -142,7 +143,7 @@ status_page="http://127.0.0.1:$port/status.xsl"
 
 # --- the settings
 mkdir -p "$work/profile"
-stream_group() { # NAME MOUNT ENCODER PARAMS FORMAT ENCODER_NAME
+stream_group() { # NAME MOUNT ENCODER PARAMS FORMAT ENCODER_NAME [DESCRIPTION]
   cat <<EOF
   <stream>
     <server>
@@ -153,7 +154,7 @@ stream_group() { # NAME MOUNT ENCODER PARAMS FORMAT ENCODER_NAME
     <encoder>
       <encoder_file>$3</encoder_file><encoder_params>$4</encoder_params><format>$5</format>
       <wave_format>0</wave_format><wave_header>0</wave_header><sampling_rate>44100</sampling_rate><channel>2</channel>
-      <encoder_name>$6</encoder_name><bitrate>128</bitrate>
+      <encoder_name>$6</encoder_name><bitrate>128</bitrate><description>${7:-}</description>
     </encoder>
   </stream>
 EOF
@@ -166,7 +167,9 @@ windows_path() { printf 'Z:%s' "${1//\//\\}"; }
   if [ "$windows" = 1 ]; then
     # The window connects its first stream when it opens.
     echo '  <common><title_format>%artist% - %title%</title_format><auto_update_metadata>1</auto_update_metadata><auto_reconnect>1</auto_reconnect><connect_on_startup>1</connect_on_startup><window_left>40</window_left><window_top>40</window_top></common>'
-    stream_group "Velmora MP3" /velmora.mp3 "\"$(windows_path "$BUILD/bin/lame.exe")\"" "$lame_params" 0 LAME
+    # The built-in "lame" preset as it stands: the player runs in bin\, where
+    # its encoders\lame.exe is.
+    stream_group "Velmora MP3" /velmora.mp3 'encoders\lame.exe' "-r --quiet --flush --preset cbr 128 -" 0 lame "CBR 128kbps"
   else
     echo '  <common><title_format>%artist% - %title%</title_format><auto_update_metadata>1</auto_update_metadata><auto_reconnect>1</auto_reconnect></common>'
     stream_group "Velmora MP3" /velmora.mp3 lame "$lame_params" 0 LAME
@@ -188,13 +191,24 @@ while [ "$total" -lt "$seconds" ]; do
   total=$((total + 10)); i=$((i + 1))
 done
 
+# One progress line: rewritten in place on a terminal, else every 5 s.
+tty=0
+[ -t 1 ] && tty=1
+last_shown=-5
+progress_line() { # ELAPSED SENT TITLE
+  if [ "$tty" = 1 ]; then
+    printf '\r\033[K[%3d s] %s | %s' "$1" "$2" "$3"
+  elif [ $(($1 - last_shown)) -ge 5 ]; then
+    printf '[%3d s] %s | %s\n' "$1" "$2" "$3"
+    last_shown=$1
+  fi
+}
+
 # The player's output, with its statistics folded into one progress line.
 show() {
   # Ctrl-C is the player's to handle; its last lines still come through here.
   trap '' INT TERM
-  local line rest name secs bytes sent title="" mp3=0 ogg=0 last_shown=-5 elapsed=0 urls=0
-  local tty=0
-  [ -t 1 ] && tty=1
+  local line rest name secs bytes sent title="" mp3=0 ogg=0 elapsed=0 urls=0
   while IFS= read -r line; do
     line="${line%$'\r'}"
     case "$line" in
@@ -205,13 +219,7 @@ show() {
         case "$name" in *MP3*) mp3=$bytes ;; *) ogg=$bytes ;; esac
         elapsed=$secs
         sent="MP3 $((mp3 / 1024)) KB, Vorbis $((ogg / 1024)) KB sent"
-        [ "$windows" = 1 ] && sent="MP3 $((mp3 / 1024)) KB sent"
-        if [ "$tty" = 1 ]; then
-          printf '\r\033[K[%3d s] %s | %s' "$elapsed" "$sent" "$title"
-        elif [ $((elapsed - last_shown)) -ge 5 ]; then
-          printf '[%3d s] %s | %s\n' "$elapsed" "$sent" "$title"
-          last_shown=$elapsed
-        fi
+        progress_line "$elapsed" "$sent" "$title"
         ;;
       "track: "*) title="${line#track: }" ;;
       "console: velmora: Listen URL: "*)
@@ -261,7 +269,7 @@ if [ "$windows" = 0 ]; then
   exit "$status"
 fi
 
-# --- Windows: a private display and a Wine prefix of the demo's own
+# --- Windows: a private display and a Wine prefix of this run's own
 echo "demo: starting a private X display (Xvfb)"
 # In a session of its own, so Ctrl-C leaves it to us.
 setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
@@ -275,11 +283,23 @@ for _ in $(seq 1 100); do
 done
 [ -n "$number" ] || { echo "demo: Xvfb did not start:" >&2; cat "$work/xvfb.log" >&2; exit 1; }
 export DISPLAY=":$number"
-prefix="${VELMORA_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/velmora/wineprefix}-demo"
+# The end of a run ends every Wine program of its prefix: each run takes the
+# first of the demo's prefixes that no other run holds (its lock on fd 8,
+# which the Wine programs are not given), made once and kept for later runs.
+demo_prefixes="${VELMORA_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/velmora/wineprefix}-demo"
+mkdir -p "$(dirname "$demo_prefixes")"
+n=0
+while :; do
+  exec 8>"$demo_prefixes$n.run"
+  flock -n 8 && break
+  n=$((n + 1))
+done
+prefix="$demo_prefixes$n"
 export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -f "$prefix/system.reg" ]; then
-  mkdir -p "$(dirname "$prefix")"
-  step "making the Wine prefix $prefix (once)" wineboot -i
+if [ -f "$prefix/system.reg" ]; then
+  step "using the Wine prefix $prefix" "$here/wine-prefix.sh" "$prefix"
+else
+  step "making the Wine prefix $prefix (once)" "$here/wine-prefix.sh" "$prefix"
 fi
 # No window manager runs on this display: Wine must not wait for one.
 step "telling Wine that no window manager runs here" \
@@ -292,10 +312,28 @@ echo "demo: icecast2 on 127.0.0.1:$port; kestrune.exe with velmora.dll under Win
 # In a session of its own: Ctrl-C is the script's, which closes the
 # player's window.
 (cd "$BUILD/bin" && exec setsid wine kestrune.exe --profile "$(windows_path "$work/profile")" --seconds "$seconds" \
-  "${tracks[@]}" </dev/null >"$work/output" 2>&1) &
+  "${tracks[@]}" </dev/null >"$work/output" 2>&1 8>&-) &
 player_pid=$!
 tail -n +1 -f --pid="$player_pid" "$work/output" 2>/dev/null | show &
 show_pid=$!
+
+# The window prints no statistics: the progress comes from icecast2's
+# statistics of the mount, the bytes it has read and the title it shows.
+mount_progress() { # MOUNT STARTED_AT
+  local stats source bytes title
+  while kill -0 "$player_pid" 2>/dev/null; do
+    stats="$(curl -sf -m 2 -u admin:hackme-admin "http://127.0.0.1:$port/admin/stats" 2>/dev/null)" || stats=""
+    source="${stats#*<source mount=\"$1\">}"
+    if [ "$source" != "$stats" ]; then
+      source="${source%%</source>*}"
+      bytes="$(sed -n 's:.*<total_bytes_read>\([0-9]*\)</total_bytes_read>.*:\1:p' <<<"$source")"
+      title="$(sed -n "/<title>/{s:.*<title>\([^<]*\)</title>.*:\1:;s/&lt;/</g;s/&gt;/>/g;s/&quot;/\"/g;s/&apos;/'/g;s/&amp;/\&/g;p}" <<<"$source")"
+      progress_line $((SECONDS - $2)) "MP3 $((${bytes:-0} / 1024)) KB sent" "$title"
+    fi
+    sleep 1
+  done
+}
+progress_pid=""
 
 # Once the stream runs: where to listen, and a screenshot of the window.
 shot="$(dirname "$BUILD")/demo-windows.png"
@@ -308,8 +346,12 @@ done
 if grep -q "console: velmora: Streaming start: Velmora MP3" "$work/output" 2>/dev/null; then
   echo "demo: listen to Velmora MP3 at http://127.0.0.1:$port/velmora.mp3"
   echo "demo: the server's status page: $status_page"
+  mount_progress /velmora.mp3 "$SECONDS" &
+  progress_pid=$!
   # A few seconds of streaming: the meters move and the Monitor fills.
   sleep 4
+  # (Over the progress line, which goes on after it.)
+  [ "$tty" = 1 ] && printf '\r\033[K'
   if kill -0 "$player_pid" 2>/dev/null &&
     xwd -root -silent -display "$DISPLAY" | convert xwd:- -trim +repage "$shot" 2>>"$setup_log"; then
     echo "demo: screenshot of the streaming window: $shot"
@@ -319,6 +361,10 @@ if grep -q "console: velmora: Streaming start: Velmora MP3" "$work/output" 2>/de
 fi
 status=0
 wait_player || status=$?
+if [ -n "$progress_pid" ]; then
+  kill "$progress_pid" 2>/dev/null || true
+  wait "$progress_pid" 2>/dev/null || true
+fi
 wait "$show_pid" 2>/dev/null || true
 if ! grep -q "console: velmora: Streaming start: Velmora MP3" "$work/output" 2>/dev/null; then
   echo "demo: the stream did not start; the player's last lines:" >&2

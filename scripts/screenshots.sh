@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Renders Velmora's dialogs, the Configuration sheet (each page filled, the
 # Server page once per server type, a refusal message over the sheet), the
-# level meter at several levels, the stream list, the Monitor, Clients and
-# History views filled with sample data and the main window (idle,
-# streaming, reconnecting, its tray popup and its closing question) into PNG
-# files under build/win32/screenshots/ (for the README and for review): it
-# builds the Windows target and runs the window tests, which save what they
-# show, under Wine on a private X display with the test peers (icecast2) on
-# loopback.
+# encoder setup's open-file dialog, the level meter at several levels, the
+# stream list (also at the main window's width with a long-named stream
+# reconnecting), the Monitor, Clients and History views filled with sample
+# data and the main window (idle, streaming, reconnecting, its tray popup and
+# its closing question) into PNG files under build/win32/screenshots/ (for
+# the README and for review): it builds the Windows target and runs the
+# window tests, which save what they show, under Wine on a private X display
+# with the test peers (icecast2) on loopback.
 #
 #   bash scripts/screenshots.sh      (VELMORA_BUILD_DIR, VELMORA_JOBS as for test.sh)
 set -euo pipefail

@@ -29,7 +29,9 @@ else
     build-essential cmake ninja-build pkg-config dpkg-dev
     libpoco-dev libgtest-dev libgmock-dev googletest libsoxr-dev
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-tools
-    wine wine32:i386 xvfb xauth x11-apps imagemagick
+    # fonts-wine: Wine's own fonts (Tahoma for the dialogs), which Wine
+    # only recommends and the installation below leaves out otherwise.
+    wine wine32:i386 fonts-wine xvfb xauth x11-apps imagemagick
     icecast2 microsocks dante-server
     lame vorbis-tools flac opus-tools ffmpeg ezstream
     curl python3 procps

@@ -1,11 +1,54 @@
 // The stream list.
 #include "ui/list_box_streams.h"
 
+#include <algorithm>
+#include <cwctype>
 #include <utility>
 
 #include "engine/config.h"
 #include "engine/stream.h"
 #include "plugin/utils.h"
+
+namespace {
+
+// The list view's own space on either side of a row's text.
+constexpr int kTextMargin = 5;
+
+// Where the attempt count the main window appends to a reconnecting
+// stream's name ("Name(2/3)") begins in a row's text; npos without one.
+std::size_t attemptCountAt(const std::wstring& text) {
+    if (text.empty() || text.back() != L')') return std::wstring::npos;
+    const std::size_t open = text.rfind(L'(');
+    const std::size_t slash = text.rfind(L'/');
+    if (open == std::wstring::npos || slash == std::wstring::npos || slash < open + 2 || slash + 2 >= text.size())
+        return std::wstring::npos;
+    for (std::size_t i = open + 1; i + 1 < text.size(); ++i)
+        if (i != slash && !std::iswdigit(text[i])) return std::wstring::npos;
+    return open;
+}
+
+int textWidth(HDC dc, const std::wstring& text) {
+    SIZE size = {};
+    ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    return size.cx;
+}
+
+// The row's text as it fits `width` pixels in the context's font: the name
+// is shortened, ending in "...", so that the attempt count (from `count`
+// on) stays whole.
+std::wstring fitted(HDC dc, const std::wstring& text, std::size_t count, int width) {
+    if (textWidth(dc, text) <= width) return text;
+    const std::wstring tail = L"..." + text.substr(count);
+    int keep = 0;
+    SIZE size = {};
+    const int room = width - textWidth(dc, tail);
+    if (room > 0) ::GetTextExtentExPointW(dc, text.c_str(), static_cast<int>(count), room, &keep, nullptr, &size);
+    // Never half of a surrogate pair.
+    if (keep > 0 && IS_HIGH_SURROGATE(text[static_cast<std::size_t>(keep - 1)])) --keep;
+    return text.substr(0, static_cast<std::size_t>(keep)) + tail;
+}
+
+}  // namespace
 
 void CListBoxStreams::init(Streams* window_streams) {
     HFONT base = GetFont();
@@ -96,10 +139,47 @@ DWORD CListBoxStreams::OnItemPrePaint(int, NMCUSTOMDRAW* draw) {
         result = CDRF_NEWFONT;
     }
     const StreamStatus status = (*streams)[index]->status();
-    if (!status.running) return result;
-    if (bold_font.m_hObject) ::SelectObject(draw->hdc, bold_font.m_hObject);
-    if (status.reconnecting) item->clrText = selected ? RGB(192, 192, 192) : RGB(128, 128, 128);
-    return CDRF_NEWFONT;
+    if (status.running) {
+        if (bold_font.m_hObject) ::SelectObject(draw->hdc, bold_font.m_hObject);
+        if (status.reconnecting) item->clrText = selected ? RGB(192, 192, 192) : RGB(128, 128, 128);
+        result = CDRF_NEWFONT;
+    }
+    // The list view would cut an attempt count off with the end of a long
+    // name: such a row is drawn here, its name shortened instead.
+    if (drawWithAttemptCount(item, selected)) return CDRF_SKIPDEFAULT;
+    return result;
+}
+
+bool CListBoxStreams::drawWithAttemptCount(NMLVCUSTOMDRAW* item, bool selected) {
+    const int index = static_cast<int>(item->nmcd.dwItemSpec);
+    const std::wstring text = GetItemText(index, 0);
+    const std::size_t count = attemptCountAt(text);
+    if (count == std::wstring::npos) return false;
+    RECT label = {};
+    label.left = LVIR_LABEL;
+    if (!SendMessage(LVM_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&label))) return false;
+    const HDC dc = item->nmcd.hdc;
+    RECT area = label;
+    area.left += kTextMargin;
+    area.right -= kTextMargin;
+    const std::wstring shown = fitted(dc, text, count, area.right - area.left);
+
+    COLORREF background = static_cast<COLORREF>(SendMessage(LVM_GETBKCOLOR));
+    if (background == CLR_NONE || background == CLR_DEFAULT) background = ::GetSysColor(COLOR_WINDOW);
+    ::SetBkColor(dc, background);
+    ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &label, nullptr, 0, nullptr);
+    RECT box = label;
+    box.right = std::min<LONG>(label.right, area.left + textWidth(dc, shown) + kTextMargin);
+    if (selected) {
+        ::SetBkColor(dc, item->clrTextBk);
+        ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &box, nullptr, 0, nullptr);
+    }
+    ::SetTextColor(dc, item->clrText == CLR_DEFAULT ? ::GetSysColor(COLOR_WINDOWTEXT) : item->clrText);
+    ::SetBkMode(dc, TRANSPARENT);
+    ::DrawTextW(dc, shown.c_str(), static_cast<int>(shown.size()), &area,
+                DT_LEFT | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    if (item->nmcd.uItemState & CDIS_FOCUS) ::DrawFocusRect(dc, &box);
+    return true;
 }
 
 LRESULT CListBoxStreams::OnItemChanged(int, NMHDR* header, BOOL&) {

@@ -1,8 +1,10 @@
 #pragma once
 // The stream list: the main window's list view (control 40010) with one
 // row per stream of the window, in the order of the window's streams. Rows
-// of running streams are bold, of reconnecting ones bold gray. The window
-// hears of selections and double clicks through ListBoxEventListener.
+// of running streams are bold, of reconnecting ones bold gray; the attempt
+// count that the window appends to a reconnecting stream's name stays whole
+// however narrow the list is. The window hears of selections and double
+// clicks through ListBoxEventListener.
 //
 // The list works on the window's vector of streams: row i always shows
 // element i. Its notifications reach it reflected by the main window.
@@ -65,6 +67,9 @@ public:
 
 private:
     void move(int from, int to);
+    // Draws a row whose text ends in an attempt count ("(1/3)"), keeping
+    // the count whole; false for other rows.
+    bool drawWithAttemptCount(NMLVCUSTOMDRAW* item, bool selected);
 
     WTL::CFont bold_font;
     ListBoxEventListener* const listener;

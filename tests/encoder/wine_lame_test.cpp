@@ -19,7 +19,7 @@ namespace {
 
 TEST(RealEncoderUnderWine, CrossBuiltLameTurnsPcmOnItsInputIntoMp3) {
     VELMORA_PEER_PORT(probe_port, peers::Kind::Probe);
-    const std::string lame = binDir() + "lame.exe";
+    const std::string lame = lameExe();
     if (!pathExists(lame)) {
         if (peers::required())
             FAIL() << lame << " is missing (bash scripts/setup.sh builds it)";

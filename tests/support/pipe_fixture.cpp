@@ -46,7 +46,7 @@ std::string helper(const std::string& name) {
 #endif
 }
 
-std::string lameExe() { return binDir() + "lame.exe"; }
+std::string lameExe() { return binDir() + "encoders\\lame.exe"; }
 
 bool pathExists(const std::string& path) { return Poco::File(path).exists(); }
 

@@ -23,8 +23,8 @@ std::string binDir();
 // A helper program's path, quoted, ready to be the program of a command line.
 std::string helper(const std::string& name);
 // The Windows build's real encoder: the lame.exe cross-built by
-// scripts/build-win-deps.sh, which the build copies beside the tests
-// (unquoted).
+// scripts/build-win-deps.sh, which the build puts in encoders\ beside the
+// tests, as an installation has it beside the player (unquoted).
 std::string lameExe();
 // Scratch folders (tests/support).
 using ::TempDir;

@@ -191,6 +191,24 @@ Image printClient(HWND window) {
     return canvas.image();
 }
 
+Image drawText(HFONT font, const std::wstring& text, COLORREF ink, COLORREF paper) {
+    HDC screen = ::GetDC(nullptr);
+    HGDIOBJ was = ::SelectObject(screen, font);
+    SIZE size = {};
+    ::GetTextExtentPoint32W(screen, text.c_str(), static_cast<int>(text.size()), &size);
+    ::SelectObject(screen, was);
+    ::ReleaseDC(nullptr, screen);
+    Canvas canvas(size.cx, size.cy);
+    RECT all = {0, 0, size.cx, size.cy};
+    ::SetBkColor(canvas.dc, paper);
+    ::ExtTextOutW(canvas.dc, 0, 0, ETO_OPAQUE, &all, nullptr, 0, nullptr);
+    ::SelectObject(canvas.dc, font);
+    ::SetTextColor(canvas.dc, ink);
+    ::SetBkMode(canvas.dc, TRANSPARENT);
+    ::TextOutW(canvas.dc, 0, 0, text.c_str(), static_cast<int>(text.size()));
+    return canvas.image();
+}
+
 std::string saveScreenshot(const Image& image, const std::string& name) {
     static ULONG_PTR token = [] {
         ULONG_PTR t = 0;

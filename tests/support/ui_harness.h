@@ -75,6 +75,8 @@ Image captureClient(HWND window);
 Image captureScreen(const RECT& area);
 // The client area as the window paints it for WM_PRINTCLIENT into memory.
 Image printClient(HWND window);
+// A text drawn in `font` and `ink` on `paper`, on a canvas just its size.
+Image drawText(HFONT font, const std::wstring& text, COLORREF ink, COLORREF paper);
 // Writes <build>/screenshots/<name>.png; returns its path, empty on failure.
 std::string saveScreenshot(const Image& image, const std::string& name);
 

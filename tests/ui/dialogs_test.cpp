@@ -192,7 +192,14 @@ TEST(EncoderSetupDialog, FileButtonsFillTheirEditsAndCancelLeavesTheRecord) {
              w.setText(IDC_SETUP_PROGRAM_FILE, L"keep.exe");
              w.click(IDC_SETUP_PROGRAM_BROWSE);
          }},
-        {kOpen, [](Window& w) { w.click(IDCANCEL); }},
+        {kOpen, [](Window& w) {
+             // Its caption too, which the system draws.
+             ::RedrawWindow(w.hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+             RECT frame = {};
+             ::GetWindowRect(w.hwnd, &frame);
+             ui_harness::saveScreenshot(ui_harness::captureScreen(frame), "open-file-dialog");
+             w.click(IDCANCEL);
+         }},
         {kSetup,
          [&](Window& w) {
              program_after_cancel = w.text(IDC_SETUP_PROGRAM_FILE);

@@ -406,7 +406,7 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
     std::string no_probe;
     const int probe_port = peers::port(peers::Kind::Probe, &no_probe);
     if (probe_port == 0 && peers::required()) FAIL() << no_probe;
-    const std::string lame = pipetest::binDir() + "lame.exe";
+    const std::string lame = pipetest::lameExe();
     if (!pipetest::pathExists(lame)) {
         if (peers::required()) FAIL() << lame << " is missing (bash scripts/setup.sh builds it)";
         GTEST_SKIP() << lame << " is missing";

@@ -5,9 +5,12 @@
 
 #include <Poco/File.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "engine/config.h"
@@ -126,6 +129,44 @@ Ink inkOf(const ui_harness::Image& image, const RECT& row) {
             else if (GetRValue(c) < 64 && GetGValue(c) < 64 && GetBValue(c) < 64) ++ink.dark;
         }
     return ink;
+}
+
+// Whether the screen shows `text` (drawn by ui_harness::drawText in `ink`)
+// within `area`: a place where the pixels of that colour are exactly those
+// of the text, over the box its ink covers.
+bool shows(const ui_harness::Image& screen, const RECT& area, const ui_harness::Image& text, COLORREF ink) {
+    RECT box = {text.width, text.height, 0, 0};
+    for (int y = 0; y < text.height; ++y)
+        for (int x = 0; x < text.width; ++x)
+            if (text.at(x, y) == ink) {
+                box.left = std::min<LONG>(box.left, x);
+                box.top = std::min<LONG>(box.top, y);
+                box.right = std::max<LONG>(box.right, x + 1);
+                box.bottom = std::max<LONG>(box.bottom, y + 1);
+            }
+    if (box.right <= box.left) return false;
+    auto matches = [&](int left, int top) {
+        for (int y = box.top; y < box.bottom; ++y)
+            for (int x = box.left; x < box.right; ++x)
+                if ((screen.at(left + x - box.left, top + y - box.top) == ink) != (text.at(x, y) == ink))
+                    return false;
+        return true;
+    };
+    const int right = std::min<int>(area.right, screen.width), bottom = std::min<int>(area.bottom, screen.height);
+    for (int top = area.top; top + (box.bottom - box.top) <= bottom; ++top)
+        for (int left = area.left; left + (box.right - box.left) <= right; ++left)
+            if (matches(left, top)) return true;
+    return false;
+}
+
+// The main window's dialog as the resource makes it, reflecting its
+// controls' notifications back to them as the window does.
+INT_PTR CALLBACK reflectingDialog(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_INITDIALOG) return TRUE;
+    if (message != WM_NOTIFY) return FALSE;
+    const HWND from = reinterpret_cast<const NMHDR*>(lparam)->hwndFrom;
+    ::SetWindowLongPtrW(dialog, DWLP_MSGRESULT, ::SendMessageW(from, ATL::OCM_NOTIFY, wparam, lparam));
+    return TRUE;
 }
 
 }  // namespace
@@ -304,4 +345,83 @@ TEST_F(StreamList, RunningRowsAreBoldAndReconnectingOnesBoldGray) {
     EXPECT_TRUE(whole) << "a stream was missing while the removed one ended";
     EXPECT_EQ(texts(list), (Rows{L"Velmora", L"Velmora"}));
     host.stop();
+}
+
+// In the main window's list, as narrow as the dialog makes it, a
+// reconnecting stream whose name and attempt count are too long for the
+// row: the name is shortened and the count stays whole; the row's text
+// stays whole too.
+TEST_F(StreamList, AReconnectingRowKeepsItsAttemptCountWhole) {
+    VELMORA_NEED_DISPLAY();
+    // A server that drops the source after a little audio. It reads the
+    // request's head in pieces as they come: byte by byte, under Wine on a
+    // loaded machine, the head could take longer than the stream waits.
+    auto drop = [](FakeConnection& c) {
+        while (c.received().find("\r\n\r\n") == std::string::npos && !c.readAvailable().empty()) {
+        }
+        c.send("HTTP/1.1 100 Continue\r\n\r\n");
+        c.readBytes(8192);
+    };
+    LoopbackService dropping(drop);
+    std::unique_ptr<psc_callback> capture;
+    psc_callback::create(capture);
+
+    std::unique_ptr<std::remove_pointer_t<HWND>, decltype(&::DestroyWindow)> dialog(
+        ::CreateDialogParamW(ATL::ModuleInstance(), MAKEINTRESOURCEW(IDD_MAIN), nullptr, reflectingDialog, 0),
+        &::DestroyWindow);
+    ASSERT_NE(dialog, nullptr);
+    ::ShowWindow(dialog.get(), SW_SHOW);
+    Selections selections;
+    CListBoxStreams list(&selections);
+    ASSERT_TRUE(list.SubclassWindow(::GetDlgItem(dialog.get(), IDC_STREAM_LIST)));
+    CListBoxStreams::Streams streams;
+    streams.push_back(stream("Velmora"));
+    streams.push_back(stream("Manual MP3", dropping.port()));
+    streams[1]->setReconnectWait(std::chrono::seconds(60));
+    list.init(&streams);
+
+    streams[1]->start(capture.get());
+    ASSERT_TRUE(streams[1]->status().running) << streams[1]->status().error_text;
+    host.play({kestrune_host::signal_track("Artist", "Tone", 30)});
+    for (int i = 0; i < 1000 && events.reconnecting == 0; ++i) ui_harness::pumpMessages(20);
+    ASSERT_GT(events.reconnecting, 0) << "the dropped stream did not reconnect";
+    // As the window names the row while the stream reconnects.
+    list.updateStreamName(streams[1].get(), "Manual MP3(1/3)");
+    EXPECT_EQ(texts(list), (Rows{L"Velmora", L"Manual MP3(1/3)"}));
+
+    list.SetItemState(-1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    const ui_harness::Image image = ui_harness::captureClient(list);
+    EXPECT_NE(ui_harness::saveScreenshot(image, "stream-list-reconnecting"), "");
+    LOGFONTW font = {};
+    ::GetObjectW(list.GetFont(), sizeof(font), &font);
+    font.lfWeight = FW_BOLD;
+    WTL::CFont bold;
+    bold.CreateFontIndirect(&font);
+    const COLORREF gray = RGB(128, 128, 128);
+    const COLORREF paper = ::GetSysColor(COLOR_WINDOW);
+    RECT row = rowRect(list, 1);
+    const int column = ListView_GetColumnWidth(list, 0);
+    ASSERT_GT(ui_harness::drawText(bold, L"Manual MP3(1/3)", gray, paper).width, column)
+        << "the whole text fits the row: nothing to shorten";
+    EXPECT_TRUE(shows(image, row, ui_harness::drawText(bold, L"(1/3)", gray, paper), gray))
+        << "the attempt count is cut";
+    // Some of the name, then "..." and the count.
+    const std::wstring name = L"Manual MP3";
+    bool shortened = false;
+    for (std::size_t keep = name.size() - 1; keep > 0 && !shortened; --keep) {
+        const std::wstring shown = name.substr(0, keep) + L"...(1/3)";
+        shortened = shows(image, row, ui_harness::drawText(bold, shown, gray, paper), gray);
+    }
+    EXPECT_TRUE(shortened) << "the row does not show the shortened name before the count";
+
+    // Selected, as the window shows it: the count in the highlight's colours.
+    list.SelectItem(1);
+    const ui_harness::Image chosen = ui_harness::captureClient(list);
+    EXPECT_NE(ui_harness::saveScreenshot(ui_harness::captureClient(dialog.get()), "main-dialog-reconnecting"), "");
+    const COLORREF light = RGB(192, 192, 192);
+    EXPECT_TRUE(shows(chosen, row, ui_harness::drawText(bold, L"(1/3)", light, ::GetSysColor(COLOR_HIGHLIGHT)), light))
+        << "the selected row's attempt count is cut";
+
+    host.stop();
+    for (auto& s : streams) s->stop();
 }

@@ -1,5 +1,7 @@
-// Under Wine: the Windows build's kestrune with velmora.dll streams one MP3
-// stream through the lame.exe cross-built from Debian's source (see
+// Under Wine: the Windows build's kestrune with velmora.dll, started in its
+// own folder as an installed player is, streams one MP3 stream with the
+// built-in "lame" preset as it stands (encoders\lame.exe beside the player:
+// the lame.exe cross-built from Debian's source, see
 // scripts/build-win-deps.sh) to the Linux icecast2 on loopback, and a
 // listener there decodes what it hears. Wine cannot start Linux programs:
 // the listener and its decoder are the decoding peer's.
@@ -7,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <Poco/AutoPtr.h>
+#include <Poco/Exception.h>
 #include <Poco/File.h>
 #include <Poco/Util/XMLConfiguration.h>
 
@@ -17,18 +20,21 @@
 #include <future>
 #include <map>
 #include <string>
-#include <thread>
 
 #include <windows.h>
 
 #include "component_loader.h"
 #include "http_client.h"
 #include "peers.h"
+#include "pipe_fixture.h"
+#include "plugin/utils.h"
 #include "temp_dir.h"
+#include "ui/option_page_encoder.h"
 
 namespace {
 
-// The program's status and output; arguments are UTF-8, quoted here.
+// The program's status and output; arguments are UTF-8, quoted here. It
+// runs in its own folder.
 std::pair<int, std::string> runKestrune(const std::string& arguments) {
     // The shell takes off the outermost quotes.
     const std::string command =
@@ -36,7 +42,12 @@ std::pair<int, std::string> runKestrune(const std::string& arguments) {
     std::wstring wide(std::size_t(MultiByteToWideChar(CP_UTF8, 0, command.c_str(), -1, nullptr, 0)), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, command.c_str(), -1, &wide[0], int(wide.size()));
     std::string output;
+    const DWORD length = GetCurrentDirectoryW(0, nullptr);
+    std::wstring was(length, L'\0');
+    was.resize(GetCurrentDirectoryW(length, &was[0]));
+    SetCurrentDirectoryW(fromUtf8(kestrune_host::program_folder()).c_str());
     FILE* pipe = _wpopen(wide.c_str(), L"rb");
+    SetCurrentDirectoryW(was.c_str());
     if (pipe == nullptr)
         return {-1, output};
     char buffer[4096];
@@ -46,10 +57,12 @@ std::pair<int, std::string> runKestrune(const std::string& arguments) {
     return {_pclose(pipe), output};
 }
 
-TEST(WindowsStream, KestruneStreamsMp3ThroughLameExeToIcecastOnLinux) {
+TEST(WindowsStream, KestruneStreamsMp3WithTheBuiltInLamePresetToIcecastOnLinux) {
     VELMORA_PEER_PORT(icecast_port, peers::Kind::Icecast);
     VELMORA_PEER_PORT(probe_port, peers::Kind::Probe);
-    const std::string lame = kestrune_host::program_folder() + "lame.exe";
+    const EncoderSettings preset = OptionPageEncoder::builtInPresets().at(0);
+    ASSERT_EQ(preset.encoder_name, "lame");
+    const std::string lame = pipetest::lameExe();
     if (!Poco::File(lame).exists()) {
         if (peers::required())
             FAIL() << lame << " is missing (bash scripts/setup.sh builds it)";
@@ -64,17 +77,34 @@ TEST(WindowsStream, KestruneStreamsMp3ThroughLameExeToIcecastOnLinux) {
            "<connect_on_startup>1</connect_on_startup></common>"
            "<stream><server><type>0</type><host>127.0.0.1</host><port>"
         << icecast_port << "</port><password>" << peers::kIcecastSourcePassword << "</password><mount_point>" << mount
-        << "</mount_point><yp><name>Wine MP3</name></yp></server><encoder><encoder_file>\"" << lame
-        << "\"</encoder_file><encoder_params>-r -s 44.1 --bitwidth 16 --signed --little-endian -m j -b 128 --flush "
-           "--quiet - -</encoder_params><format>0</format><sampling_rate>44100</sampling_rate><channel>2</channel>"
-           "<bitrate>128</bitrate></encoder></stream></velmora>";
+        << "</mount_point><yp><name>Wine MP3</name></yp></server><encoder><encoder_file>" << preset.encoder_file
+        << "</encoder_file><encoder_params>" << preset.encoder_params << "</encoder_params><format>"
+        << preset.format << "</format><wave_format>" << preset.wave_format << "</wave_format><wave_header>"
+        << preset.wave_header << "</wave_header><sampling_rate>" << preset.sampling_rate
+        << "</sampling_rate><channel>" << preset.channel << "</channel><encoder_name>" << preset.encoder_name
+        << "</encoder_name><bitrate>" << preset.bitrate << "</bitrate><description>" << preset.description
+        << "</description></encoder></stream></velmora>";
 
     auto run = std::async(std::launch::async, [&] {
         return runKestrune("--profile \"" + profile + "\" --signal 14 --artist Wine --title Tone --freq 440,880");
     });
-    // A listener from the stream's third second on, for six seconds (with
-    // what icecast bursts at a new listener).
-    std::this_thread::sleep_for(std::chrono::seconds(3));
+    // A listener for six seconds once the server holds more than icecast
+    // bursts at a new listener (64 KB, four seconds at 128 kbps): however
+    // slowly a loaded machine encodes, it hears those first.
+    const auto received = [&]() -> long {
+        std::string stats;
+        try {
+            stats = httpGet(icecast_port, "/admin/stats", peers::kIcecastAdminUser, peers::kIcecastAdminPassword);
+        } catch (const Poco::Exception&) {
+            return 0;
+        }
+        const std::string field = "<total_bytes_read>";
+        const std::size_t source = stats.find("<source mount=\"" + mount + "\">");
+        const std::size_t bytes = stats.find(field, source);
+        return source == std::string::npos || bytes == std::string::npos ? 0 : std::atol(&stats[bytes + field.size()]);
+    };
+    while (received() < 96 * 1024 && run.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+    }
     std::map<std::string, std::string> heard;
     std::string why;
     try {
