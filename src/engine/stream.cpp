@@ -949,12 +949,13 @@ std::string Stream::listClients() {
         if (!link)
             throw Poco::ApplicationException("The stream is not connected.");
         return link->server->listClients(user, password);
-    } catch (const Poco::Exception& e) {
+    } catch (const Poco::Exception&) {
         {
             std::lock_guard<std::mutex> status(status_mutex_);
             status_.clients_requested = false;
         }
-        throw Poco::Exception(e);
+        // As it came: its class and text say what failed.
+        throw;
     }
 }
 

@@ -119,7 +119,8 @@ public:
     // stream does not run.
     void updateMetadata(const std::string& title);
     // The server's listener list (XML), asked with the status's admin
-    // credentials. Failures are thrown as Poco::Exception.
+    // credentials. Failures are thrown as Poco::Exception, each with its
+    // own class and text.
     std::string listClients();
 
     // On the capture thread, with the capture callback's lock held.
