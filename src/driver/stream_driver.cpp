@@ -268,6 +268,9 @@ void StreamDriver::listListeners() {
             for (const ClientInfo& listener : listeners)
                 console_printf("velmora: Listener: %s: %s | %s | %s", name.c_str(), listener.ip.c_str(),
                                listener.user_agent.c_str(), formatConnectedTime(listener.connected).c_str());
+        } catch (const StreamReconnecting&) {
+            if (stream->reconnectionNoticeDue())
+                console_printf("velmora: Listener request skipped: %s: the stream is reconnecting", name.c_str());
         } catch (...) {
             console_printf("velmora: Listener request error: %s: %s", name.c_str(), currentFailureText().c_str());
         }
@@ -285,8 +288,11 @@ void StreamDriver::sendTitles() {
             continue;
         const std::string name = stream->serverSettings().yp.name;
         try {
-            stream->updateMetadata(title);
-            console_printf("velmora: metadata update: %s: %s", name.c_str(), title.c_str());
+            if (stream->updateMetadata(title))
+                console_printf("velmora: metadata update: %s: %s", name.c_str(), title.c_str());
+            else if (stream->reconnectionNoticeDue())
+                console_printf("velmora: metadata update postponed: %s: %s (will be sent when the stream reconnects)",
+                               name.c_str(), title.c_str());
         } catch (...) {
             console_printf("velmora: metadata update error: %s: %s", name.c_str(), currentFailureText().c_str());
         }

@@ -50,6 +50,9 @@ public:
     // On the main thread: the playing track changed (or its information).
     void trackChanged();
 
+    // For tests: a read-only look at the streams.
+    const std::vector<std::unique_ptr<Stream>>& streams() const { return streams_; }
+
 private:
     class PlayCallback;
     class Pace;

@@ -860,8 +860,11 @@ void CMainDlg::updateMetadata(Stream* stream) {
     if (!stream || !stream->status().running) return;
     const std::string name = streamName(stream);
     try {
-        stream->updateMetadata(currentTitle());
-        console_printf("velmora: metadata update: %s", name.c_str());
+        if (stream->updateMetadata(currentTitle()))
+            console_printf("velmora: metadata update: %s", name.c_str());
+        else if (stream->reconnectionNoticeDue())
+            console_printf("velmora: metadata update postponed: %s (will be sent when the stream reconnects)",
+                           name.c_str());
     } catch (...) {
         console_printf("velmora: metadata update error: %s: %s", name.c_str(), currentFailureText().c_str());
     }
@@ -874,6 +877,9 @@ void CMainDlg::updateClients(Stream* stream) {
         const std::string text = stream->listClients();
         clients_view.refresh(text);
         console_printf("velmora: client list update: %s", name.c_str());
+    } catch (const StreamReconnecting&) {
+        if (stream->reconnectionNoticeDue())
+            console_printf("velmora: client list update skipped: %s: the stream is reconnecting", name.c_str());
     } catch (...) {
         console_printf("velmora: client list update error: %s: %s", name.c_str(), currentFailureText().c_str());
     }
