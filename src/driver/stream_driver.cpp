@@ -219,6 +219,9 @@ void StreamDriver::trackChanged() {
         std::lock_guard<std::mutex> lock(title_mutex_);
         formatTitle(common_.title_format, current_title_);
     }
+    // Refused while the worker is busy, the title is still due: the worker
+    // looks for it before it waits again.
+    titles_due_ = true;
     worker_signal_.post(SEND_TITLES);
 }
 
@@ -231,13 +234,16 @@ void StreamDriver::waitForStreams(double seconds) {
 void StreamDriver::workerThread() {
     for (;;) {
         std::unique_lock<std::mutex> lock(worker_signal_.mutex());
-        const int command = worker_signal_.wait(lock);
+        const int command = titles_due_ ? SEND_TITLES : worker_signal_.wait(lock);
         if (command == EXIT)
             return;
         try {
-            if (command == SEND_TITLES)
-                sendTitles();
-            else if (command == LIST_LISTENERS)
+            // (A title already sent through titles_due_ leaves its own
+            // command with nothing to do.)
+            if (command == SEND_TITLES) {
+                if (titles_due_.exchange(false))
+                    sendTitles();
+            } else if (command == LIST_LISTENERS)
                 listListeners();
         } catch (...) {
             console_printf("velmora: Error: %s", currentFailureText().c_str());

@@ -593,7 +593,11 @@ std::string CMainDlg::currentTitle() const {
 void CMainDlg::requestMetadataUpdate(bool all) {
     formatCurrentTitle();
     monitor_view.setMetadata(wide(currentTitle()));
-    if (worker.joinable()) worker_signal.post(all ? WORKER_TITLE_ALL : WORKER_TITLE_SELECTED);
+    if (!worker.joinable()) return;
+    // Refused while the worker is busy, the request is still due: the
+    // worker looks for it before it waits again.
+    titles_due.fetch_or(all ? kTitleAll : kTitleSelected);
+    worker_signal.post(all ? WORKER_TITLE_ALL : WORKER_TITLE_SELECTED);
 }
 
 void CMainDlg::updateTitle(bool all) {
@@ -791,6 +795,7 @@ void CMainDlg::startStreaming() {
 
 void CMainDlg::startWorker() {
     worker_signal.reset();
+    titles_due = 0;
     worker_finished = false;
     worker_entered = false;
     worker = std::thread(&CMainDlg::workerThread, this);
@@ -826,7 +831,7 @@ void CMainDlg::workerThread() {
         for (;;) {
             std::unique_lock<std::mutex> lock(worker_signal.mutex());
             worker_entered = true;
-            const int command = worker_signal.wait(lock);
+            const int command = titles_due.load() != 0 ? WORKER_TITLE_ALL : worker_signal.wait(lock);
             if (command == WORKER_EXIT) return;
             try {
                 runWorkerCommand(command);
@@ -842,12 +847,19 @@ void CMainDlg::workerThread() {
 void CMainDlg::runWorkerCommand(int command) {
     switch (command) {
     case WORKER_TITLE_SELECTED:
-        updateMetadata(selected_stream.load());
+    case WORKER_TITLE_ALL: {
+        // Every title request made since the last one is served here, with
+        // the current title; all streams take in the selected one. (A
+        // request already served leaves its command nothing to do.)
+        const int due = titles_due.exchange(0);
+        if (due & kTitleAll) {
+            if (isAnyStreamRunning())
+                for (auto& stream : streams) updateMetadata(stream.get());
+        } else if (due & kTitleSelected) {
+            updateMetadata(selected_stream.load());
+        }
         break;
-    case WORKER_TITLE_ALL:
-        if (isAnyStreamRunning())
-            for (auto& stream : streams) updateMetadata(stream.get());
-        break;
+    }
     case WORKER_CLIENTS:
         updateClients(selected_stream.load());
         break;

@@ -31,6 +31,7 @@
 #include "driver/stream_driver.h"
 #include "fake_server.h"
 #include "http_client.h"
+#include "list_holding_server.h"
 #include "media.h"
 #include "peers.h"
 #include "pipe_fixture.h"
@@ -82,6 +83,16 @@ std::pair<int, std::string> runProgram(const std::string& command) {
     return std::make_pair(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, output);
 }
 
+// A stream group of the settings file for the icecast2 peer on `port`.
+std::string icecastGroup(int port, const std::string& name, const std::string& mount, const std::string& encoder,
+                         const std::string& params, int format) {
+    return "<stream><server><type>0</type><host>127.0.0.1</host><port>" + std::to_string(port) + "</port><password>" +
+           peers::kIcecastSourcePassword + "</password><mount_point>" + mount + "</mount_point><yp><name>" + name +
+           "</name><charset>UTF-8</charset></yp></server><encoder><encoder_file>" + encoder +
+           "</encoder_file><encoder_params>" + params + "</encoder_params><format>" + std::to_string(format) +
+           "</format><sampling_rate>44100</sampling_rate><channel>2</channel></encoder></stream>";
+}
+
 TEST(StreamDriver, StreamsTheSettingsFilesStreamsWhilePlayingAndEndsClean) {
     VELMORA_PEER_PORT(port, peers::Kind::Icecast);
     for (const char* program : {"lame", "oggenc"})
@@ -90,14 +101,9 @@ TEST(StreamDriver, StreamsTheSettingsFilesStreamsWhilePlayingAndEndsClean) {
     TempDir scratch;
     const std::string profile = scratch.path() + "profile";
     Poco::File(profile).createDirectories();
-    const std::string p = std::to_string(port);
-    auto group = [&](const std::string& name, const std::string& mount, const std::string& encoder,
-                     const std::string& params, int format) {
-        return "<stream><server><type>0</type><host>127.0.0.1</host><port>" + p + "</port><password>" +
-               peers::kIcecastSourcePassword + "</password><mount_point>" + mount + "</mount_point><yp><name>" + name +
-               "</name><charset>UTF-8</charset></yp></server><encoder><encoder_file>" + encoder +
-               "</encoder_file><encoder_params>" + params + "</encoder_params><format>" + std::to_string(format) +
-               "</format><sampling_rate>44100</sampling_rate><channel>2</channel></encoder></stream>";
+    const auto group = [port](const std::string& name, const std::string& mount, const std::string& encoder,
+                              const std::string& params, int format) {
+        return icecastGroup(port, name, mount, encoder, params, format);
     };
     std::ofstream(profile + "/velmora.xml")
         << "<velmora version=\"1.4.1\"><common><auto_reconnect>1</auto_reconnect></common>"
@@ -334,6 +340,28 @@ protected:
     TempDir scratch;
 };
 
+// Titles that come while the front end's worker waits for a slow listener
+// list are not lost: the latest goes out once the list is in.
+TEST_F(DriverInProcess, ATitleThatComesDuringASlowListenerListFollowsIt) {
+    ListHoldingServer server;
+    writeSettings("", passthroughGroup("Held", 0, server.port(), "", "x", "/held"));
+    host.listener_requests().set(1, "", "");
+    host.play({kestrune_host::signal_track("Artist", "One", 300)});
+    server.hold(true);
+    StreamDriver::open();
+    const auto titles = [&] { return server.titles("/held"); };
+    ASSERT_TRUE(pumpUntil([&] { return titles().size() == 1 && server.listRequests() == 1; }));
+    EXPECT_EQ(titles().front(), "Artist - One");
+    // The worker waits for the list's body meanwhile.
+    ASSERT_TRUE(retitle("Two"));
+    ASSERT_TRUE(retitle("Three"));
+    server.hold(false);
+    // The list that follows comes after the title.
+    ASSERT_TRUE(pumpUntil([&] { return console_count("velmora: Listeners: Held: 0") >= 2; }));
+    EXPECT_EQ(titles(), (std::vector<std::string>{"Artist - One", "Artist - Three"}));
+    EXPECT_EQ(console_count("velmora: metadata update: Held: Artist - Three"), 1u);
+}
+
 // A soak in short, against icecast2: a killed source and then an outage
 // that outlasts the three attempts, with titles and listener requests
 // during both. While a stream has no connection, no title is reported as
@@ -351,14 +379,9 @@ TEST_F(DriverInProcess, ASourceKillAndAnOutageLeaveEveryLineTrue) {
         GTEST_SKIP() << icecast.why();
     }
     const int port = icecast.port();
-    const std::string p = std::to_string(port);
-    auto group = [&](const std::string& name, const std::string& mount, const std::string& encoder,
-                     const std::string& params, int format) {
-        return "<stream><server><type>0</type><host>127.0.0.1</host><port>" + p + "</port><password>" +
-               peers::kIcecastSourcePassword + "</password><mount_point>" + mount + "</mount_point><yp><name>" + name +
-               "</name><charset>UTF-8</charset></yp></server><encoder><encoder_file>" + encoder +
-               "</encoder_file><encoder_params>" + params + "</encoder_params><format>" + std::to_string(format) +
-               "</format><sampling_rate>44100</sampling_rate><channel>2</channel></encoder></stream>";
+    const auto group = [port](const std::string& name, const std::string& mount, const std::string& encoder,
+                              const std::string& params, int format) {
+        return icecastGroup(port, name, mount, encoder, params, format);
     };
     writeSettings("<auto_reconnect>1</auto_reconnect>",
                   group("Soak MP3", "/soak.mp3", "lame",
