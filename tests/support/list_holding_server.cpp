@@ -40,7 +40,10 @@ std::vector<std::string> ListHoldingServer::titles(const std::string& mount) con
 }
 
 void ListHoldingServer::serve(FakeConnection& c) {
-    const std::string head = c.readHead();
+    // (A loaded machine may take long over the request's head.)
+    std::string head = c.readHead();
+    while (head.find("\r\n\r\n") == std::string::npos && !c.closed() && !c.stopping())
+        head += c.readHead();
     if (head.compare(0, 4, "PUT ") == 0) {
         source(c);
         return;
