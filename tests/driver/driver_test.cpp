@@ -19,8 +19,8 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <future>
+#include <map>
 #include <signal.h>
 #include <sstream>
 #include <sys/wait.h>

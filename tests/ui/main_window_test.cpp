@@ -848,4 +848,10 @@ TEST_F(MainWindow, TitlesFollowASlowListenerListAndWaitForAReconnection) {
     // Neither a skipped nor a failed listener request printed a line.
     EXPECT_EQ(consoleCount("velmora: client list update"), 1u);
     EXPECT_EQ(consoleCount("velmora: metadata update: Held"), 2u);
+    if (HasFailure()) {
+        std::string console;
+        for (const std::string& line : host.console_log().lines())
+            if (line.find("Statistics") == std::string::npos) console += line + "\n";
+        ADD_FAILURE() << console;
+    }
 }
