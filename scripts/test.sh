@@ -10,9 +10,11 @@ JOBS="${VELMORA_JOBS:-$(nproc)}"
 BUILD="${VELMORA_BUILD_DIR:-$root/build}"
 
 bash "$here/setup.sh" || { echo "setup failed"; exit 1; }
+export CI=true
 
 passed=0
 failed=0
+skipped=0
 status=0
 summary=()
 
@@ -30,17 +32,31 @@ run_suite() { # name build-dir cmake-args...
   local log="$dir.ctest.log"
   (cd "$dir" && ctest --output-on-failure -j "$JOBS" --timeout 900) 2>&1 | tee "$log"
   local rc=${PIPESTATUS[0]}
-  local line total fails
+  local line total fails programs_skipped skips skipped_here=0
   line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n1)
+  # A program whose tests passed but skipped some ends with the skip code,
+  # which ctest lists as "(Skipped)" and counts among the passed; each
+  # skipped test's own result line ("[  SKIPPED ] Suite.Name (N ms)") is in
+  # the full output ctest keeps, for programs that failed too.
+  programs_skipped=$(grep -cE '^[[:space:]]*[0-9]+ - .* \(Skipped\)$' "$log")
+  skips=$(grep -hE '^\[  SKIPPED \] [^ ]+ \([0-9]+ ms\)$' "$dir/Testing/Temporary/LastTest.log" 2>/dev/null \
+    | sed -E 's/^\[  SKIPPED \] ([^ ]+) .*/\1/' | sort -u)
+  [ -n "$skips" ] && skipped_here=$(wc -l <<<"$skips")
   if [ -n "$line" ]; then
     total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
     fails=$(sed -E 's/.*passed, ([0-9]+) tests failed.*/\1/' <<<"$line")
-    passed=$((passed + total - fails)); failed=$((failed + fails))
+    passed=$((passed + total - fails - programs_skipped)); failed=$((failed + fails))
+    skipped=$((skipped + programs_skipped))
   fi
   if [ "$rc" -ne 0 ] || [ -z "$line" ]; then
-    status=1; summary+=("$name: FAILED (${line:-no tests ran})")
+    status=1; summary+=("$name: FAILED (${line:-no tests ran}); $skipped_here test(s) skipped")
+  elif [ "$programs_skipped" -gt 0 ] || [ "$skipped_here" -gt 0 ]; then
+    status=1; summary+=("$name: FAILED: $programs_skipped program(s) skipped $skipped_here test(s) ($line)")
   else
-    summary+=("$name: $line")
+    summary+=("$name: $line; 0 tests skipped")
+  fi
+  if [ -n "$skips" ]; then
+    while IFS= read -r test; do summary+=("  skipped: $test"); done <<<"$skips"
   fi
 }
 
@@ -57,5 +73,5 @@ WINEPREFIX="${VELMORA_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/velmora/winepr
 
 echo "===== summary"
 printf '%s\n' "${summary[@]}"
-echo "$passed passed, $failed failed"
+echo "$passed passed, $failed failed, $skipped skipped"
 exit $status

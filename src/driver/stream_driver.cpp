@@ -183,13 +183,20 @@ StreamDriver::~StreamDriver() {
         timer_wake_.notify_all();
         listener_timer_.join();
     }
-    while (!worker_signal_.post(EXIT))
-        serveMessagesOrSleep();
-    worker_.join();
+    // The streams stop before the worker is waited for: a stop ends the
+    // title or listener request the worker may be in (a server that
+    // trickles its reply would hold it up to the exchange limit).
     try {
         for (auto& stream : streams_)
             if (stream->status().running)
                 stream->stop();
+    } catch (...) {
+        console_printf("velmora: stopping the streams failed: %s", currentFailureText().c_str());
+    }
+    while (!worker_signal_.post(EXIT))
+        serveMessagesOrSleep();
+    worker_.join();
+    try {
         Config* config = getConfig();
         config->removeCommon();
         config->removeStreams();

@@ -484,8 +484,10 @@ void ChildProcess::finish(Poco::BasicFIFOBuffer<char>& output, DWORD millisecond
         if (ended)
             break;
         if (GetTickCount() - start >= milliseconds) {
-            console_printf("velmora: %s did not finish its output within %lu ms", program_.c_str(),
+            console_printf("velmora: %s did not finish its output within %lu ms; ending it", program_.c_str(),
                            static_cast<unsigned long>(milliseconds));
+            // Closing it would wait for it once more.
+            TerminateProcess(process_info_.hProcess, 1);
             break;
         }
         Sleep(1);

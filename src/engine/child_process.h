@@ -92,7 +92,8 @@ public:
     // printed when it ends unexpectedly (the stream's name).
     void setLabel(const std::string& label) { label_ = label; }
     // Ends the program's input and collects the rest of its output into
-    // `output` until it ends (at most `milliseconds`), then closes it.
+    // `output` until it ends (at most `milliseconds`), then closes it; a
+    // program still running then has had its time and is ended at once.
     void finish(Poco::BasicFIFOBuffer<char>& output, DWORD milliseconds);
 
     // Sizes of the input and output pipes of the next start (at least

@@ -1,17 +1,23 @@
 // The settings store and the settings file.
 #include "engine/config.h"
 
+#include <Poco/DOM/DOMParser.h>
+#include <Poco/DOM/DOMSerializer.h>
 #include <Poco/Exception.h>
 #include <Poco/File.h>
 #include <Poco/FileStream.h>
 #include <Poco/Format.h>
+#include <Poco/SAX/InputSource.h>
+#include <Poco/SAX/LexicalHandler.h>
 #include <Poco/String.h>
+#include <Poco/XML/XMLWriter.h>
 
 #include <algorithm>
 #include <exception>
 #include <sstream>
 #include <stdexcept>
 
+#include "audio_chunk.h"
 #include "console.h"
 #include "plugin/utils.h"
 #include "service_lookup.h"
@@ -25,6 +31,21 @@ const char* const kEmptyDocument = "<velmora version=\"1.4.1\"></velmora>";
 // The group a negative index reads: never written, so every key of it
 // takes its default.
 const char* const kDummyPrefix = "dummy.";
+
+// The ranges of the numbers, as the option pages and the engine take them:
+// a value outside would keep the option sheet from closing with OK, or the
+// stream from starting. Ports and stream id as the Server page checks
+// them, the volume as the window's slider goes, the server type, format
+// and PCM format as the engine knows them, channels and sampling rate as a
+// stream accepts them.
+const int kMaxPort = 65535;
+const int kMaxStreamId = INT_MAX;
+const int kMaxVolume = 100;
+const int kMaxServerType = SERVER_SHOUTCAST2;
+const int kMaxFormat = FORMAT_OGG_OPUS;
+const int kMaxWaveFormat = WAVE_FLOAT32;
+const int kMaxChannels = 2;
+const int kMaxSamplingRate = static_cast<int>(audio_chunk::sample_rate_max);
 
 std::string reason(const Poco::Exception& e) {
     return e.message().empty() ? e.displayText() : e.message();
@@ -64,9 +85,56 @@ std::string putAside(const std::string& file) {
     return std::string();
 }
 
+// The file's writer. XMLWriter puts a carriage return of a text into the
+// file as it stands, and every XML reader turns that into a line feed (a
+// CR LF pair too); as a character reference it reads back unchanged. The
+// other characters a reader would change in a text are escaped already,
+// and attribute values are escaped whole.
+class SettingsWriter : public Poco::XML::XMLWriter {
+public:
+    using XMLWriter::XMLWriter;
+    using XMLWriter::characters;
+
+    void characters(const Poco::XML::XMLChar ch[], int start, int length) override {
+        const int end = start + length;
+        int from = start;
+        for (int i = start; i < end; ++i) {
+            if (ch[i] != '\r') continue;
+            XMLWriter::characters(ch, from, i - from);
+            rawCharacters("&#13;");
+            from = i + 1;
+        }
+        XMLWriter::characters(ch, from, end - from);
+    }
+};
+
+// As XMLConfiguration::save writes: pretty-printed, "\n" line ends, no
+// XML declaration.
+void writeDocument(std::ostream& out, const Poco::XML::Document* document) {
+    SettingsWriter writer(out, Poco::XML::XMLWriter::PRETTY_PRINT);
+    writer.setNewLine("\n");
+    Poco::XML::DOMSerializer serializer;
+    serializer.setContentHandler(&writer);
+    serializer.setDTDHandler(&writer);
+    serializer.setProperty(Poco::XML::XMLReader::PROPERTY_LEXICAL_HANDLER,
+                           static_cast<Poco::XML::LexicalHandler*>(&writer));
+    serializer.serialize(document);
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- file
+// Parsed as XMLConfiguration parses (no namespaces, white space between
+// elements dropped), with the document kept for the save.
+void Config::load(std::istream& in) {
+    Poco::XML::DOMParser parser;
+    parser.setFeature(Poco::XML::XMLReader::FEATURE_NAMESPACES, false);
+    parser.setFeature(Poco::XML::DOMParser::FEATURE_FILTER_WHITESPACE, true);
+    Poco::XML::InputSource source(in);
+    document = parser.parse(&source);
+    config = new Poco::Util::XMLConfiguration(document.get());
+}
+
 Config::Config() {
     std::string file;
     try {
@@ -84,7 +152,7 @@ Config::Config() {
     try {
         if (writable && Poco::File(file).exists()) {
             Poco::FileInputStream in(file);
-            config = new Poco::Util::XMLConfiguration(in);
+            load(in);
             return;
         }
     } catch (const Poco::Exception& e) {
@@ -100,7 +168,7 @@ Config::Config() {
         }
     }
     std::istringstream empty(kEmptyDocument);
-    config = new Poco::Util::XMLConfiguration(empty);
+    load(empty);
 }
 
 Config::~Config() {
@@ -113,7 +181,7 @@ Config::~Config() {
         temp = file + ".tmp";
         {
             Poco::FileOutputStream out(temp);
-            config->save(out);
+            writeDocument(out, document);
             out.close();
             if (!out.good()) throw Poco::WriteFileException(temp);
         }
@@ -133,14 +201,19 @@ Config::~Config() {
 }
 
 // ---------------------------------------------------------------- values
-int Config::readInt(const std::string& key, int fallback) {
+int Config::readInt(const std::string& key, int fallback, int low, int high) {
+    int value;
     try {
-        return config->getInt(key, fallback);
+        value = config->getInt(key, fallback);
     } catch (const Poco::Exception&) {
         console_printf("velmora: load config: %s: \"%s\" is not a number; %d is used", key.c_str(),
                        config->getRawString(key, "").c_str(), fallback);
         return fallback;
     }
+    if (value >= low && value <= high) return value;
+    console_printf("velmora: load config: %s: %d is out of range (%d to %d); %d is used", key.c_str(), value, low, high,
+                   fallback);
+    return fallback;
 }
 
 bool Config::readBool(const std::string& key, bool fallback) {
@@ -168,7 +241,7 @@ int Config::count(const char* probe) {
 // ---------------------------------------------------------------- common
 void Config::loadCommon(CommonSettings& c) {
     c.title_format = readString("common.title_format", "%artist% - %title%");
-    c.vol = readInt("common.vol", 100);
+    c.vol = readInt("common.vol", 100, 0, kMaxVolume);
     c.mute = readBool("common.mute", false);
     c.auto_update_metadata = readBool("common.auto_update_metadata", true);
     c.connect_on_startup = readBool("common.connect_on_startup", false);
@@ -190,21 +263,25 @@ void Config::saveCommon(const CommonSettings& c) {
     config->setInt("common.window_left", c.window_left);
 }
 
-void Config::removeCommon() { config->remove("common"); }
+// Every group of that name: one left behind would take the values written
+// next, mixed with its own.
+void Config::removeCommon() {
+    while (config->hasProperty("common")) config->remove("common");
+}
 
 // ---------------------------------------------------------------- streams
 void Config::loadStream(int index, EncoderSettings& encoder, ServerSettings& server) {
     const std::string p = groupPrefix("stream[%d].", index);
-    server.type = readInt(p + "server.type", 0);
+    server.type = readInt(p + "server.type", 0, 0, kMaxServerType);
     server.host = readString(p + "server.host", "127.0.0.1");
-    server.port = readInt(p + "server.port", 8000);
+    server.port = readInt(p + "server.port", 8000, 0, kMaxPort);
     server.use_proxy = readBool(p + "server.use_proxy", false) ? 1 : 0;
     server.proxy_host = readString(p + "server.proxy_host", "127.0.0.1");
-    server.proxy_port = readInt(p + "server.proxy_port", 9050);
+    server.proxy_port = readInt(p + "server.proxy_port", 9050, 0, kMaxPort);
     server.username = readString(p + "server.username", "");
     server.password = readString(p + "server.password", "wombat");
     server.mount_point = readString(p + "server.mount_point", "/stream");
-    server.stream_id = readInt(p + "server.stream_id", 1);
+    server.stream_id = readInt(p + "server.stream_id", 1, 1, kMaxStreamId);
     server.yp.pub = readBool(p + "server.yp.pub", false);
     server.yp.name = readString(p + "server.yp.name", "Stream Name");
     server.yp.desc = readString(p + "server.yp.desc", "Stream Description");
@@ -260,13 +337,13 @@ int Config::countEncoderSettings() { return count("encoder_setting[%d]"); }
 void Config::loadEncoder(const std::string& p, EncoderSettings& e, const char* description) {
     e.encoder_file = readString(p + "encoder.encoder_file", "lame.exe");
     e.encoder_params = readString(p + "encoder.encoder_params", "-r --flush --quiet -");
-    e.format = readInt(p + "encoder.format", 0);
+    e.format = readInt(p + "encoder.format", 0, 0, kMaxFormat);
     e.program_file = readString(p + "encoder.program_file", "");
     e.program_params = readString(p + "encoder.program_params", "");
-    e.wave_format = readInt(p + "encoder.wave_format", 0);
+    e.wave_format = readInt(p + "encoder.wave_format", 0, 0, kMaxWaveFormat);
     e.wave_header = readBool(p + "encoder.wave_header", false);
-    e.sampling_rate = readInt(p + "encoder.sampling_rate", 44100);
-    e.channel = readInt(p + "encoder.channel", 2);
+    e.sampling_rate = readInt(p + "encoder.sampling_rate", 44100, 1, kMaxSamplingRate);
+    e.channel = readInt(p + "encoder.channel", 2, 1, kMaxChannels);
     e.encoder_name = readString(p + "encoder.encoder_name", "LAME");
     e.bitrate = readInt(p + "encoder.bitrate", 128);
     e.description = readString(p + "encoder.description", description);

@@ -10,8 +10,10 @@
 //
 // Used on the player's main thread only; there is no lock.
 #include <Poco/AutoPtr.h>
+#include <Poco/DOM/Document.h>
 #include <Poco/Util/XMLConfiguration.h>
 
+#include <climits>
 #include <string>
 
 #include "plugin/settings.h"
@@ -46,13 +48,17 @@ public:
 private:
     void loadEncoder(const std::string& prefix, EncoderSettings& encoder, const char* description);
     void saveEncoder(const std::string& prefix, const EncoderSettings& encoder);
-    // Typed reads with the key's default; a value that does not parse
-    // gives the default and a console line.
-    int readInt(const std::string& key, int fallback);
+    // Typed reads with the key's default; a value that does not parse, or
+    // a number outside [low, high], gives the default and a console line.
+    int readInt(const std::string& key, int fallback, int low = INT_MIN, int high = INT_MAX);
     bool readBool(const std::string& key, bool fallback);
     std::string readString(const std::string& key, const std::string& fallback);
     int count(const char* probe);
+    void load(std::istream& in);
 
+    // The document the configuration works on, kept so that the save can
+    // write it with a writer of its own.
+    Poco::AutoPtr<Poco::XML::Document> document;
     Poco::AutoPtr<Poco::Util::XMLConfiguration> config;
     std::wstring path;
     // False when a broken file could not be put aside: it is then kept as

@@ -7,6 +7,8 @@
 #include <Poco/Exception.h>
 #include <Poco/Format.h>
 
+#include <algorithm>
+
 #include "audio_chunk.h"
 #include "console.h"
 #include "dsp_config.h"
@@ -41,6 +43,10 @@ namespace {
 // How long the old programs may take to hand over the rest of their output
 // when the programs restart for a new title or the stream stops.
 const DWORD kTailTime = 5000;
+// How long a stop gives the rest of the stream (the programs' tail and the
+// sends still to make, the one in progress included) before it closes: a
+// server that stopped reading holds a stop no longer than this.
+const Poco::Timespan kStopGrace(1, 0);
 
 // The worker takes what the capture thread gathered once every this many
 // milliseconds, so the encoder gets the audio in a few large writes a
@@ -86,17 +92,19 @@ Stream::Stream(StreamEventListener* observer, const EncoderSettings& encoder, co
 
 Stream::~Stream() {
     try {
+        // Ended without a stop: nothing more goes out, and no event. Set
+        // before the quit, which a worker may see at once.
+        ending_quietly_ = true;
         std::unique_lock<std::mutex> lock(control_);
         cancel_ = true;
         quit_asked_ = true;
         cancel_cv_.notify_all();
         cancelExchanges();
+        limitSends();
         Worker worker = std::move(worker_);
         worker_ = Worker();
         lock.unlock();
         if (worker.thread.joinable()) {
-            // Ended without a stop: nothing more goes out, and no event.
-            ending_quietly_ = true;
             while (loop_active_ && !signal_.post(COMMAND_QUIT))
                 serveMessagesOrSleep();
             joinWorker(worker);
@@ -253,6 +261,7 @@ void Stream::stop() {
             // Asked by a listener inside the command loop (a statistics
             // event): the loop ends after this command and stops then.
             deferred_stop_ = true;
+            limitSends();
             return;
         }
         // The worker stops its own stream (handling its error): it cannot
@@ -270,8 +279,9 @@ void Stream::stop() {
         quit_asked_ = true;
         cancel_cv_.notify_all();
         // A title or listener request, or a reconnection's login, must not
-        // hold the stop.
+        // hold the stop, nor a server that stopped reading.
         cancelExchanges();
+        limitSends();
         Worker worker = std::move(worker_);
         worker_ = Worker();
         stopping_ = true;
@@ -491,6 +501,11 @@ void Stream::cancelExchanges() {
         link->server->cancel();
 }
 
+void Stream::limitSends() {
+    if (std::shared_ptr<Connection> link = connection())
+        link->server->limitSends(kStopGrace);
+}
+
 void Stream::reapEndedWorkers() {
     if (retired_count_ == 0)
         return;
@@ -602,6 +617,14 @@ void Stream::run(std::shared_ptr<std::atomic<bool>> done) {
         error = currentFailureText();
     }
     loop_active_ = false;
+    if (!error.empty() && (quit_asked_ || deferred_stop_)) {
+        // The stream was ending anyway (a stop's grace may cut the send to
+        // a server that stopped reading): no error of the stream.
+        if (!ending_quietly_)
+            console_printf("velmora: %s: the end of the stream could not be sent: %s", name().c_str(),
+                           error.c_str());
+        error.clear();
+    }
     if (!error.empty()) {
         fail(error);
     } else if (deferred_stop_.exchange(false)) {
@@ -758,8 +781,10 @@ void Stream::finishStream() {
     try {
         processData();
         // The programs' tail ends the stream whole (the last MP3 frames,
-        // the last Ogg page).
-        finishPrograms();
+        // the last Ogg page); the stop's grace bounds it with the sends.
+        std::shared_ptr<Connection> link = connection();
+        const Poco::Timespan left = link ? link->server->sendDeadline().left() : Poco::Timespan(0);
+        finishPrograms(static_cast<DWORD>(std::min<Poco::Timespan::TimeDiff>(kTailTime, left.totalMilliseconds())));
         const int sent = send();
         std::lock_guard<std::mutex> status(status_mutex_);
         status_.bytes_this_second += sent;
@@ -812,21 +837,27 @@ void Stream::restartPrograms(const std::string& artist, const std::string& title
     // What the old programs still hold ends their stream whole (an Ogg
     // page cut in half would reach the listeners before the new headers):
     // it goes out first.
-    finishPrograms();
+    finishPrograms(kTailTime);
     openPrograms(artist, title);
 }
 
-void Stream::finishPrograms() {
+void Stream::finishPrograms(DWORD tail_time) {
+    // Both programs share the time.
+    const DWORD start = GetTickCount();
+    auto left = [&] {
+        const DWORD used = GetTickCount() - start;
+        return used >= tail_time ? DWORD(0) : tail_time - used;
+    };
     try {
         if (preprocessor_)
-            preprocessor_->finish(encoder_input_fifo_, kTailTime);
+            preprocessor_->finish(encoder_input_fifo_, left());
     } catch (DWORD code) {
         throw Poco::ApplicationException(Poco::format("Pipe error %lu with the pre-processing program %s.",
                                                       static_cast<unsigned long>(code), preprocessor_->program()));
     }
     encoder_->encode(encoder_input_fifo_, output_fifo_);
     try {
-        encoder_->finish(output_fifo_, kTailTime);
+        encoder_->finish(output_fifo_, left());
     } catch (DWORD code) {
         throw Poco::ApplicationException(Poco::format("encode error (%lu)", static_cast<unsigned long>(code)));
     }
@@ -1063,7 +1094,7 @@ void Stream::fail(const std::string& text) {
 }
 
 void Stream::raise(int event) {
-    if (observer_ != nullptr)
+    if (observer_ != nullptr && !ending_quietly_)
         observer_->onStreamEvent(this, event);
 }
 

@@ -94,6 +94,9 @@ public:
     // waits at once. A stop made while another stop waits for the worker
     // (served by that wait on the main thread, or the worker's own) returns
     // at once: the waiting one releases the parts and raises the event.
+    // The rest of the stream (the last partial piece, the programs' tail)
+    // goes out within about a second, the send in progress included: a
+    // server that stopped reading holds a stop no longer.
     void stop();
     // From the worker's handling of event 5: closes the broken connection,
     // then reconnects the server and starts a new worker, up to three
@@ -179,8 +182,9 @@ private:
     int send();
     void newTitle();
     void restartPrograms(const std::string& artist, const std::string& title);
-    // Ends the programs' input and takes the rest of their output.
-    void finishPrograms();
+    // Ends the programs' input and takes the rest of their output, waiting
+    // at most `tail_time` ms for it.
+    void finishPrograms(DWORD tail_time);
     void startPreprocessor();
     bool attemptReconnection();
     // The programs of a reconnection: ended with what they held, started
@@ -198,6 +202,9 @@ private:
     // Ends the server exchanges in progress (titles, listener lists, a
     // reconnection's login) and refuses later ones.
     void cancelExchanges();
+    // Gives the audio's sends, the one in progress included, the stop's
+    // grace at most.
+    void limitSends();
     // Joins retired workers that have ended; never waits for the lock.
     void reapEndedWorkers();
 
@@ -250,7 +257,8 @@ private:
     std::atomic<bool> loop_active_{false};
     std::atomic<bool> deferred_stop_{false};
     std::atomic<bool> title_pending_{false};
-    // Set by the destructor: the worker ends without sending the rest.
+    // Set by the destructor: the worker ends without sending the rest, and
+    // no event is raised any more.
     std::atomic<bool> ending_quietly_{false};
     // Set by a stop or the destructor before they post the quit command.
     std::atomic<bool> quit_asked_{false};

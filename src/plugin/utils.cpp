@@ -41,16 +41,18 @@ void appendUtf8(std::string& out, char32_t c) {
     }
 }
 
-// Reads one code point at `p`, refusing overlong forms, surrogates, values
-// beyond U+10FFFF and sequences cut short.
-char32_t readUtf8(const unsigned char*& p, const unsigned char* end) {
+// Reads one code point at `p` into `c`, refusing overlong forms,
+// surrogates, values beyond U+10FFFF and sequences cut short.
+Utf8Form readUtf8(const unsigned char*& p, const unsigned char* end, char32_t& c) {
     const unsigned char lead = *p++;
-    if (lead < 0x80) return lead;
+    if (lead < 0x80) {
+        c = lead;
+        return Utf8Form::wellFormed;
+    }
 
     int more;
-    char32_t c;
     // Bounds of the second byte, which rule out overlong forms, surrogates
-    // and values beyond U+10FFFF.
+    // and values beyond U+10FFFF; the bytes after it lie in 80 to BF.
     unsigned char low = 0x80, high = 0xBF;
     if (lead >= 0xC2 && lead <= 0xDF) {
         more = 1;
@@ -66,15 +68,16 @@ char32_t readUtf8(const unsigned char*& p, const unsigned char* end) {
         if (lead == 0xF0) low = 0x90;
         if (lead == 0xF4) high = 0x8F;
     } else {
-        badConversion();
+        return Utf8Form::invalid;
     }
-    if (end - p < more) badConversion();
-    if (*p < low || *p > high) badConversion();
     for (int i = 0; i < more; ++i, ++p) {
-        if ((*p & 0xC0) != 0x80) badConversion();
+        if (p == end) return Utf8Form::truncated;
+        if (*p < low || *p > high) return Utf8Form::invalid;
         c = (c << 6) | (*p & 0x3F);
+        low = 0x80;
+        high = 0xBF;
     }
-    return c;
+    return Utf8Form::wellFormed;
 }
 
 // Reads one code point of wide text at `p`: a surrogate pair where wchar_t
@@ -140,8 +143,23 @@ std::wstring fromUtf8(const std::string& text) {
     out.reserve(text.size());
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
     const unsigned char* end = p + text.size();
-    while (p != end) appendWide(out, readUtf8(p, end));
+    while (p != end) {
+        char32_t c;
+        if (readUtf8(p, end, c) != Utf8Form::wellFormed) badConversion();
+        appendWide(out, c);
+    }
     return out;
+}
+
+Utf8Form utf8Form(const std::string& text) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
+    const unsigned char* end = p + text.size();
+    while (p != end) {
+        char32_t c;
+        const Utf8Form form = readUtf8(p, end, c);
+        if (form != Utf8Form::wellFormed) return form;
+    }
+    return Utf8Form::wellFormed;
 }
 
 std::string urlEncode(const std::string& text) {

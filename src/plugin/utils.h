@@ -11,6 +11,13 @@
 std::string toUtf8(const std::wstring& text);
 std::wstring fromUtf8(const std::string& text);
 
+// How a text stands as UTF-8: well-formed; holding an ill-formed sequence
+// (a surrogate, an overlong form, a code point beyond U+10FFFF, a stray or
+// missing continuation byte); or well-formed up to a sequence that the
+// end of the text cuts short. The same rules as fromUtf8.
+enum class Utf8Form { wellFormed, invalid, truncated };
+Utf8Form utf8Form(const std::string& text);
+
 // Percent-encodes a text for an HTTP query; "#&=+" are encoded too.
 std::string urlEncode(const std::string& text);
 

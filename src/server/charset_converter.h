@@ -18,12 +18,15 @@ public:
     CharsetConverter& operator=(const CharsetConverter&) = delete;
 
     // Converts the whole text, ending in the target's initial shift state.
-    // Throws std::runtime_error on an invalid or truncated input sequence.
-    // Safe to call from several threads.
+    // Throws std::runtime_error on an invalid or truncated input sequence;
+    // UTF-8 input is checked whole first, by the rules of fromUtf8, since
+    // iconv may pass code points beyond U+10FFFF. Safe to call from several
+    // threads.
     std::string convert(const std::string& text);
 
 private:
     static constexpr std::size_t chunk_size = 1024;
     iconv_t handle;
+    bool utf8_input;
     std::mutex lock;
 };

@@ -7,6 +7,21 @@
 #include <atomic>
 #include <chrono>
 
+// An end that one thread may bring closer while deadlines on other threads
+// watch it (the sends of a connection that is closing).
+class Cutoff {
+public:
+    // Deadlines that watch it end at most `limit` from now (or earlier, if
+    // it was brought closer before).
+    void bringTo(Poco::Timespan limit);
+    // Where deadlines that watch it end; far off while it was never brought
+    // closer.
+    std::chrono::steady_clock::time_point end() const;
+
+private:
+    std::atomic<std::chrono::steady_clock::rep> end_{std::chrono::steady_clock::duration::max().count()};
+};
+
 class Deadline {
 public:
     // Ends `limit` from now; by default after the exchange limit.
@@ -16,6 +31,9 @@ public:
     // the deadline); waits bounded by the deadline notice it within a
     // moment.
     Deadline(Poco::Timespan limit, const std::atomic<bool>* cancel);
+    // The same, but ending at the cut-off when that comes first (it must
+    // outlive the deadline; waits notice it within a moment).
+    Deadline(Poco::Timespan limit, const Cutoff* cutoff);
 
     // Time left; zero once the deadline has passed or was cancelled.
     Poco::Timespan left() const;
@@ -28,4 +46,5 @@ public:
 private:
     std::chrono::steady_clock::time_point end_;
     const std::atomic<bool>* cancel_ = nullptr;
+    const Cutoff* cutoff_ = nullptr;
 };

@@ -451,11 +451,16 @@ std::string Server::sideRequest(const std::string& request, std::size_t limit) c
     return reply;
 }
 
-int Server::sendFifo(SSProxy& socket, Poco::FIFOBuffer& fifo, std::vector<char>& buffer)
+Deadline Server::sendDeadline() const
+{
+    return Deadline(SSProxy::sendLimit(), &send_cutoff_);
+}
+
+int Server::sendFifo(SSProxy& socket, Poco::FIFOBuffer& fifo, std::vector<char>& buffer) const
 {
     buffer.resize(fifo.used());
     std::size_t length = fifo.read(buffer.data(), buffer.size());
-    std::size_t sent = socket.sendBefore(buffer.data(), length, Deadline(SSProxy::sendLimit()));
+    std::size_t sent = socket.sendBefore(buffer.data(), length, sendDeadline());
     if (sent < length) {
         // More on this socket would continue a cut batch.
         socket.closeQuietly();

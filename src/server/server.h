@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "deadline.h"
 #include "plugin/settings.h"
 
-class Deadline;
 class SSProxy;
 
 // The server stopped taking the stream: what sendData was handed did not
@@ -59,6 +59,13 @@ public:
     // for a connection that is being given up. The audio's own sends are
     // not touched.
     void cancel() { cancelled_ = true; }
+    // Gives the audio's sends, the one in progress and every later one, at
+    // most `grace` from now (any thread): for a connection that is closing,
+    // whose last bytes a server that stopped reading must not hold up.
+    void limitSends(Poco::Timespan grace) { send_cutoff_.bringTo(grace); }
+    // The deadline of a batch of audio that starts now: the send limit, cut
+    // short by limitSends.
+    Deadline sendDeadline() const;
 
     // Longest request text sent (servers refuse longer header blocks).
     static constexpr std::size_t max_request_size = 4096;
@@ -146,9 +153,9 @@ protected:
     // returns the whole reply (empty when the server answered nothing),
     // its body at most `limit` bytes, all within one exchange deadline.
     std::string sideRequest(const std::string& request, std::size_t limit) const;
-    // Moves the FIFO's bytes through `buffer` to the socket, all within the
-    // send limit; throws ServerStalled when they do not leave in time.
-    static int sendFifo(SSProxy& socket, Poco::FIFOBuffer& fifo, std::vector<char>& buffer);
+    // Moves the FIFO's bytes through `buffer` to the socket, all before the
+    // send deadline; throws ServerStalled when they do not leave in time.
+    int sendFifo(SSProxy& socket, Poco::FIFOBuffer& fifo, std::vector<char>& buffer) const;
 
     // The exception for a reply that ended before it was whole.
     static Poco::ApplicationException cutOff(const std::string& partial);
@@ -159,4 +166,5 @@ protected:
 
 private:
     std::atomic<bool> cancelled_{false};
+    Cutoff send_cutoff_;
 };

@@ -229,7 +229,7 @@ std::string ServerSHOUTcast2::receiveReply(std::initializer_list<int> asked, con
 int ServerSHOUTcast2::sendData(Poco::FIFOBuffer& fifo)
 {
     console_printf("SendPacket: %d", static_cast<int>(fifo.used()));
-    Deadline deadline(SSProxy::sendLimit());
+    const Deadline deadline = sendDeadline();
     int total = 0;
     while (fifo.used() > 0) {
         std::size_t n = std::min(fifo.used(), static_cast<std::size_t>(max_payload));

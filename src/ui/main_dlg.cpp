@@ -320,7 +320,6 @@ LRESULT CMainDlg::OnClose(UINT, WPARAM, LPARAM, BOOL&) {
         const int answer = MessageBox(L"Disconnect all and exit?", L"Velmora",
                                       MB_OKCANCEL | MB_ICONINFORMATION | MB_DEFBUTTON2);
         if (answer != IDOK) return 0;
-        endWorker(false);
     }
     DestroyWindow();
     return 0;
@@ -328,17 +327,20 @@ LRESULT CMainDlg::OnClose(UINT, WPARAM, LPARAM, BOOL&) {
 
 LRESULT CMainDlg::OnDestroy(UINT, WPARAM, LPARAM, BOOL& bHandled) {
     bHandled = FALSE;
-    try {
-        endWorker(false);
-    } catch (...) {
-        reportFailure("ending the window's worker");
-    }
+    // The streams stop before the worker is waited for: a stop ends the
+    // title or listener request the worker may be in (a server that
+    // trickles its reply would hold it up to the exchange limit).
     for (auto& stream : streams) {
         try {
             if (stream->status().running) stream->stop();
         } catch (...) {
             reportFailure("stopping a stream");
         }
+    }
+    try {
+        endWorker(false);
+    } catch (...) {
+        reportFailure("ending the window's worker");
     }
     // A hidden window keeps its rectangle; a minimised one gives the one
     // it had before.

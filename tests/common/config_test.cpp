@@ -6,12 +6,15 @@
 #include <Poco/File.h>
 #include <Poco/FileStream.h>
 #include <Poco/StreamCopier.h>
+#include <Poco/String.h>
 
 #include <string>
+#include <vector>
 
 #include "engine/config.h"
 #include "player.h"
 #include "service_lookup.h"
+#include "settings_text.h"
 #include "temp_dir.h"
 
 namespace {
@@ -29,6 +32,60 @@ void writeFile(const std::string& path, const std::string& text) {
 }
 
 bool exists(const std::string& path) { return Poco::File(path).exists(); }
+
+using settings_text::describe;
+
+// A value that XML must carry whole: line ends of every kind (a lone CR,
+// CR LF, LF), a tab, quotes, markup characters and non-ASCII text.
+std::string awkward(const std::string& key) {
+    return "\r" + key + "\r\n\"q\" 'a'\t& <b> ]]>\ncaf\xC3\xA9 \xE6\x97\xA5\r";
+}
+
+// The element as one would write it by hand: a CR can only be given as a
+// character reference.
+std::string element(const std::string& name, const std::string& text) {
+    const std::string escaped =
+        Poco::replace(Poco::replace(Poco::replace(Poco::replace(text, "&", "&amp;"), "<", "&lt;"), ">", "&gt;"), "\r",
+                      "&#13;");
+    return "<" + name + ">" + escaped + "</" + name + ">";
+}
+
+std::string element(const std::string& name, int number) { return element(name, std::to_string(number)); }
+
+std::string commonXml(const CommonSettings& c) {
+    return "<common>" + element("title_format", c.title_format) + element("vol", c.vol) + element("mute", c.mute) +
+           element("auto_update_metadata", c.auto_update_metadata) +
+           element("connect_on_startup", c.connect_on_startup) + element("auto_reconnect", c.auto_reconnect) +
+           element("vumeter_switch", c.vumeter_switch) + element("window_top", c.window_top) +
+           element("window_left", c.window_left) + "</common>";
+}
+
+std::string serverXml(const ServerSettings& s) {
+    return "<server>" + element("type", s.type) + element("host", s.host) + element("port", s.port) +
+           element("use_proxy", s.use_proxy) + element("proxy_host", s.proxy_host) +
+           element("proxy_port", s.proxy_port) + element("username", s.username) + element("password", s.password) +
+           element("mount_point", s.mount_point) + element("stream_id", s.stream_id) + "<yp>" +
+           element("pub", s.yp.pub) + element("name", s.yp.name) + element("desc", s.yp.desc) +
+           element("genre", s.yp.genre) + element("url", s.yp.url) + element("charset", s.yp.charset) +
+           "</yp></server>";
+}
+
+std::string encoderXml(const EncoderSettings& e) {
+    return "<encoder>" + element("encoder_file", e.encoder_file) + element("encoder_params", e.encoder_params) +
+           element("format", e.format) + element("program_file", e.program_file) +
+           element("program_params", e.program_params) + element("wave_format", e.wave_format) +
+           element("wave_header", e.wave_header) + element("sampling_rate", e.sampling_rate) +
+           element("channel", e.channel) + element("encoder_name", e.encoder_name) + element("bitrate", e.bitrate) +
+           element("description", e.description) + "</encoder>";
+}
+
+// Every text field awkward (named after its group) and every number and
+// flag away from its default.
+EncoderSettings awkwardEncoder(const std::string& group, int format, int rate) {
+    return {awkward(group + "encoder_file"), awkward(group + "encoder_params"), format,
+            awkward(group + "program_file"), awkward(group + "program_params"), 2, true, rate, 1,
+            awkward(group + "encoder_name"), 96, awkward(group + "description")};
+}
 
 // A profile folder of its own for each test, with a non-ASCII name: the
 // player makes it and hands it to the component as "file://" + folder.
@@ -184,6 +241,74 @@ TEST_F(ConfigTest, NoFileGivesOneDefaultStreamAndClosingWritesAFileThatLoadsBack
     EXPECT_TRUE(host.console_log().lines().empty());
 }
 
+TEST_F(ConfigTest, EveryValueOfAFileReadsBackTheSameAfterASave) {
+    CommonSettings common{awkward("title_format"), 35, true, false, true, true, false, -20, 1900};
+    ServerSettings server;
+    server.type = SERVER_SHOUTCAST2;
+    server.host = awkward("host");
+    server.port = 8443;
+    server.use_proxy = 1;
+    server.proxy_host = awkward("proxy_host");
+    server.proxy_port = 1080;
+    server.username = awkward("username");
+    server.password = awkward("password");
+    server.mount_point = awkward("mount_point");
+    server.stream_id = 7;
+    server.yp = {true, awkward("yp.name"), awkward("yp.desc"), awkward("yp.genre"), awkward("yp.url"),
+                 awkward("yp.charset")};
+    const EncoderSettings encoder = awkwardEncoder("stream.", FORMAT_OGG_VORBIS, 48000);
+    const EncoderSettings preset = awkwardEncoder("preset.", FORMAT_OGG_OPUS, 22050);
+    writeFile(file, "<velmora version=\"1.4.1\"><encoder_setting>" + encoderXml(preset) + "</encoder_setting>" +
+                        commonXml(common) + "<stream>" + serverXml(server) + encoderXml(encoder) +
+                        "</stream></velmora>");
+
+    // Read the hand-written file, save, read what was saved, save again.
+    std::string saved;
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round == 0 ? "as written by hand" : "as saved");
+        Config* c = getConfig();
+        ASSERT_EQ(c->countStreams(), 1);
+        ASSERT_EQ(c->countEncoderSettings(), 1);
+        CommonSettings common2;
+        EncoderSettings encoder2, preset2;
+        ServerSettings server2;
+        c->loadCommon(common2);
+        c->loadStream(0, encoder2, server2);
+        c->loadEncoderSetting(0, preset2);
+        EXPECT_EQ(describe(common2), describe(common));
+        EXPECT_EQ(describe(server2), describe(server));
+        EXPECT_EQ(describe(encoder2), describe(encoder));
+        EXPECT_EQ(describe(preset2), describe(preset));
+        c->removeEncoderSettings();
+        c->saveEncoderSetting(0, preset2);
+        closeWindow(common2, encoder2, server2);
+        if (round == 1) {
+            EXPECT_EQ(readFile(file), saved);
+        }
+        saved = readFile(file);
+    }
+    EXPECT_TRUE(host.console_log().lines().empty());
+}
+
+// The first group is the one read; the save leaves that one alone.
+TEST_F(ConfigTest, ASecondCommonGroupGoesAtTheSave) {
+    writeFile(file,
+              "<velmora><common><title_format>A</title_format><vol>35</vol><mute>0</mute></common>"
+              "<common><title_format>B<x/>C</title_format><vol><x/>77</vol><mute><x/>1</mute></common></velmora>");
+    CommonSettings common;
+    EncoderSettings encoder;
+    ServerSettings server;
+    getConfig()->loadCommon(common);
+    getConfig()->loadStream(0, encoder, server);
+    EXPECT_EQ(common.title_format, "A");
+    const std::string read = describe(common);
+    closeWindow(common, encoder, server);
+    const std::string text = readFile(file);
+    EXPECT_EQ(text.find("<common>"), text.rfind("<common>")) << text;
+    getConfig()->loadCommon(common);
+    EXPECT_EQ(describe(common), read);
+}
+
 TEST_F(ConfigTest, GroupsAreCountedByPositionAndBothFlagFormsLoad) {
     writeFile(file,
               "<velmora version=\"1.4.1\">\n"
@@ -291,6 +416,106 @@ TEST_F(ConfigTest, ABrokenFileIsKeptBesideAndBadValuesTakeTheirDefaults) {
     EXPECT_TRUE(console("velmora: load config: common.mute: \"perhaps\" is not a flag; false is used"));
     EXPECT_TRUE(console("velmora: load config: stream[0].server.port: \"99999999999\" is not a number; 8000 is used"));
     EXPECT_EQ(host.console_log().lines().size(), 3u);
+}
+
+// The ranges of the option pages and of the engine: a value outside goes
+// back to its default, with a line naming the key; the rest of the group
+// is read as it is.
+TEST_F(ConfigTest, ValuesOutOfRangeTakeTheirDefaultsAndTheRestIsKept) {
+    writeFile(file,
+              "<velmora><encoder_setting><encoder><channel>5</channel><description>mine</description></encoder>"
+              "</encoder_setting>"
+              "<common><title_format>T</title_format><vol>101</vol><mute>1</mute><window_top>-30000</window_top>"
+              "</common>"
+              "<stream><server><type>3</type><host>h</host><port>70000</port><use_proxy>1</use_proxy>"
+              "<proxy_host>p</proxy_host><proxy_port>70000</proxy_port><stream_id>0</stream_id><yp><name>N</name></yp>"
+              "</server><encoder><format>7</format><wave_format>3</wave_format><sampling_rate>2822401</sampling_rate>"
+              "<channel>3</channel><bitrate>96</bitrate></encoder></stream>"
+              "<stream><server><type>-1</type><port>-1</port><proxy_port>-1</proxy_port><stream_id>-5</stream_id>"
+              "</server><encoder><format>-1</format><wave_format>-1</wave_format><sampling_rate>0</sampling_rate>"
+              "<channel>0</channel></encoder></stream>"
+              "<stream><server><type>2</type><port>65535</port><proxy_port>0</proxy_port>"
+              "<stream_id>2147483647</stream_id></server><encoder><format>6</format><wave_format>2</wave_format>"
+              "<sampling_rate>2822400</sampling_rate><channel>1</channel></encoder></stream></velmora>");
+    Config* c = getConfig();
+    CommonSettings common;
+    EncoderSettings preset, e[3];
+    ServerSettings s[3];
+    c->loadCommon(common);
+    c->loadEncoderSetting(0, preset);
+    for (int i = 0; i < 3; ++i) c->loadStream(i, e[i], s[i]);
+
+    EncoderSettings defaultEncoder;
+    ServerSettings defaultServer;
+    c->loadStream(-1, defaultEncoder, defaultServer);
+    ServerSettings server = defaultServer;
+    server.host = "h";
+    server.use_proxy = 1;
+    server.proxy_host = "p";
+    server.yp.name = "N";
+    EncoderSettings encoder = defaultEncoder;
+    encoder.bitrate = 96;
+    EXPECT_EQ(describe(s[0]), describe(server));
+    EXPECT_EQ(describe(e[0]), describe(encoder));
+    EXPECT_EQ(describe(s[1]), describe(defaultServer));
+    EXPECT_EQ(describe(e[1]), describe(defaultEncoder));
+    // The edges of every range are kept.
+    EXPECT_EQ(s[2].type, SERVER_SHOUTCAST2);
+    EXPECT_EQ(s[2].port, 65535);
+    EXPECT_EQ(s[2].proxy_port, 0);
+    EXPECT_EQ(s[2].stream_id, 2147483647);
+    EXPECT_EQ(e[2].format, FORMAT_OGG_OPUS);
+    EXPECT_EQ(e[2].wave_format, WAVE_FLOAT32);
+    EXPECT_EQ(e[2].sampling_rate, 2822400);
+    EXPECT_EQ(e[2].channel, 1);
+    EXPECT_EQ(preset.channel, 2);
+    EXPECT_EQ(preset.description, "mine");
+    EXPECT_EQ(common.vol, 100);
+    EXPECT_EQ(common.title_format, "T");
+    EXPECT_TRUE(common.mute);
+    EXPECT_EQ(common.window_top, -30000) << "a window position has no range";
+
+    const std::vector<std::string> lines = {
+        "encoder_setting[0].encoder.channel: 5 is out of range (1 to 2); 2 is used",
+        "common.vol: 101 is out of range (0 to 100); 100 is used",
+        "stream[0].server.type: 3 is out of range (0 to 2); 0 is used",
+        "stream[0].server.port: 70000 is out of range (0 to 65535); 8000 is used",
+        "stream[0].server.proxy_port: 70000 is out of range (0 to 65535); 9050 is used",
+        "stream[0].server.stream_id: 0 is out of range (1 to 2147483647); 1 is used",
+        "stream[0].encoder.format: 7 is out of range (0 to 6); 0 is used",
+        "stream[0].encoder.wave_format: 3 is out of range (0 to 2); 0 is used",
+        "stream[0].encoder.sampling_rate: 2822401 is out of range (1 to 2822400); 44100 is used",
+        "stream[0].encoder.channel: 3 is out of range (1 to 2); 2 is used",
+        "stream[1].server.type: -1 is out of range (0 to 2); 0 is used",
+        "stream[1].server.port: -1 is out of range (0 to 65535); 8000 is used",
+        "stream[1].server.proxy_port: -1 is out of range (0 to 65535); 9050 is used",
+        "stream[1].server.stream_id: -5 is out of range (1 to 2147483647); 1 is used",
+        "stream[1].encoder.format: -1 is out of range (0 to 6); 0 is used",
+        "stream[1].encoder.wave_format: -1 is out of range (0 to 2); 0 is used",
+        "stream[1].encoder.sampling_rate: 0 is out of range (1 to 2822400); 44100 is used",
+        "stream[1].encoder.channel: 0 is out of range (1 to 2); 2 is used",
+    };
+    for (const std::string& line : lines) EXPECT_TRUE(console("velmora: load config: " + line)) << line;
+    EXPECT_EQ(host.console_log().lines().size(), lines.size());
+
+    // Saved, the file holds the values used and reads without a word.
+    c->removeEncoderSettings();
+    c->saveEncoderSetting(0, preset);
+    c->removeCommon();
+    c->removeStreams();
+    c->saveCommon(common);
+    for (int i = 0; i < 3; ++i) c->saveStream(i, e[i], s[i]);
+    deleteConfig();
+    host.console_log().clear();
+    c = getConfig();
+    ServerSettings again;
+    EncoderSettings againEncoder;
+    c->loadStream(0, againEncoder, again);
+    EXPECT_EQ(describe(again), describe(server));
+    EXPECT_EQ(describe(againEncoder), describe(encoder));
+    c->loadStream(2, againEncoder, again);
+    EXPECT_EQ(describe(again), describe(s[2]));
+    EXPECT_TRUE(host.console_log().lines().empty());
 }
 
 TEST_F(ConfigTest, AFailedSaveLeavesTheOldFileWhole) {

@@ -39,6 +39,7 @@
 #include "sdk_fixture.h"
 #include "shoutcast_servers.h"
 #include "temp_dir.h"
+#include "trickling_server.h"
 
 using namespace std::chrono_literals;
 
@@ -483,6 +484,41 @@ TEST_F(DriverInProcess, ASourceKillAndAnOutageLeaveEveryLineTrue) {
     }
     if (HasFailure())
         ADD_FAILURE() << console();
+}
+
+// A signal that comes while a listener list trickles in (a byte a second:
+// the exchange alone could take half a minute) ends the run within about
+// a second: the streams' stop ends the request instead of waiting for it.
+TEST(StreamDriver, ASignalWhileAListenerListTricklesInEndsTheRunWithinASecond) {
+    TempDir scratch;
+    const std::string profile = scratch.path() + "profile";
+    Poco::File(profile).createDirectories();
+    std::atomic<pid_t> pid{0};
+    std::atomic<bool> signalled{false};
+    std::atomic<std::chrono::steady_clock::rep> signalled_at{0};
+    TricklingServer server([&] {
+        if (pid > 0 && !signalled.exchange(true)) {
+            signalled_at = std::chrono::steady_clock::now().time_since_epoch().count();
+            kill(pid, SIGTERM);
+        }
+    });
+    std::ofstream(profile + "/velmora.xml")
+        << "<velmora version=\"1.4.1\">"
+        << passthroughGroup("Trickle", 0, server.port(), "", "x", "/trickle") << "</velmora>";
+
+    const ProgramRun run = runWatched({kestrune_host::program_folder() + "kestrune", "--profile", profile,
+                                      "--listeners", "1", "--signal", "600"},
+                                     [&](pid_t child) { pid = child; }, nullptr);
+    const auto ended = std::chrono::steady_clock::now();
+    const std::string& output = run.output;
+    ASSERT_TRUE(signalled) << output;
+    const auto took = ended.time_since_epoch() - std::chrono::steady_clock::duration(signalled_at);
+    EXPECT_LT(took, 2s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n" << output;
+    ASSERT_TRUE(WIFEXITED(run.raw_status)) << output;
+    EXPECT_EQ(WEXITSTATUS(run.raw_status), 0) << output;
+    for (const char* line : {"stopped by a signal", "console: velmora: Streaming finish: Trickle"})
+        EXPECT_EQ(countLines(output, line), 1u) << line << "\n" << output;
+    EXPECT_EQ(output.substr(output.size() - 9), "unloaded\n");
 }
 
 } // namespace

@@ -128,6 +128,14 @@ TEST_F(Components, RunCommandReleasesTheCallbackAndOpensTheWindowOnlyWhenAllowed
             menu.run_command(index, std::move(ref));
             EXPECT_EQ(callback.count, 0) << "index " << index;
         }
+        if (!allowed) {
+            // The player said no: nothing was opened.
+#if defined(_WIN32)
+            EXPECT_EQ(CMainDlg::existingInstance(), nullptr);
+#else
+            EXPECT_EQ(StreamDriver::instance(), nullptr);
+#endif
+        }
     }
 #if defined(_WIN32)
     // Opened once, by the allowed command: the window object with its

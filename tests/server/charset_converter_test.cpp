@@ -98,6 +98,26 @@ TEST(CharsetConverter, RefusesBrokenInputAndUnknownNamesAndRecovers)
     }
 }
 
+TEST(CharsetConverter, RefusesEveryIllFormedUtf8WhateverTheTarget)
+{
+    // Code points beyond U+10FFFF (above F4 8F, leads F5 to F7, the old
+    // five- and six-byte forms), surrogates, overlong forms, stray and
+    // missing continuation bytes.
+    const std::vector<std::string> invalid = {
+        "a\xF4\x90\x80\x80" "b", "a\xF5\x80\x80\x80" "b", "a\xF7\xBF\xBF\xBF" "b", "a\xF8\x88\x80\x80\x80" "b",
+        "a\xFC\x84\x80\x80\x80\x80" "b", "a\xF4\x90", "a\xED\xA0\x80" "b", "a\xE0\x80\xAF" "b", "a\xC1\xBF" "b",
+        "a\x80" "b", "a\xC3" "b", "a\xE6\x97" "b",
+    };
+    for (const std::string& to : {"UTF-8" + kOptions, "ISO-8859-1" + kOptions, std::string("UTF-8")}) {
+        SCOPED_TRACE(to);
+        for (const std::string& text : invalid)
+            EXPECT_EQ(failureOf(to, text), "invalid mutibyte character found") << testing::PrintToString(text);
+        EXPECT_EQ(failureOf(to, "a\xF4\x8F\xBF"), "incomplete mutibyte character found");
+        // The highest code point and the last one below the surrogates pass.
+        EXPECT_EQ(convert(to, "\xF4\x8F\xBF\xBF\xED\x9F\xBF").empty(), false);
+    }
+}
+
 TEST(CharsetConverter, LongTextsConvertWhole)
 {
     // Multi-byte characters straddle the 1024-byte steps on both sides.

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "engine/encoder_process.h"
+#include "fake_server.h"
 #include "http_client.h"
 #include "peers.h"
 #include "pipe_fixture.h"
@@ -65,9 +66,19 @@ EncoderSettings passthrough(int rate = 44100, int channels = 2) {
 
 // Threads of this process once the runtime's own helpers (a sanitizer's
 // background thread) have started.
-long settledThreadCount() {
+std::set<unsigned long> settledThreads() {
     std::thread([] {}).join();
-    return threadCount();
+    return threadIds();
+}
+
+// Threads that run now and did not in `before`, as a list ("" for none).
+// (A thread of an earlier test may end meanwhile: only new ones count.)
+std::string threadsSince(const std::set<unsigned long>& before) {
+    std::string added;
+    for (unsigned long id : threadIds())
+        if (before.count(id) == 0)
+            added += std::to_string(id) + " ";
+    return added;
 }
 
 class StreamLife : public PlayerTest {};
@@ -86,7 +97,7 @@ TEST_F(StreamLife, AudioReachesListenersUnchangedAndStopLeavesNothing) {
     const long handles = openHandleCount();
     (void)handles;
     const long children = childCount();
-    const long threads = settledThreadCount();
+    const std::set<unsigned long> threads = settledThreads();
     {
         Observer observer;
         Stream stream(&observer, passthrough(), icecastSettings(port, "/life", "Life"));
@@ -151,7 +162,7 @@ TEST_F(StreamLife, AudioReachesListenersUnchangedAndStopLeavesNothing) {
         EXPECT_TRUE(eventually([&] { return !mountListed(port, "/life"); }, 1s));
         host.stop();
     }
-    EXPECT_EQ(threadCount(), threads);
+    EXPECT_EQ(threadsSince(threads), "");
     EXPECT_EQ(childCount(), children);
 #if !defined(_WIN32)
     // (Wine makes runtime objects of its own on the way: the handle count
@@ -246,7 +257,7 @@ TEST_F(StreamLife, AudioTheChainCannotConvertEndsTheStream) {
 
 TEST_F(StreamLife, AnEncoderThatEndsStopsTheStreamFromItsWorker) {
     VELMORA_PEER_PORT(port, peers::Kind::Icecast);
-    const long threads = settledThreadCount();
+    const std::set<unsigned long> threads = settledThreads();
     const long children = childCount();
     Observer observer;
     observer.window = true;
@@ -276,14 +287,14 @@ TEST_F(StreamLife, AnEncoderThatEndsStopsTheStreamFromItsWorker) {
     // left running.
     stream.reset();
     host.stop();
-    EXPECT_EQ(threadCount(), threads);
+    EXPECT_EQ(threadsSince(threads), "");
     EXPECT_EQ(childCount(), children);
     EXPECT_TRUE(eventually([&] { return !mountListed(port, "/ends"); }, 1s));
 }
 
 TEST_F(StreamLife, ADroppedSourceReconnectsAndAStopEndsTheWaitsAtOnce) {
     VELMORA_PEER_PORT(port, peers::Kind::Icecast);
-    const long threads = settledThreadCount();
+    const std::set<unsigned long> threads = settledThreads();
     Observer observer;
     observer.window = true;
     observer.auto_reconnect = true;
@@ -324,7 +335,70 @@ TEST_F(StreamLife, ADroppedSourceReconnectsAndAStopEndsTheWaitsAtOnce) {
     EXPECT_FALSE(stream.status().running);
     EXPECT_FALSE(stream.status().reconnecting);
     host.stop();
-    EXPECT_EQ(threadCount(), threads);
+    EXPECT_EQ(threadsSince(threads), "");
+}
+
+// A server that stopped reading holds a stop about a second at most: the
+// send in progress and the rest of the stream get that long, then the
+// connection closes, and the cut is no error of the stream.
+TEST_F(StreamLife, AStopEndsWithinASecondWhenTheServerStoppedReading) {
+    // Takes the source request, then reads nothing more until the test
+    // ends.
+    std::atomic<bool> ended{false};
+    FakeServer server({[&ended](FakeConnection& c) {
+        c.readHead();
+        c.send("HTTP/1.1 100 Continue\r\n\r\n");
+        while (!ended && !c.stopping())
+            std::this_thread::sleep_for(50ms);
+        c.waitForClose(Poco::Timespan(10, 0));
+    }});
+    struct End {
+        std::atomic<bool>& ended;
+        ~End() { ended = true; }
+    } end{ended};
+    // 192 kHz float PCM: the system's socket buffers fill within seconds.
+    EncoderSettings encoder = passthrough(192000, 2);
+    encoder.wave_format = WAVE_FLOAT32;
+    Observer observer;
+    Stream stream(&observer, encoder, icecastSettings(server.port(), "/stuck", "Stuck"));
+    stream.start(capture.get());
+    ASSERT_EQ(observer.codes(), std::vector<int>{StreamEventListener::EVENT_STARTED}) << stream.status().error_text;
+    playTone(60);
+    // The worker is held in a send once a second of audio waits for it.
+    ASSERT_TRUE(eventually([&] { return stream.inputBacklog() > 1.0; }, 60s));
+    const auto before = std::chrono::steady_clock::now();
+    stream.stop();
+    const auto took = std::chrono::steady_clock::now() - before;
+    EXPECT_LT(took, 2s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+    std::vector<int> codes = observer.codes();
+    codes.erase(std::remove(codes.begin(), codes.end(), int(StreamEventListener::EVENT_STATISTICS)), codes.end());
+    EXPECT_EQ(codes, (std::vector<int>{StreamEventListener::EVENT_STARTED, StreamEventListener::EVENT_STOPPED}));
+    EXPECT_FALSE(stream.status().running);
+}
+
+// An encoder that does not end when its input closes holds a stop about a
+// second at most: it had its time for the tail and is then ended, not
+// waited for once more.
+TEST_F(StreamLife, AStopEndsWithinASecondWhenTheEncoderDoesNotEnd) {
+    FakeServer server({[](FakeConnection& c) {
+        c.readHead();
+        c.send("HTTP/1.1 100 Continue\r\n\r\n");
+        c.waitForClose(Poco::Timespan(60, 0));
+    }});
+    Observer observer;
+    Stream stream(&observer, encoderSettings(helper("lingerer"), "", FORMAT_MP3, 44100, 2),
+                  icecastSettings(server.port(), "/linger", "Linger"));
+    stream.start(capture.get());
+    ASSERT_EQ(observer.codes(), std::vector<int>{StreamEventListener::EVENT_STARTED}) << stream.status().error_text;
+    playTone(60);
+    // The worker has handed the program audio.
+    ASSERT_TRUE(eventually([&] { return stream.status().samples_read > 0; }, 60s));
+    const auto before = std::chrono::steady_clock::now();
+    stream.stop();
+    const auto took = std::chrono::steady_clock::now() - before;
+    EXPECT_LT(took, 2s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+    EXPECT_EQ(observer.codes().back(), StreamEventListener::EVENT_STOPPED);
+    EXPECT_FALSE(stream.status().running);
 }
 
 TEST(ComponentLoad, StartsNoNetworkUnderTheLoaderLock) {

@@ -12,6 +12,7 @@
 #include <Poco/Net/StreamSocket.h>
 
 #include <chrono>
+#include <csignal>
 #include <map>
 #include <mutex>
 #include <random>
@@ -193,7 +194,12 @@ private:
     {
         if (handle_) {
             if (running()) {
-                Poco::Process::requestTermination(handle_->id());
+                // SIGTERM, which the script passes on to its peer. (Poco's
+                // requestTermination sends SIGINT, which a shell started in
+                // the background of a script ignores and cannot trap: the
+                // script would be killed after the wait below and its peer
+                // left running, holding the connections made to it.)
+                ::kill(static_cast<pid_t>(handle_->id()), SIGTERM);
                 for (int i = 0; i < 100 && running(); ++i)
                     std::this_thread::sleep_for(std::chrono::milliseconds(50));
                 if (running()) {

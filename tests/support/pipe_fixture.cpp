@@ -46,6 +46,8 @@ std::string helper(const std::string& name) {
 #endif
 }
 
+std::string lameExe() { return binDir() + "lame.exe"; }
+
 bool pathExists(const std::string& path) { return Poco::File(path).exists(); }
 
 std::string sinePcm(double seconds, int rate, int channels) {
@@ -197,19 +199,40 @@ std::vector<std::pair<unsigned long, std::string>> children() {
 
 long childCount() { return static_cast<long>(children().size()); }
 
-long threadCount() {
+std::set<unsigned long> threadIds() {
+    std::set<unsigned long> ids;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snapshot == INVALID_HANDLE_VALUE)
-        return -1;
+        return ids;
     THREADENTRY32 entry;
     entry.dwSize = sizeof(entry);
-    long count = 0;
     const DWORD self = GetCurrentProcessId();
     for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
         if (entry.th32OwnerProcessID == self)
-            ++count;
+            ids.insert(entry.th32ThreadID);
     CloseHandle(snapshot);
-    return count;
+    return ids;
+}
+
+long threadCount() {
+    const std::set<unsigned long> ids = threadIds();
+    return ids.empty() ? -1 : static_cast<long>(ids.size());
+}
+
+long addressSpaceKiB() {
+    // Every region that is not free (reserved or committed).
+    unsigned long long bytes = 0;
+    MEMORY_BASIC_INFORMATION region;
+    ULONG_PTR at = 0;
+    while (VirtualQuery(reinterpret_cast<const void*>(at), &region, sizeof region) == sizeof region) {
+        if (region.State != MEM_FREE)
+            bytes += region.RegionSize;
+        const ULONG_PTR next = reinterpret_cast<ULONG_PTR>(region.BaseAddress) + region.RegionSize;
+        if (next <= at)
+            break;
+        at = next;
+    }
+    return static_cast<long>(bytes / 1024);
 }
 
 bool processAlive(unsigned long pid) {
@@ -219,6 +242,42 @@ bool processAlive(unsigned long pid) {
     const bool alive = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
     CloseHandle(process);
     return alive;
+}
+
+bool killProcess(unsigned long pid) {
+    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid));
+    if (process == nullptr)
+        return false;
+    const bool ended = TerminateProcess(process, 9) != FALSE;
+    CloseHandle(process);
+    return ended;
+}
+
+bool streamHandlesOf(unsigned long pid, long& pipes, long& sockets) {
+    pipes = 0;
+    sockets = 0;
+    HANDLE process = OpenProcess(PROCESS_DUP_HANDLE, FALSE, static_cast<DWORD>(pid));
+    if (process == nullptr)
+        return false;
+    // Each of its low handle values, copied into this process to be looked
+    // at (handles are multiples of 4, the lowest free one is taken). A
+    // socket passes for a pipe with GetFileType, but has no pipe's
+    // information.
+    for (ULONG_PTR value = 4; value < 0x4000; value += 4) {
+        HANDLE copy = nullptr;
+        if (!DuplicateHandle(process, reinterpret_cast<HANDLE>(value), GetCurrentProcess(), &copy, 0, FALSE,
+                             DUPLICATE_SAME_ACCESS))
+            continue;
+        if (GetFileType(copy) == FILE_TYPE_PIPE) {
+            if (GetNamedPipeInfo(copy, nullptr, nullptr, nullptr, nullptr))
+                ++pipes;
+            else
+                ++sockets;
+        }
+        CloseHandle(copy);
+    }
+    CloseHandle(process);
+    return true;
 }
 #else
 namespace {
@@ -278,6 +337,26 @@ long childCount() { return static_cast<long>(children().size()); }
 
 long threadCount() { return entriesOf("/proc/self/task"); }
 
+long addressSpaceKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmSize:", 0) == 0)
+            return std::stol(line.substr(7));
+    return -1;
+}
+
+std::set<unsigned long> threadIds() {
+    std::set<unsigned long> ids;
+    if (DIR* dir = opendir("/proc/self/task")) {
+        while (dirent* entry = readdir(dir))
+            if (entry->d_name[0] != '.')
+                ids.insert(std::stoul(entry->d_name));
+        closedir(dir);
+    }
+    return ids;
+}
+
 bool processAlive(unsigned long pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string line;
@@ -288,6 +367,8 @@ bool processAlive(unsigned long pid) {
     rest >> state;
     return state != "Z" && state != "X";
 }
+
+bool killProcess(unsigned long pid) { return kill(static_cast<pid_t>(pid), SIGKILL) == 0; }
 #endif
 
 std::vector<unsigned long> childrenRunning(const std::string& program) {

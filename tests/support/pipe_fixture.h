@@ -7,7 +7,11 @@
 
 #include "temp_dir.h"
 
+#include <gtest/gtest.h>
+
+#include <cstdlib>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,6 +22,10 @@ namespace pipetest {
 std::string binDir();
 // A helper program's path, quoted, ready to be the program of a command line.
 std::string helper(const std::string& name);
+// The Windows build's real encoder: the lame.exe cross-built by
+// scripts/build-win-deps.sh, which the build copies beside the tests
+// (unquoted).
+std::string lameExe();
 // Scratch folders (tests/support).
 using ::TempDir;
 bool pathExists(const std::string& path);
@@ -50,11 +58,38 @@ bool parseArgs(const std::string& output, std::vector<std::string>& args);
 long openHandleCount();
 long childCount();
 long threadCount();
+// This process's address space in KiB: every mapped or reserved region
+// (a thread's stack counts whole).
+long addressSpaceKiB();
+// The ids of this process's threads.
+std::set<unsigned long> threadIds();
 // Process ids of this process's children running `program` (its file name
 // without folder; on Windows with ".exe").
 std::vector<unsigned long> childrenRunning(const std::string& program);
 
 // True while a process of that id exists (and is not a zombie).
 bool processAlive(unsigned long pid);
+// Ends the process at once, as `kill -9` does (on Windows TerminateProcess
+// with exit code 9); false when it could not be ended.
+bool killProcess(unsigned long pid);
+
+#if defined(_WIN32)
+// Of the handles process `pid` holds, those GetFileType calls pipes (pipe
+// ends, and sockets too): how many are pipe ends and how many sockets.
+// False when the process cannot be looked into.
+bool streamHandlesOf(unsigned long pid, long& pipes, long& sockets);
+#endif
 
 } // namespace pipetest
+
+// A missing file (a program the build makes only where it can) skips the
+// test, except under CI, where it fails it.
+#define REQUIRE_FILE(path)                                                           \
+    do {                                                                             \
+        if (!pipetest::pathExists(path)) {                                           \
+            const char* ci_ = std::getenv("CI");                                     \
+            if (ci_ && std::string(ci_) == "true")                                   \
+                FAIL() << (path) << " is missing (bash scripts/setup.sh makes it)";  \
+            GTEST_SKIP() << (path) << " is missing";                                 \
+        }                                                                            \
+    } while (0)

@@ -32,6 +32,7 @@
 #include "list_holding_server.h"
 #include "listener_documents.h"
 #include "shoutcast_servers.h"
+#include "trickling_server.h"
 #include "ui/main_dlg.h"
 #include "ui_harness.h"
 #include "view_support.h"
@@ -349,7 +350,9 @@ TEST_F(MainWindow, OpensWithDefaultsEditsTheListAndWritesItBackAtTheClose) {
     saved->setInt("common.window_top", 15000);
     saved->save(folder + "\\velmora.xml");
     CMainDlg& again = open();
-    EXPECT_NE(&again, nullptr);
+    // The switches as saved, not as the defaults have them.
+    EXPECT_EQ(::SendMessageW(item(again.m_hWnd, IDC_AUTO_RECONNECT), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(::SendMessageW(item(again.m_hWnd, IDC_VU_SWITCH), BM_GETCHECK, 0, 0), BST_UNCHECKED);
     EXPECT_EQ(again.allStreams().size(), 2u);
     EXPECT_EQ(text(again.m_hWnd, IDC_VOLUME_GROUP), L"Volume 42%");
     EXPECT_EQ(text(again.m_hWnd, IDC_TITLE_FORMAT), L"%title% by %artist%");
@@ -449,6 +452,12 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
     EXPECT_FALSE(::IsWindowEnabled(item(dialog, IDC_CONFIG)));
     EXPECT_EQ(monitor(dialog, L"Status"), L"Connected");
     EXPECT_TRUE(window.workerRunning());
+    EXPECT_TRUE(window.meterDriven());
+    // The meter's switch, while the stream runs: off ends the updater at
+    // once, on starts it again.
+    setCheck(dialog, IDC_VU_SWITCH, false);
+    EXPECT_FALSE(window.meterDriven());
+    setCheck(dialog, IDC_VU_SWITCH, true);
     EXPECT_TRUE(window.meterDriven());
     EXPECT_TRUE(host.console_log().contains("velmora: Streaming start: Wine A"));
     EXPECT_EQ(monitor(dialog, L"Metadata"), L"Artist - Tone");
@@ -854,4 +863,46 @@ TEST_F(MainWindow, TitlesFollowASlowListenerListAndWaitForAReconnection) {
             if (line.find("Statistics") == std::string::npos) console += line + "\n";
         ADD_FAILURE() << console;
     }
+}
+
+// Closing the window while a listener list trickles in (a byte a second:
+// the exchange alone could take half a minute) ends the stream within
+// about a second of the answer to the question: the stop ends the request
+// the window's worker waits for.
+TEST_F(MainWindow, ClosingWhileAListenerListTricklesInEndsWithinASecond) {
+    VELMORA_NEED_DISPLAY();
+    TricklingServer server;
+    Group a{"Trickle", 0, server.port(), "/trickle"};
+    a.encoder = pipetest::binDir() + "passthrough.exe";
+    a.params = "";
+    writeSettings("<auto_update_metadata>0</auto_update_metadata><vumeter_switch>0</vumeter_switch>", {a});
+    host.play({kestrune_host::signal_track("Artist", "Tone", 300, 440.0)});
+    CMainDlg& window = open();
+    const HWND dialog = window.m_hWnd;
+    Stream* stream = window.allStreams()[0].get();
+    press(dialog, IDC_CONNECT);
+    ASSERT_TRUE(stream->status().running) << stream->status().error_text;
+    press(dialog, IDC_UPDATE_CLIENTS);
+    ASSERT_TRUE(pumpUntil([&] { return server.trickling(); }));
+
+    std::atomic<std::chrono::steady_clock::rep> answered{0};
+    {
+        ui_harness::Autopilot pilot({Step{L"Velmora", [&](Window& box) {
+                                              answered = std::chrono::steady_clock::now().time_since_epoch().count();
+                                              box.click(IDOK);
+                                          },
+                                          true}});
+        ::SendMessageW(dialog, WM_CLOSE, 0, 0);
+        EXPECT_EQ(pilot.finish(), "");
+    }
+    // (Measured at the server: the window's own end takes its time under
+    // Wine, whose tray takes seconds to let an icon go.)
+    ASSERT_TRUE(pumpUntil([&] { return server.sourceClosed() != std::chrono::steady_clock::time_point(); }));
+    ASSERT_NE(answered.load(), 0);
+    const auto took = server.sourceClosed().time_since_epoch() - std::chrono::steady_clock::duration(answered.load());
+    EXPECT_LT(took, 2s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+    ui_harness::pumpMessages(50);
+    EXPECT_FALSE(::IsWindow(dialog));
+    EXPECT_EQ(CMainDlg::existingInstance(), nullptr);
+    EXPECT_TRUE(host.console_log().contains("velmora: Streaming finish: Trickle"));
 }

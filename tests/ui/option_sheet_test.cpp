@@ -8,6 +8,7 @@
 #include <Poco/FileStream.h>
 #include <Poco/StreamCopier.h>
 
+#include <cstring>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -219,7 +220,8 @@ TEST_F(OptionSheetTest, EncoderPresetsResetAddRemoveAndTheChosenPresetsProgramsA
     server.type = 7;  // the Server page is never shown: nothing is touched
     server.mount_point = "";
     const std::string server_before = describe(server);
-    const Rows stored = {L"mine | MP3 | mine preset", L"odd |  | odd preset"};
+    // A stored format outside 0 to 6 reads as the default, MP3.
+    const Rows stored = {L"mine | MP3 | mine preset", L"odd | MP3 | odd preset"};
     auto list = [](const Window& sheet) { return currentPage(sheet).item(IDC_ENCODER_LIST); };
 
     OptionSheet sheet(&chosen, &server, kSheet);
@@ -465,6 +467,32 @@ TEST_F(OptionSheetTest, ServerFieldsAreCheckedInOrderAndWrittenOnlyWhenAllPass) 
     EXPECT_EQ(describe(server), describe(expected));
 }
 
+// A proxy port out of range in the settings file, whose field the page
+// hides (so the user could not mend it there): the sheet opens on what the
+// store read and closes with OK.
+TEST_F(OptionSheetTest, ASheetOnAProxyPortOutOfRangeInTheFileClosesWithOk) {
+    VELMORA_NEED_DISPLAY();
+    ui_harness::HostWindow owner(400, 300);
+    Poco::FileOutputStream(profile + "/velmora.xml")
+        << "<velmora><stream><server><proxy_port>70000</proxy_port></server></stream></velmora>";
+    EncoderSettings stream_encoder = lame();
+    EncoderSettings stored_encoder;
+    ServerSettings server;
+    getConfig()->loadStream(0, stored_encoder, server);
+
+    OptionSheet sheet(&stream_encoder, &server, kSheet);
+    Autopilot pilot({
+        {kSheet,
+         [](Window& w) {
+             showPage(w, 1);
+             w.click(IDOK);
+         }},
+    });
+    EXPECT_EQ(sheet.DoModal(owner), 1);
+    EXPECT_EQ(pilot.finish(), "");
+    EXPECT_EQ(describe(server), describe(defaultServer()));
+}
+
 // Mount point and stream id follow the chosen type; each type's mount
 // point rule, and an emptied host keeping host and port.
 TEST_F(OptionSheetTest, ServerTypesEnableTheirFieldsAndNormaliseTheMountPoint) {
@@ -636,4 +664,52 @@ TEST_F(OptionSheetTest, TheFirstRefusingPageEndsTheConfirmationAndCancelReturnsZ
     // copies after Cancel.
     EXPECT_EQ(stream_encoder.bitrate, 128);
     EXPECT_EQ(describe(server), server_before);
+}
+
+// The sheet's callback as the system calls it: before the sheet exists it
+// takes the help button's style out of the sheet's template, in either
+// template form, and leaves the other styles; once the sheet window exists
+// its Cancel button reads "Cancel", whatever the system wrote there.
+TEST_F(OptionSheetTest, TheCallbackTakesOutTheHelpButtonAndNamesCancel) {
+    const DWORD styles = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT;
+    // DLGTEMPLATE: the style comes first.
+    WORD plain[16] = {};
+    const DWORD plain_style = styles | DS_CONTEXTHELP;
+    std::memcpy(plain, &plain_style, sizeof plain_style);
+    WTL::detail::SheetHook::Callback(nullptr, PSCB_PRECREATE, reinterpret_cast<LPARAM>(plain));
+    DWORD read = 0;
+    std::memcpy(&read, plain, sizeof read);
+    EXPECT_EQ(read, styles);
+    // DLGTEMPLATEEX: version 1, signature 0xFFFF, help id, extended style,
+    // then the style.
+    WORD extended[16] = {1, 0xFFFF, 0x1234, 0x5678, LOWORD(WS_EX_CONTEXTHELP), HIWORD(WS_EX_CONTEXTHELP)};
+    const DWORD extended_style = styles | DS_CONTEXTHELP;
+    std::memcpy(extended + 6, &extended_style, sizeof extended_style);
+    WTL::detail::SheetHook::Callback(nullptr, PSCB_PRECREATE, reinterpret_cast<LPARAM>(extended));
+    std::memcpy(&read, extended + 6, sizeof read);
+    EXPECT_EQ(read, styles);
+    EXPECT_EQ(extended[0], 1);
+    EXPECT_EQ(extended[1], 0xFFFF);
+    EXPECT_EQ(extended[2], 0x1234) << "the help id is left alone";
+
+    VELMORA_NEED_DISPLAY();
+    EncoderSettings stream_encoder = lame();
+    ServerSettings server = defaultServer();
+    OptionSheet sheet(&stream_encoder, &server, kSheet);
+    // A window standing in for the sheet's, whose Cancel button reads
+    // another language's word.
+    HWND window = ::CreateWindowExW(0, L"STATIC", kSheet, WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, nullptr, nullptr,
+                                    nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    HWND cancel = ::CreateWindowExW(0, L"BUTTON", L"Abbrechen", WS_CHILD | BS_PUSHBUTTON, 10, 10, 80, 24, window,
+                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDCANCEL)), nullptr, nullptr);
+    ASSERT_NE(cancel, nullptr);
+    WTL::detail::SheetHook::SetCreating(&sheet);
+    WTL::detail::SheetHook::Callback(window, PSCB_INITIALIZED, 0);
+    WTL::detail::SheetHook::SetCreating(nullptr);
+    EXPECT_EQ(sheet.m_hWnd, window) << "the sheet object is tied to its window";
+    wchar_t text[32] = {};
+    ::GetWindowTextW(cancel, text, 32);
+    EXPECT_STREQ(text, L"Cancel");
+    ::DestroyWindow(window);
 }

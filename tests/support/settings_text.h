@@ -27,4 +27,13 @@ inline std::string describe(const ServerSettings& s) {
     return out.str();
 }
 
+inline std::string describe(const CommonSettings& s) {
+    std::ostringstream out;
+    out << "title=" << s.title_format << " vol=" << s.vol << " mute=" << s.mute
+        << " auto_update=" << s.auto_update_metadata << " connect=" << s.connect_on_startup
+        << " reconnect=" << s.auto_reconnect << " meter=" << s.vumeter_switch << " top=" << s.window_top
+        << " left=" << s.window_left;
+    return out.str();
+}
+
 }  // namespace settings_text
