@@ -226,6 +226,9 @@ void StreamDriver::trackChanged() {
         std::lock_guard<std::mutex> lock(title_mutex_);
         formatTitle(common_.title_format, current_title_);
     }
+    // Refused while the worker is busy, the title is still due: the worker
+    // looks for it before it waits again.
+    titles_due_ = true;
     worker_signal_.post(SEND_TITLES);
 }
 
@@ -238,13 +241,16 @@ void StreamDriver::waitForStreams(double seconds) {
 void StreamDriver::workerThread() {
     for (;;) {
         std::unique_lock<std::mutex> lock(worker_signal_.mutex());
-        const int command = worker_signal_.wait(lock);
+        const int command = titles_due_ ? SEND_TITLES : worker_signal_.wait(lock);
         if (command == EXIT)
             return;
         try {
-            if (command == SEND_TITLES)
-                sendTitles();
-            else if (command == LIST_LISTENERS)
+            // (A title already sent through titles_due_ leaves its own
+            // command with nothing to do.)
+            if (command == SEND_TITLES) {
+                if (titles_due_.exchange(false))
+                    sendTitles();
+            } else if (command == LIST_LISTENERS)
                 listListeners();
         } catch (...) {
             console_printf("velmora: Error: %s", currentFailureText().c_str());
@@ -275,6 +281,9 @@ void StreamDriver::listListeners() {
             for (const ClientInfo& listener : listeners)
                 console_printf("velmora: Listener: %s: %s | %s | %s", name.c_str(), listener.ip.c_str(),
                                listener.user_agent.c_str(), formatConnectedTime(listener.connected).c_str());
+        } catch (const StreamReconnecting&) {
+            if (stream->reconnectionNoticeDue())
+                console_printf("velmora: Listener request skipped: %s: the stream is reconnecting", name.c_str());
         } catch (...) {
             console_printf("velmora: Listener request error: %s: %s", name.c_str(), currentFailureText().c_str());
         }
@@ -292,8 +301,11 @@ void StreamDriver::sendTitles() {
             continue;
         const std::string name = stream->serverSettings().yp.name;
         try {
-            stream->updateMetadata(title);
-            console_printf("velmora: metadata update: %s: %s", name.c_str(), title.c_str());
+            if (stream->updateMetadata(title))
+                console_printf("velmora: metadata update: %s: %s", name.c_str(), title.c_str());
+            else if (stream->reconnectionNoticeDue())
+                console_printf("velmora: metadata update postponed: %s: %s (will be sent when the stream reconnects)",
+                               name.c_str(), title.c_str());
         } catch (...) {
             console_printf("velmora: metadata update error: %s: %s", name.c_str(), currentFailureText().c_str());
         }

@@ -20,7 +20,10 @@
 // Main thread: open, close, track changes. Stream events arrive on the
 // main thread (starts, stops) and on the streams' workers (statistics,
 // errors, reconnections); titles and listener requests go out on a worker
-// of the driver's own, one at a time.
+// of the driver's own, one at a time. A title that comes while the worker
+// is busy (a slow listener list) goes out as soon as it is free, the
+// latest one winning; a listener request that comes then is dropped.
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -49,6 +52,9 @@ public:
 
     // On the main thread: the playing track changed (or its information).
     void trackChanged();
+
+    // For tests: a read-only look at the streams.
+    const std::vector<std::unique_ptr<Stream>>& streams() const { return streams_; }
 
 private:
     class PlayCallback;
@@ -80,4 +86,6 @@ private:
     bool timer_stop_ = false;
     std::mutex title_mutex_;
     std::string current_title_;
+    // The title changed since the worker last sent it.
+    std::atomic<bool> titles_due_{false};
 };

@@ -24,6 +24,8 @@
 #include "titleformat_util.h"
 #include "zof/bit_array.h"
 
+POCO_IMPLEMENT_EXCEPTION(StreamReconnecting, Poco::ApplicationException, "The stream is reconnecting")
+
 // The server connection of one start, with the settings record it reads.
 // Requests besides the audio (titles, listener lists, reconnection) share
 // it with the worker and may outlive the stream's own reference, so it is
@@ -141,6 +143,8 @@ void Stream::start(psc_callback* capture) {
         title_pending_ = false;
         unproven_ = false;
         programs_failed_ = false;
+        given_up_ = false;
+        wait_noticed_ = false;
         {
             std::lock_guard<std::mutex> titles(titles_mutex_);
             has_sent_title_ = false;
@@ -333,6 +337,7 @@ void Stream::reconnect() {
         else
             status_.reconnect_count = 0;
         status_.reconnecting = true;
+        given_up_ = false;
     }
     // The broken connection is closed now, not after the first wait: the
     // server lets the source go only when it is closed.
@@ -374,12 +379,16 @@ void Stream::reconnect() {
             std::lock_guard<std::mutex> status(status_mutex_);
             status_.error_text = reason;
         }
+        given_up_ = true;
         console_printf("velmora: Reconnection given up after 3 attempts: %s: %s", name().c_str(), reason.c_str());
     }
     {
         std::lock_guard<std::mutex> status(status_mutex_);
         status_.reconnecting = false;
     }
+    // The next wait has its own console line.
+    if (reconnected)
+        wait_noticed_ = false;
     // The server forgot the title with the old source.
     if (reconnected)
         resendTitle();
@@ -406,6 +415,10 @@ bool Stream::attemptReconnection() {
     if (restart) {
         std::string artist = encoder_artist_;
         std::string title = encoder_title_;
+        // The programs start with the latest title: one asked for until
+        // now needs no restart of its own, one asked for later gets it
+        // from the new worker.
+        title_pending_ = false;
         {
             std::lock_guard<std::mutex> titles(titles_mutex_);
             if (!titles_.empty()) {
@@ -945,28 +958,58 @@ double Stream::inputBacklog() {
 }
 
 // ---------------------------------------------------------------- requests
-void Stream::updateMetadata(const std::string& title) {
+Stream::Reach Stream::reach(const std::shared_ptr<Connection>& link) const {
+    if (!link || quit_asked_ || deferred_stop_ || given_up_)
+        return Reach::NOWHERE;
+    {
+        std::lock_guard<std::mutex> status(status_mutex_);
+        if (status_.reconnecting)
+            return Reach::RECONNECTION;
+    }
+    // A worker whose loop has ended failed: the stream is reconnected or
+    // stopped next.
+    return loop_active_ ? Reach::SERVER : Reach::RECONNECTION;
+}
+
+bool Stream::updateMetadata(const std::string& title) {
     std::shared_ptr<Connection> link = connection();
+    const Reach where = reach(link);
     // A title that goes nowhere is never reported as sent.
     if (!link)
         throw Poco::ApplicationException("The title was not sent: the stream is not connected to the server.");
+    if (where == Reach::NOWHERE)
+        throw Poco::ApplicationException(given_up_ ? "The title was not sent: the stream gave up reconnecting."
+                                                   : "The title was not sent: the stream is stopping.");
     if (isOgg(link->format)) {
+        // The reconnection restarts the programs with the last title
+        // record; a title that comes after that restart is left to the
+        // new worker.
         title_pending_ = true;
+        if (where == Reach::RECONNECTION)
+            return false;
         signal_.post(COMMAND_NEW_TITLE);
-        return;
+        return true;
     }
     {
+        // The title the reconnection sends again.
         std::lock_guard<std::mutex> titles(titles_mutex_);
         sent_title_ = title;
         has_sent_title_ = true;
     }
+    if (where == Reach::RECONNECTION)
+        return false;
     // A request of its own (or, for SHOUTcast v2, one packet under the
     // connection's own lock): a stop does not wait for it, it cancels it.
     std::lock_guard<std::mutex> sending(title_send_mutex_);
     link->server->updateMetadata(title);
+    return true;
 }
 
 std::string Stream::listClients() {
+    std::shared_ptr<Connection> link = connection();
+    const Reach where = reach(link);
+    if (where == Reach::RECONNECTION)
+        throw StreamReconnecting("The listener list was not asked for.");
     std::string user;
     std::string password;
     {
@@ -976,16 +1019,16 @@ std::string Stream::listClients() {
         password = status_.admin_password;
     }
     try {
-        std::shared_ptr<Connection> link = connection();
-        if (!link)
+        if (where == Reach::NOWHERE)
             throw Poco::ApplicationException("The stream is not connected.");
         return link->server->listClients(user, password);
-    } catch (const Poco::Exception& e) {
+    } catch (const Poco::Exception&) {
         {
             std::lock_guard<std::mutex> status(status_mutex_);
             status_.clients_requested = false;
         }
-        throw Poco::Exception(e);
+        // As it came: its class and text say what failed.
+        throw;
     }
 }
 

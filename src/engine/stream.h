@@ -12,6 +12,7 @@
 // capture thread; listClients and updateMetadata on the window's worker;
 // addTitle on the thread of the play callbacks. The status and the title
 // records may be read from any thread: they are handed out as copies.
+#include <Poco/Exception.h>
 #include <Poco/FIFOBuffer.h>
 
 #include <atomic>
@@ -30,6 +31,10 @@
 #include "engine/psc_callback.h"
 #include "kestrune_io.h"
 #include "plugin/settings.h"
+
+// Thrown by Stream::listClients while the stream waits to reconnect: no
+// request was made.
+POCO_DECLARE_EXCEPTION(, StreamReconnecting, Poco::ApplicationException)
 
 class ChildProcess;
 class EncoderProcess;
@@ -98,7 +103,8 @@ public:
     // attempts ten seconds apart (event 2 before each, event 0 after a
     // success). Programs that ended or failed are started again, and Ogg
     // streams always restart theirs, so the new connection begins with the
-    // stream's headers; other formats then send their last title again. A
+    // stream's headers and the latest title; other formats then send the
+    // latest title again (one taken during the wait included). A
     // reconnection counts as a success only once the stream has carried
     // ten seconds of audio again: a stream that fails before counts the
     // attempt as failed and goes on with the next. After three failures in
@@ -118,12 +124,21 @@ public:
     void addTitle(const std::string& artist, const std::string& title);
     // Ogg formats: asks the worker to restart the programs with the last
     // title record (a busy worker does so after its current command).
-    // Other formats: sends the title to the server. Nothing while the
-    // stream does not run.
-    void updateMetadata(const std::string& title);
+    // Other formats: sends the title to the server. True then. While the
+    // stream waits to reconnect (or its worker has just failed) nothing
+    // goes out: the title is kept, the reconnection starts with it, and
+    // the answer is false. A stream that is stopped, stopping or has given
+    // up reconnecting throws: the title goes nowhere.
+    bool updateMetadata(const std::string& title);
     // The server's listener list (XML), asked with the status's admin
-    // credentials. Failures are thrown as Poco::Exception.
+    // credentials. Failures are thrown as Poco::Exception, each with its
+    // own class and text; StreamReconnecting, asking nothing, while the
+    // stream waits to reconnect.
     std::string listClients();
+    // True once per reconnection wait, to the first caller whose title was
+    // kept or whose listener request was turned away by it: the front
+    // end's one console line that says the stream is reconnecting.
+    bool reconnectionNoticeDue() { return !wait_noticed_.exchange(true); }
 
     // On the capture thread, with the capture callback's lock held.
     void onChunk(const audio_chunk& chunk) override;
@@ -179,6 +194,11 @@ private:
     void openPrograms(const std::string& artist, const std::string& title);
     // Sends the last title again (formats other than Ogg).
     void resendTitle();
+    // Where a title or listener request made now would go: to the server,
+    // to the reconnection (the stream waits for one, or its worker has
+    // failed and the front end is about to decide), or nowhere.
+    enum class Reach { SERVER, RECONNECTION, NOWHERE };
+    Reach reach(const std::shared_ptr<Connection>& link) const;
     // Ends the server exchanges in progress (titles, listener lists, a
     // reconnection's login) and refuses later ones.
     void cancelExchanges();
@@ -249,6 +269,10 @@ private:
     std::atomic<bool> unproven_{false};
     // The worker failed in the programs (ended, hung or a pipe failed).
     std::atomic<bool> programs_failed_{false};
+    // The last reconnection gave up; the stream waits for its stop.
+    std::atomic<bool> given_up_{false};
+    // The console line of this reconnection wait has been given.
+    std::atomic<bool> wait_noticed_{false};
 
     CommandSignal signal_;
 

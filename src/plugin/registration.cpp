@@ -5,8 +5,15 @@
 #include "service_lookup.h"
 
 namespace {
+// The file name the build gives the module.
+#if defined(_WIN32)
+const char kModuleFileName[] = "velmora.dll";
+#else
+const char kModuleFileName[] = "libvelmora.so";
+#endif
+
 service_factory_single_t<componentversion_myimpl> g_componentversion;
-service_factory_single_t<component_installation_validator_filename> g_validator("velmora.dll");
+service_factory_single_t<component_installation_validator_filename> g_validator(kModuleFileName);
 service_factory_single_t<initquit_velmora> g_initquit;
 service_factory_single_t<mainmenu_commands_velmora> g_mainmenu;
 } // namespace

@@ -595,7 +595,11 @@ std::string CMainDlg::currentTitle() const {
 void CMainDlg::requestMetadataUpdate(bool all) {
     formatCurrentTitle();
     monitor_view.setMetadata(wide(currentTitle()));
-    if (worker.joinable()) worker_signal.post(all ? WORKER_TITLE_ALL : WORKER_TITLE_SELECTED);
+    if (!worker.joinable()) return;
+    // Refused while the worker is busy, the request is still due: the
+    // worker looks for it before it waits again.
+    titles_due.fetch_or(all ? kTitleAll : kTitleSelected);
+    worker_signal.post(all ? WORKER_TITLE_ALL : WORKER_TITLE_SELECTED);
 }
 
 void CMainDlg::updateTitle(bool all) {
@@ -793,6 +797,7 @@ void CMainDlg::startStreaming() {
 
 void CMainDlg::startWorker() {
     worker_signal.reset();
+    titles_due = 0;
     worker_finished = false;
     worker_entered = false;
     worker = std::thread(&CMainDlg::workerThread, this);
@@ -828,7 +833,7 @@ void CMainDlg::workerThread() {
         for (;;) {
             std::unique_lock<std::mutex> lock(worker_signal.mutex());
             worker_entered = true;
-            const int command = worker_signal.wait(lock);
+            const int command = titles_due.load() != 0 ? WORKER_TITLE_ALL : worker_signal.wait(lock);
             if (command == WORKER_EXIT) return;
             try {
                 runWorkerCommand(command);
@@ -844,12 +849,19 @@ void CMainDlg::workerThread() {
 void CMainDlg::runWorkerCommand(int command) {
     switch (command) {
     case WORKER_TITLE_SELECTED:
-        updateMetadata(selected_stream.load());
+    case WORKER_TITLE_ALL: {
+        // Every title request made since the last one is served here, with
+        // the current title; all streams take in the selected one. (A
+        // request already served leaves its command nothing to do.)
+        const int due = titles_due.exchange(0);
+        if (due & kTitleAll) {
+            if (isAnyStreamRunning())
+                for (auto& stream : streams) updateMetadata(stream.get());
+        } else if (due & kTitleSelected) {
+            updateMetadata(selected_stream.load());
+        }
         break;
-    case WORKER_TITLE_ALL:
-        if (isAnyStreamRunning())
-            for (auto& stream : streams) updateMetadata(stream.get());
-        break;
+    }
     case WORKER_CLIENTS:
         updateClients(selected_stream.load());
         break;
@@ -862,8 +874,11 @@ void CMainDlg::updateMetadata(Stream* stream) {
     if (!stream || !stream->status().running) return;
     const std::string name = streamName(stream);
     try {
-        stream->updateMetadata(currentTitle());
-        console_printf("velmora: metadata update: %s", name.c_str());
+        if (stream->updateMetadata(currentTitle()))
+            console_printf("velmora: metadata update: %s", name.c_str());
+        else if (stream->reconnectionNoticeDue())
+            console_printf("velmora: metadata update postponed: %s (will be sent when the stream reconnects)",
+                           name.c_str());
     } catch (...) {
         console_printf("velmora: metadata update error: %s: %s", name.c_str(), currentFailureText().c_str());
     }
@@ -876,6 +891,9 @@ void CMainDlg::updateClients(Stream* stream) {
         const std::string text = stream->listClients();
         clients_view.refresh(text);
         console_printf("velmora: client list update: %s", name.c_str());
+    } catch (const StreamReconnecting&) {
+        if (stream->reconnectionNoticeDue())
+            console_printf("velmora: client list update skipped: %s: the stream is reconnecting", name.c_str());
     } catch (...) {
         console_printf("velmora: client list update error: %s: %s", name.c_str(), currentFailureText().c_str());
     }

@@ -94,8 +94,9 @@ public:
     const std::vector<std::unique_ptr<Stream>>& allStreams() const { return streams; }
     Stream* selectedStream() const { return selected_stream.load(); }
     bool workerRunning() const { return worker.joinable(); }
-    // The worker takes a request now (one posted while it is busy is dropped).
-    bool workerIdle() { return worker_signal.idle(); }
+    // The worker takes a request now (a listener request posted while it
+    // is busy is dropped; a title waits for it).
+    bool workerIdle() { return worker_signal.idle() && titles_due.load() == 0; }
     bool meterDriven() const { return meter_updater != nullptr; }
     std::string currentTitle() const;
 
@@ -233,6 +234,11 @@ private:
     // Set by the worker once it holds its lock, about to wait.
     std::atomic<bool> worker_entered{false};
     CommandSignal worker_signal;
+    // Title requests not yet served (kTitleSelected, kTitleAll): a request
+    // refused while the worker is busy is served when it is free, with the
+    // title of that moment.
+    enum : int { kTitleSelected = 1, kTitleAll = 2 };
+    std::atomic<int> titles_due{0};
     std::unique_ptr<playback_callback> playback_cb;
     std::unique_ptr<psc_callback> capture_callback;
     // What the meter updater reads: the window's volume and mute.

@@ -4,7 +4,9 @@
 // track's title reaches the server, a dropped source reconnects, listener
 // lists are asked for and printed, and the player's quit (a signal too,
 // even one that comes while the streams start) stops the streams, writes
-// the settings and leaves nothing running.
+// the settings and leaves nothing running. The same front end in this
+// process, with the stand-in player, for its titles and listener requests
+// around slow listener lists and reconnections.
 #if !defined(_WIN32)
 #include <gtest/gtest.h>
 
@@ -16,7 +18,9 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <future>
+#include <map>
 #include <signal.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -24,12 +28,15 @@
 #include <unistd.h>
 
 #include "component_loader.h"
+#include "driver/stream_driver.h"
 #include "fake_server.h"
 #include "http_client.h"
+#include "list_holding_server.h"
 #include "media.h"
 #include "peers.h"
 #include "pipe_fixture.h"
 #include "program_run.h"
+#include "sdk_fixture.h"
 #include "shoutcast_servers.h"
 #include "temp_dir.h"
 #include "trickling_server.h"
@@ -77,6 +84,16 @@ std::pair<int, std::string> runProgram(const std::string& command) {
     return std::make_pair(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, output);
 }
 
+// A stream group of the settings file for the icecast2 peer on `port`.
+std::string icecastGroup(int port, const std::string& name, const std::string& mount, const std::string& encoder,
+                         const std::string& params, int format) {
+    return "<stream><server><type>0</type><host>127.0.0.1</host><port>" + std::to_string(port) + "</port><password>" +
+           peers::kIcecastSourcePassword + "</password><mount_point>" + mount + "</mount_point><yp><name>" + name +
+           "</name><charset>UTF-8</charset></yp></server><encoder><encoder_file>" + encoder +
+           "</encoder_file><encoder_params>" + params + "</encoder_params><format>" + std::to_string(format) +
+           "</format><sampling_rate>44100</sampling_rate><channel>2</channel></encoder></stream>";
+}
+
 TEST(StreamDriver, StreamsTheSettingsFilesStreamsWhilePlayingAndEndsClean) {
     VELMORA_PEER_PORT(port, peers::Kind::Icecast);
     for (const char* program : {"lame", "oggenc"})
@@ -85,14 +102,9 @@ TEST(StreamDriver, StreamsTheSettingsFilesStreamsWhilePlayingAndEndsClean) {
     TempDir scratch;
     const std::string profile = scratch.path() + "profile";
     Poco::File(profile).createDirectories();
-    const std::string p = std::to_string(port);
-    auto group = [&](const std::string& name, const std::string& mount, const std::string& encoder,
-                     const std::string& params, int format) {
-        return "<stream><server><type>0</type><host>127.0.0.1</host><port>" + p + "</port><password>" +
-               peers::kIcecastSourcePassword + "</password><mount_point>" + mount + "</mount_point><yp><name>" + name +
-               "</name><charset>UTF-8</charset></yp></server><encoder><encoder_file>" + encoder +
-               "</encoder_file><encoder_params>" + params + "</encoder_params><format>" + std::to_string(format) +
-               "</format><sampling_rate>44100</sampling_rate><channel>2</channel></encoder></stream>";
+    const auto group = [port](const std::string& name, const std::string& mount, const std::string& encoder,
+                              const std::string& params, int format) {
+        return icecastGroup(port, name, mount, encoder, params, format);
     };
     std::ofstream(profile + "/velmora.xml")
         << "<velmora version=\"1.4.1\"><common><auto_reconnect>1</auto_reconnect></common>"
@@ -287,6 +299,191 @@ TEST(StreamDriver, ASignalDuringTheStartStopsTheStreamsAndWritesTheSettings) {
     EXPECT_EQ(saved->getString("stream[0].server.yp.name"), "Slow");
     EXPECT_EQ(saved->getString("stream[0].server.mount_point"), "/slow");
     EXPECT_TRUE(saved->has("common.title_format")) << "the settings were written back";
+}
+
+// The front end in this process, with the stand-in player: the test reaches
+// its streams and changes the playing track's information as a radio does.
+class DriverInProcess : public with_player {
+protected:
+    void SetUp() override {
+        with_player::SetUp();
+        host.set_profile_folder(scratch.path() + "profile");
+    }
+    void TearDown() override {
+        StreamDriver::close();
+        host.stop();
+        with_player::TearDown();
+    }
+
+    void writeSettings(const std::string& common, const std::string& groups) {
+        std::ofstream(host.profile_folder() + "/velmora.xml")
+            << "<velmora version=\"1.4.1\"><common>" << common << "</common>" << groups << "</velmora>";
+    }
+    // The playing track's title changes; true once the front end was told.
+    bool retitle(const std::string& title) {
+        host.set_dynamic_info({{"artist", "Artist"}, {"title", title}});
+        return host.pump_until([&] {
+            std::string now;
+            return host.track_field("title", now) && now == title;
+        }, 10s);
+    }
+    bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 30s) {
+        return host.pump_until(done, limit);
+    }
+    // The console so far, for failure messages.
+    std::string console() {
+        std::string text;
+        for (const std::string& line : host.console_log().lines())
+            text += line + "\n";
+        return text;
+    }
+
+    TempDir scratch;
+};
+
+// Titles that come while the front end's worker waits for a slow listener
+// list are not lost: the latest goes out once the list is in.
+TEST_F(DriverInProcess, ATitleThatComesDuringASlowListenerListFollowsIt) {
+    ListHoldingServer server;
+    writeSettings("", passthroughGroup("Held", 0, server.port(), "", "x", "/held"));
+    host.listener_requests().set(1, "", "");
+    host.play({kestrune_host::signal_track("Artist", "One", 300)});
+    server.hold(true);
+    StreamDriver::open();
+    const auto titles = [&] { return server.titles("/held"); };
+    ASSERT_TRUE(pumpUntil([&] { return titles().size() == 1 && server.listRequests() == 1; }));
+    EXPECT_EQ(titles().front(), "Artist - One");
+    // The worker waits for the list's body meanwhile.
+    ASSERT_TRUE(retitle("Two"));
+    ASSERT_TRUE(retitle("Three"));
+    server.hold(false);
+    // The list that follows comes after the title.
+    ASSERT_TRUE(pumpUntil([&] { return console_count("velmora: Listeners: Held: 0") >= 2; }));
+    EXPECT_EQ(titles(), (std::vector<std::string>{"Artist - One", "Artist - Three"}));
+    EXPECT_EQ(console_count("velmora: metadata update: Held: Artist - Three"), 1u);
+}
+
+// A soak in short, against icecast2: a killed source and then an outage
+// that outlasts the three attempts, with titles and listener requests
+// during both. While a stream has no connection, no title is reported as
+// sent and no request goes out (a request would fail and print an error
+// line); one line per wait says the stream is reconnecting; every error
+// line names its reason; after the reconnection each mount carries the
+// player's current track.
+TEST_F(DriverInProcess, ASourceKillAndAnOutageLeaveEveryLineTrue) {
+    for (const char* program : {"lame", "oggenc"})
+        REQUIRE_PROGRAM(program);
+    peers::OwnPeer icecast(peers::Kind::Icecast);
+    if (icecast.port() == 0) {
+        if (peers::required())
+            FAIL() << icecast.why();
+        GTEST_SKIP() << icecast.why();
+    }
+    const int port = icecast.port();
+    const auto group = [port](const std::string& name, const std::string& mount, const std::string& encoder,
+                              const std::string& params, int format) {
+        return icecastGroup(port, name, mount, encoder, params, format);
+    };
+    writeSettings("<auto_reconnect>1</auto_reconnect>",
+                  group("Soak MP3", "/soak.mp3", "lame",
+                        "-r -s 44.1 --bitwidth 16 --signed --little-endian -m j -b 128 --flush --quiet - -", 0) +
+                      group("Soak Vorbis", "/soak.ogg", "oggenc",
+                            "-Q -r -B 16 -C 2 -R 44100 --raw-endianness 0 -q 3 -a \"%artist%\" -t \"%title%\" -o - -",
+                            4));
+    host.listener_requests().set(1, "", "");
+    host.play({kestrune_host::signal_track("Artist", "One", 600)});
+    StreamDriver::open();
+    const auto& streams = StreamDriver::instance()->streams();
+    ASSERT_EQ(streams.size(), 2u);
+    for (const auto& stream : streams) {
+        // Long enough for the titles below to fall inside the waits.
+        stream->setReconnectWait(3s);
+        stream->setSettleSeconds(0);
+        ASSERT_TRUE(stream->status().running) << stream->status().error_text;
+    }
+    const auto mp3Title = [&] { return statsField(port, "/soak.mp3", "title"); };
+    const auto oggTitle = [&] {
+        return statsField(port, "/soak.ogg", "artist") + " - " + statsField(port, "/soak.ogg", "title");
+    };
+    ASSERT_TRUE(pumpUntil([&] { return mp3Title() == "Artist - One" && oggTitle() == "Artist - One"; }));
+    ASSERT_TRUE(pumpUntil([&] { return console_count("velmora: Listeners: Soak Vorbis: 0") >= 1; }));
+
+    // The server drops each source in turn; a new title comes while the
+    // stream waits to reconnect. (The stream learns of the drop only at a
+    // later write; requests before fail with the server's reason.)
+    const char* const titles[] = {"Two", "Three"};
+    for (std::size_t i = 0; i < 2; ++i) {
+        Stream& stream = *streams[i];
+        const std::string name = stream.serverSettings().yp.name;
+        httpGet(port, "/admin/killsource?mount=" + stream.serverSettings().mount_point, peers::kIcecastAdminUser,
+                peers::kIcecastAdminPassword);
+        ASSERT_TRUE(pumpUntil([&] { return stream.status().reconnecting; })) << console();
+        ASSERT_TRUE(retitle(titles[i]));
+        ASSERT_TRUE(pumpUntil([&] { return console_count("velmora: Reconnection succeeded: " + name) == 1; }))
+            << console();
+    }
+    // Each mount carries the current track.
+    EXPECT_TRUE(pumpUntil([&] { return mp3Title() == "Artist - Three"; })) << mp3Title();
+    EXPECT_TRUE(pumpUntil([&] { return oggTitle() == "Artist - Three"; })) << oggTitle();
+
+    // The server goes; another title comes while the streams wait, until
+    // they give up.
+    icecast.stop();
+    ASSERT_TRUE(pumpUntil([&] { return streams[0]->status().reconnecting && streams[1]->status().reconnecting; }))
+        << console();
+    ASSERT_TRUE(retitle("Four"));
+    ASSERT_TRUE(pumpUntil([&] { return !streams[0]->status().running && !streams[1]->status().running; }, 60s))
+        << console();
+
+    // The console, line by line. The front end's worker makes one request
+    // at a time and prints its line in that order: once it has turned one
+    // away for a stream's wait (the wait's one notice), each later line of
+    // its own about that stream, until the stream starts again, comes from a
+    // request made during the wait. (A request made before the stream
+    // noticed its loss may end after the stream's error line.)
+    enum State { RUNNING, FAILED, WAITING };
+    std::map<std::string, State> state{{"Soak MP3", RUNNING}, {"Soak Vorbis", RUNNING}};
+    std::map<std::string, int> waits, notices;
+    for (const std::string& line : host.console_log().lines()) {
+        for (auto& stream : state) {
+            const std::string& name = stream.first;
+            const auto has = [&](const std::string& start) { return line.find(start + name + ": ") != std::string::npos; };
+            if (has("velmora: Error: ")) {
+                stream.second = FAILED;
+                ++waits[name];
+            } else if (line.find("velmora: Streaming start: " + name) != std::string::npos) {
+                stream.second = RUNNING;
+            } else if (has("velmora: metadata update postponed: ") || has("velmora: Listener request skipped: ")) {
+                EXPECT_NE(stream.second, RUNNING) << line;
+                stream.second = WAITING;
+                ++notices[name + std::to_string(waits[name])];
+            } else if (has("velmora: metadata update: ") || has("velmora: Listeners: ")) {
+                EXPECT_NE(stream.second, WAITING) << "without a connection: " << line;
+            } else if (has("velmora: metadata update error: ") || has("velmora: Listener request error: ")) {
+                EXPECT_NE(stream.second, WAITING) << "a request during a wait: " << line;
+                const std::string reason = line.substr(line.find(name + ": ") + name.size() + 2);
+                EXPECT_NE(reason.compare(0, 9, "Exception"), 0) << line;
+            }
+        }
+    }
+    // The titles that came during a stream's wait were not reported as
+    // sent to it; the other stream, running, sent them.
+    for (const char* line : {"velmora: metadata update: Soak MP3: Artist - Two",
+                             "velmora: metadata update: Soak Vorbis: Artist - Three",
+                             "velmora: metadata update: Soak MP3: Artist - Four",
+                             "velmora: metadata update: Soak Vorbis: Artist - Four"})
+        EXPECT_EQ(console_count(line), 0u) << line;
+    EXPECT_EQ(console_count("velmora: metadata update: Soak Vorbis: Artist - Two"), 1u);
+    EXPECT_EQ(console_count("velmora: metadata update: Soak MP3: Artist - Three"), 1u);
+    for (const char* name : {"Soak MP3", "Soak Vorbis"}) {
+        EXPECT_EQ(waits[name], 2) << name;
+        // Each wait had a title kept or a listener request turned away.
+        EXPECT_EQ(notices[name + std::string("1")], 1) << name;
+        EXPECT_EQ(notices[name + std::string("2")], 1) << name;
+        EXPECT_EQ(console_count(std::string("velmora: Reconnection given up after 3 attempts: ") + name + ": "), 1u);
+    }
+    if (HasFailure())
+        ADD_FAILURE() << console();
 }
 
 // A signal that comes while a listener list trickles in (a byte a second:

@@ -86,11 +86,8 @@ TEST(ComponentLoading, ItsFactoriesAnswerThroughThePlayerAndLeaveWithTheModule) 
 
         auto validator = only_service<component_installation_validator>(host);
         ASSERT_TRUE(validator.is_valid());
-#if defined(_WIN32)
+        // The module's own file name on each system.
         EXPECT_TRUE(validator->file_name_matches());
-#else
-        EXPECT_FALSE(validator->file_name_matches()); // libvelmora.so is not velmora.dll
-#endif
 
         auto menu = only_service<mainmenu_commands>(host);
         ASSERT_TRUE(menu.is_valid());

@@ -29,6 +29,7 @@
 #include "pipe_fixture.h"
 #include "res/resource.h"
 #include "sdk_fixture.h"
+#include "list_holding_server.h"
 #include "listener_documents.h"
 #include "shoutcast_servers.h"
 #include "trickling_server.h"
@@ -796,6 +797,72 @@ TEST_F(MainWindow, ShoutcastV2AsksForAdminCredentialsAndRefusesASecondStreamOfOn
     }
     EXPECT_TRUE(window.workerRunning());
     EXPECT_TRUE(server.errors().empty()) << server.errors().front();
+}
+
+// The window's worker around a slow listener list and a reconnection, on a
+// scripted Icecast2 server: titles that come while the worker waits for
+// the list follow it (the latest one); while the stream waits to
+// reconnect, a title is kept with one console line and a listener request
+// asks nothing, and the reconnection sends the current title.
+TEST_F(MainWindow, TitlesFollowASlowListenerListAndWaitForAReconnection) {
+    VELMORA_NEED_DISPLAY();
+    ListHoldingServer server;
+    Group a{"Held", SERVER_ICECAST2, server.port(), "/held"};
+    a.encoder = pipetest::binDir() + "passthrough.exe";
+    a.params = "";
+    writeSettings("<auto_update_metadata>1</auto_update_metadata><auto_reconnect>1</auto_reconnect>"
+                  "<vumeter_switch>0</vumeter_switch>",
+                  {a});
+    host.play({kestrune_host::signal_track("Artist", "One", 300, 440.0)});
+    CMainDlg& window = open();
+    const HWND dialog = window.m_hWnd;
+    Stream* stream = window.allStreams()[0].get();
+    // Long enough for the requests below to fall inside the wait.
+    stream->setReconnectWait(3s);
+    stream->setSettleSeconds(0);
+    const auto titles = [&] { return server.titles("/held"); };
+    // A radio's new title, as far as the window's request for it.
+    const auto retitle = [&](const std::string& title) {
+        host.set_dynamic_info({{"artist", "Artist"}, {"title", title}});
+        return pumpUntil([&] { return monitor(dialog, L"Metadata") == fromUtf8("Artist - " + title); });
+    };
+    press(dialog, IDC_CONNECT);
+    ASSERT_TRUE(stream->status().running) << stream->status().error_text;
+    ASSERT_TRUE(requestEnded(window, "velmora: metadata update: Held", 1));
+    EXPECT_EQ(titles(), std::vector<std::string>{"Artist - One"});
+
+    server.hold(true);
+    press(dialog, IDC_UPDATE_CLIENTS);
+    ASSERT_TRUE(pumpUntil([&] { return server.listRequests() == 1; }));
+    ASSERT_TRUE(retitle("Two"));
+    ASSERT_TRUE(retitle("Three"));
+    server.hold(false);
+    EXPECT_TRUE(requestEnded(window, "velmora: client list update: Held", 1));
+    EXPECT_TRUE(requestEnded(window, "velmora: metadata update: Held", 2));
+    EXPECT_EQ(titles(), (std::vector<std::string>{"Artist - One", "Artist - Three"}));
+
+    const int asked = server.adminRequests();
+    server.dropSources();
+    ASSERT_TRUE(pumpUntil([&] { return stream->status().reconnecting; }));
+    ASSERT_TRUE(retitle("Four"));
+    EXPECT_TRUE(requestEnded(window, "velmora: metadata update postponed: Held (will be sent when the stream reconnects)", 1));
+    press(dialog, IDC_UPDATE_CLIENTS);
+    EXPECT_TRUE(pumpUntil([&] { return window.workerIdle(); }));
+    // (All of it inside the wait.)
+    ASSERT_TRUE(stream->status().reconnecting);
+    EXPECT_EQ(server.adminRequests(), asked);
+    EXPECT_TRUE(pumpUntil([&] { return host.console_log().contains("velmora: Reconnection succeeded: Held"); }));
+    EXPECT_TRUE(pumpUntil([&] { return titles().back() == "Artist - Four"; })) << titles().back();
+    EXPECT_EQ(consoleCount("velmora: metadata update postponed: "), 1u);
+    // Neither a skipped nor a failed listener request printed a line.
+    EXPECT_EQ(consoleCount("velmora: client list update"), 1u);
+    EXPECT_EQ(consoleCount("velmora: metadata update: Held"), 2u);
+    if (HasFailure()) {
+        std::string console;
+        for (const std::string& line : host.console_log().lines())
+            if (line.find("Statistics") == std::string::npos) console += line + "\n";
+        ADD_FAILURE() << console;
+    }
 }
 
 // Closing the window while a listener list trickles in (a byte a second:

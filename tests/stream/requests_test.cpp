@@ -1,0 +1,162 @@
+// Titles and listener requests tell the truth about where they went: while
+// a stream waits to reconnect nothing is sent, the title is kept and the
+// reconnection carries the latest one; once the stream gave up a title is
+// refused as going nowhere; a failed listener request keeps its reason.
+#include "stream_fixture.h"
+
+#include <Poco/Exception.h>
+#include <Poco/Net/NetException.h>
+
+#include "fake_server.h"
+#include "list_holding_server.h"
+#include "peers.h"
+#include "pipe_fixture.h"
+
+using namespace streamtest;
+using namespace pipetest;
+
+namespace {
+
+struct AfterGivingUp {
+    std::string title;
+    std::string listeners;
+};
+
+// Reconnects a failed stream as the front ends do; once it gave up, asks
+// for a title and a listener list before the stop.
+void reconnectOrRecord(Stream& stream, int code, AfterGivingUp& after) {
+    if (code != StreamEventListener::EVENT_ERROR || !stream.status().running)
+        return;
+    stream.reconnect();
+    if (stream.status().reconnect_count != 3)
+        return;
+    try {
+        stream.updateMetadata("Too Late");
+        after.title = "sent";
+    } catch (const Poco::Exception& e) {
+        after.title = e.displayText();
+    }
+    try {
+        stream.listClients();
+        after.listeners = "asked";
+    } catch (const StreamReconnecting&) {
+        after.listeners = "waits for a reconnection";
+    } catch (const Poco::Exception& e) {
+        after.listeners = e.displayText();
+    }
+    stream.stop();
+}
+
+bool reconnecting(Stream& stream) { return stream.status().reconnecting; }
+
+} // namespace
+
+using StreamRequests = PlayerTest;
+
+// Both an MP3 and an Ogg stream, whose server drops its sources: during
+// the wait a title is kept (not sent, not reported as sent) and a listener
+// request asks nothing; one caller hears of the wait; the reconnection
+// sends the MP3 stream's latest title. When the server refuses them, the
+// streams give up, and a title is then refused outright.
+TEST_F(StreamRequests, WaitForTheReconnectionAndGoNowhereOnceItIsGivenUp) {
+    ListHoldingServer server;
+    Observer mp3_events, ogg_events;
+    AfterGivingUp mp3_after, ogg_after;
+    mp3_events.also = [&](Stream& s, int code) { reconnectOrRecord(s, code, mp3_after); };
+    ogg_events.also = [&](Stream& s, int code) { reconnectOrRecord(s, code, ogg_after); };
+    Stream mp3(&mp3_events, encoderSettings(helper("passthrough"), "", FORMAT_MP3, 44100, 2),
+               icecastSettings(server.port(), "/wait.mp3", "Wait MP3"));
+    Stream ogg(&ogg_events, encoderSettings(helper("passthrough"), "", FORMAT_OGG_VORBIS, 44100, 2),
+               icecastSettings(server.port(), "/wait.ogg", "Wait Ogg"));
+    Stream* const both[] = {&mp3, &ogg};
+    for (Stream* s : both) {
+        // Long enough for the requests below to fall inside the wait.
+        s->setReconnectWait(2s);
+        s->setSettleSeconds(0);
+        s->start(capture.get());
+        ASSERT_TRUE(s->status().running) << s->status().error_text;
+    }
+    playTone(120);
+    EXPECT_TRUE(mp3.updateMetadata("Artist - One"));
+    EXPECT_TRUE(ogg.updateMetadata(""));
+    EXPECT_EQ(server.titles("/wait.mp3"), std::vector<std::string>{"Artist - One"});
+
+    const int asked = server.adminRequests();
+    server.dropSources();
+    ASSERT_TRUE(eventually([&] { return reconnecting(mp3) && reconnecting(ogg); }, 20s));
+    ogg.addTitle("Artist", "Two");
+    EXPECT_FALSE(mp3.updateMetadata("Artist - Two"));
+    EXPECT_FALSE(ogg.updateMetadata(""));
+    for (Stream* s : both) {
+        EXPECT_THROW(s->listClients(), StreamReconnecting);
+        EXPECT_TRUE(s->reconnectionNoticeDue());
+        EXPECT_FALSE(s->reconnectionNoticeDue());
+    }
+    EXPECT_EQ(server.adminRequests(), asked) << "a request went to a stream that waits to reconnect";
+    // (The calls above came inside the wait.)
+    ASSERT_TRUE(reconnecting(mp3) && reconnecting(ogg));
+
+    ASSERT_TRUE(mp3_events.waitFor(StreamEventListener::EVENT_STARTED, 2));
+    ASSERT_TRUE(ogg_events.waitFor(StreamEventListener::EVENT_STARTED, 2));
+    EXPECT_TRUE(eventually([&] { return server.titles("/wait.mp3").size() == 2; }));
+    EXPECT_EQ(server.titles("/wait.mp3"), (std::vector<std::string>{"Artist - One", "Artist - Two"}));
+    ASSERT_TRUE(eventually([&] { return !reconnecting(mp3) && !reconnecting(ogg); }));
+    EXPECT_TRUE(mp3.updateMetadata("Artist - Three"));
+    EXPECT_TRUE(ogg.updateMetadata(""));
+
+    // Gone for good: three refused attempts, then the stop.
+    server.refuseSources(true);
+    server.dropSources();
+    ASSERT_TRUE(eventually([&] { return reconnecting(mp3) && reconnecting(ogg); }, 20s));
+    // Each wait has its own notice.
+    for (Stream* s : both)
+        EXPECT_TRUE(s->reconnectionNoticeDue());
+    ASSERT_TRUE(mp3_events.waitFor(StreamEventListener::EVENT_STOPPED, 1, 30s));
+    ASSERT_TRUE(ogg_events.waitFor(StreamEventListener::EVENT_STOPPED, 1, 30s));
+    for (const AfterGivingUp* after : {&mp3_after, &ogg_after}) {
+        EXPECT_EQ(after->title, "Application exception: The title was not sent: the stream gave up reconnecting.");
+        EXPECT_EQ(after->listeners, "Application exception: The stream is not connected.");
+    }
+    EXPECT_EQ(consoleCount("velmora: Reconnection given up after 3 attempts: "), 2u);
+    EXPECT_EQ(server.titles("/wait.mp3").back(), "Artist - Three");
+}
+
+// A listener request that fails says why, as a title request does: the
+// exception comes with its own class and text, not as a bare copy of its
+// base. (A SHOUTcast v1 server takes its sources one port above the one
+// that answers requests; here nothing answers there.)
+TEST_F(StreamRequests, AFailedListenerRequestKeepsItsReason) {
+    const int port = peers::freePort();
+    LoopbackService sources(
+        [](FakeConnection& c) {
+            c.readUntil("\r\n");
+            c.send("OK2\r\nicy-caps:11\r\n\r\n");
+            while (!c.stopping() && !c.closed())
+                c.readAvailable();
+        },
+        port + 1);
+    ServerSettings settings = icecastSettings(port, "", "Half Open");
+    settings.type = SERVER_SHOUTCAST1;
+    Observer observer;
+    Stream stream(&observer, encoderSettings(helper("passthrough"), "", FORMAT_MP3, 44100, 2), settings);
+    stream.start(capture.get());
+    ASSERT_TRUE(stream.status().running) << stream.status().error_text;
+
+    std::string title_failure, listener_failure;
+    try {
+        stream.updateMetadata("Artist - Title");
+    } catch (const Poco::Exception& e) {
+        title_failure = e.displayText();
+    }
+    try {
+        stream.listClients();
+    } catch (const Poco::Net::ConnectionRefusedException& e) {
+        listener_failure = e.displayText();
+    } catch (const Poco::Exception& e) {
+        ADD_FAILURE() << e.className() << ": " << e.displayText();
+    }
+    EXPECT_EQ(listener_failure.compare(0, 18, "Connection refused"), 0) << listener_failure;
+    EXPECT_EQ(listener_failure, title_failure);
+    EXPECT_FALSE(stream.status().clients_requested);
+    stream.stop();
+}
