@@ -21,7 +21,7 @@ links='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
 japanese='ipag.ttf,IPAGothic'
 linked_faces=(Tahoma "Tahoma Bold")
 # (Wine writes the registry to system.reg some seconds after a change.)
-linked() { grep -qF "\"${linked_faces[-1]}\"=str(7):\"$japanese" "$prefix/system.reg"; }
+linked() { grep -sqF "\"${linked_faces[-1]}\"=str(7):\"$japanese" "$prefix/system.reg"; }
 [ -f "$prefix/system.reg" ] && { [ ! -d "$wine_fonts" ] || [ -f "$fonts/tahoma.ttf" ]; } && linked && exit 0
 
 # Several programs may start at once: one of them does the work.
