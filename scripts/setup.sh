@@ -30,8 +30,10 @@ else
     libpoco-dev libgtest-dev libgmock-dev googletest libsoxr-dev
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-tools
     # fonts-wine: Wine's own fonts (Tahoma for the dialogs), which Wine
-    # only recommends and the installation below leaves out otherwise.
-    wine wine32:i386 fonts-wine xvfb xauth x11-apps imagemagick
+    # only recommends and the installation below leaves out otherwise;
+    # fonts-ipafont-gothic: Japanese glyphs, which Tahoma lacks (see
+    # wine-prefix.sh).
+    wine wine32:i386 fonts-wine fonts-ipafont-gothic xvfb xauth x11-apps imagemagick
     icecast2 microsocks dante-server
     lame vorbis-tools flac opus-tools ffmpeg ezstream
     curl python3 procps

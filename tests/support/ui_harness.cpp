@@ -209,6 +209,15 @@ Image drawText(HFONT font, const std::wstring& text, COLORREF ink, COLORREF pape
     return canvas.image();
 }
 
+Image drawCaption(HWND window) {
+    RECT frame = {};
+    ::GetWindowRect(window, &frame);
+    Canvas canvas(frame.right - frame.left, ::GetSystemMetrics(SM_CYCAPTION));
+    RECT all = {0, 0, canvas.width, canvas.height};
+    ::DrawCaption(window, canvas.dc, &all, DC_ACTIVE | DC_TEXT);
+    return canvas.image();
+}
+
 std::string saveScreenshot(const Image& image, const std::string& name) {
     static ULONG_PTR token = [] {
         ULONG_PTR t = 0;

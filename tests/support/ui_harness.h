@@ -77,6 +77,9 @@ Image captureScreen(const RECT& area);
 Image printClient(HWND window);
 // A text drawn in `font` and `ink` on `paper`, on a canvas just its size.
 Image drawText(HFONT font, const std::wstring& text, COLORREF ink, COLORREF paper);
+// The window's caption bar as the system draws it for the active window
+// (its text in the caption font, no icon or buttons), into memory.
+Image drawCaption(HWND window);
 // Writes <build>/screenshots/<name>.png; returns its path, empty on failure.
 std::string saveScreenshot(const Image& image, const std::string& name);
 

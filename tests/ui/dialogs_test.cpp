@@ -215,6 +215,33 @@ TEST(EncoderSetupDialog, FileButtonsFillTheirEditsAndCancelLeavesTheRecord) {
     EXPECT_EQ(describe(settings), before);
 }
 
+// The system draws the caption in its caption font, and each character
+// that font lacks in the first font linked to it that has it, else as the
+// font's box for a missing glyph: drawn, the caption differs from as many
+// characters that no font has (unassigned ones).
+TEST(EncoderSetupDialog, OpenFileCaptionIsDrawnInItsGlyphsNotAsBoxes) {
+    VELMORA_NEED_DISPLAY();
+    ui_harness::HostWindow host(400, 300);
+    EncoderSettings settings = preset();
+    CDlgEncoderSetup dialog(&settings);
+    ui_harness::Image caption, missing;
+    Autopilot pilot({
+        {kSetup, [](Window& w) { w.click(IDC_SETUP_ENCODER_BROWSE); }},
+        {kOpen, [&](Window& w) {
+             caption = ui_harness::drawCaption(w.hwnd);
+             const std::wstring unassigned(w.caption().size(), L'\x0378');
+             ::SetWindowTextW(w.hwnd, unassigned.c_str());
+             missing = ui_harness::drawCaption(w.hwnd);
+             w.click(IDCANCEL);
+         }},
+        {kSetup, [](Window& w) { w.click(IDCANCEL); }},
+    });
+    EXPECT_EQ(dialog.DoModal(host), IDCANCEL);
+    EXPECT_EQ(pilot.finish(), "");
+    ASSERT_FALSE(caption.empty());
+    EXPECT_TRUE(caption.pixels != missing.pixels) << "the caption is drawn as boxes: no font has its glyphs";
+}
+
 TEST(AuthorizationDialog, OpensWithAdminAndHandsOverBothTextsInTheAnsiCodePage) {
     VELMORA_NEED_DISPLAY();
     ui_harness::HostWindow host(600, 400);
