@@ -51,9 +51,11 @@ bool FakeConnection::receiveSome(std::size_t at_most)
         if (stopping() || std::chrono::steady_clock::now() > deadline)
             return false;
         try {
-            // (Wine's poll can miss bytes that came before it began: the
-            // count of waiting bytes is asked as well.)
-            if (socket_.poll(Poco::Timespan(0, 50000), Poco::Net::Socket::SELECT_READ) || socket_.available() > 0)
+            // Bytes already waiting are taken without a poll: Wine's poll
+            // can miss bytes that came before it began and then waits out
+            // its whole time, which a head read byte by byte pays for
+            // every byte.
+            if (socket_.available() > 0 || socket_.poll(Poco::Timespan(0, 50000), Poco::Net::Socket::SELECT_READ))
                 break;
         } catch (Poco::Exception&) {
             closed_ = true;
