@@ -154,6 +154,11 @@ int SSProxy::receiveBefore(void* buffer, int length, const Deadline& deadline)
 {
     const Deadline limit(std::min(timeout, deadline.left()));
     for (;;) {
+        // Bytes already waiting are taken without a poll: Wine's poll may
+        // miss bytes that came before it began, and would then wait out
+        // the whole deadline on a reply that is there.
+        if (available() > 0)
+            break;
         Poco::Timespan wait = std::min(std::min(limit.left(), deadline.left()), slice);
         if (wait <= 0)
             return -1;

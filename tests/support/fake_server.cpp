@@ -2,6 +2,7 @@
 
 #include <Poco/Exception.h>
 #include <Poco/Net/SocketAddress.h>
+#include <Poco/Net/SocketDefs.h>
 
 #include <chrono>
 
@@ -9,7 +10,32 @@
 
 namespace {
 const Poco::Timespan kReadLimit(5, 0);
+
+// Takes a connection that waits on the (non-blocking) listener, waiting
+// for one at most `wait`; false when none came. Wine's poll can miss a
+// connection that came before it began, for as long as no other one
+// comes: the accept is tried whatever the poll says.
+bool acceptWaiting(Poco::Net::ServerSocket& listener, Poco::Timespan wait, Poco::Net::StreamSocket& socket)
+{
+    listener.poll(wait, Poco::Net::Socket::SELECT_READ);
+    try {
+        socket = listener.acceptConnection();
+    } catch (Poco::IOException& e) {
+        if (e.code() == POCO_EWOULDBLOCK || e.code() == POCO_EAGAIN)
+            return false;
+        throw;
+    }
+    // (A Windows socket takes the listener's mode.)
+    socket.setBlocking(true);
+    return true;
 }
+
+void listenWithoutBlocking(Poco::Net::ServerSocket& listener)
+{
+    listener.listen();
+    listener.setBlocking(false);
+}
+} // namespace
 
 FakeConnection::FakeConnection(Poco::Net::StreamSocket socket, const std::atomic<bool>* stop)
     : socket_(socket), stop_(stop)
@@ -25,9 +51,11 @@ bool FakeConnection::receiveSome(std::size_t at_most)
         if (stopping() || std::chrono::steady_clock::now() > deadline)
             return false;
         try {
-            // (Wine's poll can miss bytes that came before it began: the
-            // count of waiting bytes is asked as well.)
-            if (socket_.poll(Poco::Timespan(0, 50000), Poco::Net::Socket::SELECT_READ) || socket_.available() > 0)
+            // Bytes already waiting are taken without a poll: Wine's poll
+            // can miss bytes that came before it began and then waits out
+            // its whole time, which a head read byte by byte pays for
+            // every byte.
+            if (socket_.available() > 0 || socket_.poll(Poco::Timespan(0, 50000), Poco::Net::Socket::SELECT_READ))
                 break;
         } catch (Poco::Exception&) {
             closed_ = true;
@@ -115,7 +143,7 @@ FakeServer::FakeServer(std::vector<Handler> script) : script_(std::move(script))
 {
     SSProxy::initializeNetwork();
     listener_.bind(Poco::Net::SocketAddress("127.0.0.1", 0));
-    listener_.listen();
+    listenWithoutBlocking(listener_);
     port_ = listener_.address().port();
     thread_ = std::thread([this] { run(); });
 }
@@ -136,10 +164,8 @@ void FakeServer::run()
             if (stop_)
                 return;
             try {
-                if (listener_.poll(Poco::Timespan(0, 100000), Poco::Net::Socket::SELECT_READ)) {
-                    socket = listener_.acceptConnection();
+                if (acceptWaiting(listener_, Poco::Timespan(0, 100000), socket))
                     break;
-                }
             } catch (Poco::Exception&) {
                 return;
             }
@@ -173,7 +199,7 @@ LoopbackService::LoopbackService(Handler handler, int port) : handler_(std::move
 {
     SSProxy::initializeNetwork();
     listener_.bind(Poco::Net::SocketAddress("127.0.0.1", static_cast<Poco::UInt16>(port)), false);
-    listener_.listen();
+    listenWithoutBlocking(listener_);
     port_ = listener_.address().port();
     thread_ = std::thread([this] { run(); });
 }
@@ -193,9 +219,10 @@ void LoopbackService::run()
 {
     while (!stop_) {
         try {
-            if (!listener_.poll(Poco::Timespan(0, 50000), Poco::Net::Socket::SELECT_READ))
+            Poco::Net::StreamSocket socket;
+            if (!acceptWaiting(listener_, Poco::Timespan(0, 50000), socket))
                 continue;
-            sockets_.push_back(listener_.acceptConnection());
+            sockets_.push_back(socket);
             handlers_.emplace_back([this, socket = sockets_.back()] {
                 FakeConnection connection(socket, &stop_);
                 try {
