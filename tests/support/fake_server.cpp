@@ -4,6 +4,7 @@
 #include <Poco/Net/SocketAddress.h>
 #include <Poco/Net/SocketDefs.h>
 
+#include <cerrno>
 #include <chrono>
 
 #include "server/ss_proxy.h"
@@ -57,6 +58,11 @@ bool FakeConnection::receiveSome(std::size_t at_most)
             // every byte.
             if (socket_.available() > 0 || socket_.poll(Poco::Timespan(0, 50000), Poco::Net::Socket::SELECT_READ))
                 break;
+            // The poll can miss the client's close as well.
+            if (peerClosed()) {
+                closed_ = true;
+                return false;
+            }
         } catch (Poco::Exception&) {
             closed_ = true;
             return false;
@@ -78,6 +84,22 @@ bool FakeConnection::receiveSome(std::size_t at_most)
     }
     received_.append(buffer, static_cast<std::size_t>(n));
     return true;
+}
+
+bool FakeConnection::peerClosed()
+{
+    // A peek that does not wait: no byte is taken, and Poco's receive,
+    // which may poll first, is not used.
+    char byte;
+    socket_.setBlocking(false);
+    const int n = static_cast<int>(::recv(socket_.impl()->sockfd(), &byte, 1, MSG_PEEK));
+#if defined(_WIN32)
+    const bool waiting = n < 0 && ::WSAGetLastError() == WSAEWOULDBLOCK;
+#else
+    const bool waiting = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+#endif
+    socket_.setBlocking(true);
+    return n == 0 || (n < 0 && !waiting);
 }
 
 std::string FakeConnection::readHead()

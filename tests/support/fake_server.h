@@ -48,6 +48,8 @@ public:
 
 private:
     bool receiveSome(std::size_t at_most);
+    // The client has closed (or reset) its end; asked without waiting.
+    bool peerClosed();
 
     Poco::Net::StreamSocket socket_;
     const std::atomic<bool>* stop_;
