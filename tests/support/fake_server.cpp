@@ -4,6 +4,7 @@
 #include <Poco/Net/SocketAddress.h>
 #include <Poco/Net/SocketDefs.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -44,20 +45,19 @@ FakeConnection::FakeConnection(Poco::Net::StreamSocket socket, const std::atomic
     socket_.setReceiveTimeout(kReadLimit);
 }
 
-bool FakeConnection::receiveSome(std::size_t at_most)
+bool FakeConnection::waitForBytes()
 {
     // Waits in short steps, so that a stopping server ends the wait.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(kReadLimit.totalMicroseconds());
     for (;;) {
-        if (stopping() || std::chrono::steady_clock::now() > deadline)
+        if (closed_ || stopping() || std::chrono::steady_clock::now() > deadline)
             return false;
         try {
             // Bytes already waiting are taken without a poll: Wine's poll
             // can miss bytes that came before it began and then waits out
-            // its whole time, which a head read byte by byte pays for
-            // every byte.
+            // its whole time.
             if (socket_.available() > 0 || socket_.poll(Poco::Timespan(0, 50000), Poco::Net::Socket::SELECT_READ))
-                break;
+                return true;
             // The poll can miss the client's close as well.
             if (peerClosed()) {
                 closed_ = true;
@@ -68,6 +68,10 @@ bool FakeConnection::receiveSome(std::size_t at_most)
             return false;
         }
     }
+}
+
+bool FakeConnection::receiveWaiting(std::size_t at_most)
+{
     char buffer[4096];
     int n = 0;
     try {
@@ -84,6 +88,18 @@ bool FakeConnection::receiveSome(std::size_t at_most)
     }
     received_.append(buffer, static_cast<std::size_t>(n));
     return true;
+}
+
+bool FakeConnection::receiveSome(std::size_t at_most)
+{
+    return waitForBytes() && receiveWaiting(at_most);
+}
+
+std::string FakeConnection::peekWaiting()
+{
+    char buffer[4096];
+    const int n = static_cast<int>(::recv(socket_.impl()->sockfd(), buffer, sizeof buffer, MSG_PEEK));
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
 }
 
 bool FakeConnection::peerClosed()
@@ -109,10 +125,23 @@ std::string FakeConnection::readHead()
 
 std::string FakeConnection::readUntil(const std::string& marker)
 {
-    std::size_t start = received_.size();
-    while (received_.find(marker, start) == std::string::npos)
-        if (!receiveSome(1))
+    const std::size_t start = received_.size();
+    // What is waiting is looked at first and taken up to the end of the
+    // marker, leaving what follows it to the next read. (Taken byte by
+    // byte, a head would cost a round of system calls per byte, which
+    // Wine on a loaded machine pays in milliseconds each.)
+    while (received_.find(marker, start) == std::string::npos) {
+        if (!waitForBytes())
             break;
+        // The marker may begin in what was taken before.
+        const std::size_t kept = std::min(received_.size() - start, marker.size() - 1);
+        const std::string seen = received_.substr(received_.size() - kept) + peekWaiting();
+        const std::size_t at = seen.find(marker);
+        const std::size_t take = at == std::string::npos ? seen.size() - kept : at + marker.size() - kept;
+        // Nothing to peek means the peer closed: the read tells.
+        if (!receiveWaiting(std::max<std::size_t>(take, 1)))
+            break;
+    }
     return received_.substr(start);
 }
 

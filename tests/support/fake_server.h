@@ -47,7 +47,14 @@ public:
     bool stopping() const { return stop_ && *stop_; }
 
 private:
+    // Waits until bytes (or the peer's close) can be read; false when the
+    // peer closed, the server stops or 5 s pass.
+    bool waitForBytes();
+    // Takes up to `at_most` of the bytes waiting.
+    bool receiveWaiting(std::size_t at_most);
     bool receiveSome(std::size_t at_most);
+    // The bytes waiting, left in place.
+    std::string peekWaiting();
     // The client has closed (or reset) its end; asked without waiting.
     bool peerClosed();
 
