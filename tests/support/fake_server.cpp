@@ -134,10 +134,10 @@ std::string FakeConnection::readUntil(const std::string& marker)
         if (!waitForBytes())
             break;
         // The marker may begin in what was taken before.
-        const std::size_t kept = std::min(received_.size() - start, marker.size() - 1);
-        const std::string seen = received_.substr(received_.size() - kept) + peekWaiting();
-        const std::size_t at = seen.find(marker);
-        const std::size_t take = at == std::string::npos ? seen.size() - kept : at + marker.size() - kept;
+        const std::string waiting = peekWaiting();
+        const std::size_t taken = received_.size() - start;
+        const std::size_t at = (received_.substr(start) + waiting).find(marker);
+        const std::size_t take = at == std::string::npos ? waiting.size() : at + marker.size() - taken;
         // Nothing to peek means the peer closed: the read tells.
         if (!receiveWaiting(std::max<std::size_t>(take, 1)))
             break;
