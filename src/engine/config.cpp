@@ -37,7 +37,9 @@ const char* const kDummyPrefix = "dummy.";
 // stream from starting. Ports and stream id as the Server page checks
 // them, the volume as the window's slider goes, the server type, format
 // and PCM format as the engine knows them, channels and sampling rate as a
-// stream accepts them.
+// stream accepts them. Only the volume has a nearest value in its range
+// (a quieter or louder stream); the others name a server, a port, a format
+// or a layout, where another one in the range means something else.
 const int kMaxPort = 65535;
 const int kMaxStreamId = INT_MAX;
 const int kMaxVolume = 100;
@@ -201,7 +203,7 @@ Config::~Config() {
 }
 
 // ---------------------------------------------------------------- values
-int Config::readInt(const std::string& key, int fallback, int low, int high) {
+int Config::readInt(const std::string& key, int fallback, int low, int high, OutOfRange outside) {
     int value;
     try {
         value = config->getInt(key, fallback);
@@ -211,9 +213,10 @@ int Config::readInt(const std::string& key, int fallback, int low, int high) {
         return fallback;
     }
     if (value >= low && value <= high) return value;
+    const int used = outside == OutOfRange::useDefault ? fallback : value < low ? low : high;
     console_printf("velmora: load config: %s: %d is out of range (%d to %d); %d is used", key.c_str(), value, low, high,
-                   fallback);
-    return fallback;
+                   used);
+    return used;
 }
 
 bool Config::readBool(const std::string& key, bool fallback) {
@@ -241,7 +244,7 @@ int Config::count(const char* probe) {
 // ---------------------------------------------------------------- common
 void Config::loadCommon(CommonSettings& c) {
     c.title_format = readString("common.title_format", "%artist% - %title%");
-    c.vol = readInt("common.vol", 100, 0, kMaxVolume);
+    c.vol = readInt("common.vol", 100, 0, kMaxVolume, OutOfRange::useNearest);
     c.mute = readBool("common.mute", false);
     c.auto_update_metadata = readBool("common.auto_update_metadata", true);
     c.connect_on_startup = readBool("common.connect_on_startup", false);

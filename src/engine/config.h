@@ -50,7 +50,11 @@ private:
     void saveEncoder(const std::string& prefix, const EncoderSettings& encoder);
     // Typed reads with the key's default; a value that does not parse, or
     // a number outside [low, high], gives the default and a console line.
-    int readInt(const std::string& key, int fallback, int low = INT_MIN, int high = INT_MAX);
+    // A number outside takes the nearer end of the range instead where
+    // that is asked for.
+    enum class OutOfRange { useDefault, useNearest };
+    int readInt(const std::string& key, int fallback, int low = INT_MIN, int high = INT_MAX,
+                OutOfRange outside = OutOfRange::useDefault);
     bool readBool(const std::string& key, bool fallback);
     std::string readString(const std::string& key, const std::string& fallback);
     int count(const char* probe);

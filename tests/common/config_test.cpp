@@ -9,6 +9,7 @@
 #include <Poco/String.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/config.h"
@@ -420,7 +421,7 @@ TEST_F(ConfigTest, ABrokenFileIsKeptBesideAndBadValuesTakeTheirDefaults) {
 
 // The ranges of the option pages and of the engine: a value outside goes
 // back to its default, with a line naming the key; the rest of the group
-// is read as it is.
+// is read as it is. A volume outside takes the nearer end of its range.
 TEST_F(ConfigTest, ValuesOutOfRangeTakeTheirDefaultsAndTheRestIsKept) {
     writeFile(file,
               "<velmora><encoder_setting><encoder><channel>5</channel><description>mine</description></encoder>"
@@ -516,6 +517,16 @@ TEST_F(ConfigTest, ValuesOutOfRangeTakeTheirDefaultsAndTheRestIsKept) {
     c->loadStream(2, againEncoder, again);
     EXPECT_EQ(describe(again), describe(s[2]));
     EXPECT_TRUE(host.console_log().lines().empty());
+
+    deleteConfig();
+    for (const auto& [stored, nearest] : {std::pair{-20, 0}, std::pair{150, 100}}) {
+        writeFile(file, "<velmora><common><vol>" + std::to_string(stored) + "</vol></common></velmora>");
+        getConfig()->loadCommon(common);
+        deleteConfig();
+        EXPECT_EQ(common.vol, nearest) << stored;
+        EXPECT_TRUE(console("velmora: load config: common.vol: " + std::to_string(stored) +
+                            " is out of range (0 to 100); " + std::to_string(nearest) + " is used"));
+    }
 }
 
 TEST_F(ConfigTest, AFailedSaveLeavesTheOldFileWhole) {
