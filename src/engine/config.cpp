@@ -235,6 +235,13 @@ std::string Config::readString(const std::string& key, const std::string& fallba
     return config->getRawString(key, fallback);
 }
 
+void Config::writeString(const std::string& key, const std::string& value) {
+    const std::string text = xmlCharacters(value);
+    if (text != value)
+        console_printf("velmora: save config: %s: what the settings file cannot hold is left out", key.c_str());
+    config->setString(key, text);
+}
+
 int Config::count(const char* probe) {
     int n = 0;
     while (config->hasProperty(Poco::format(std::string(probe), n))) ++n;
@@ -255,7 +262,7 @@ void Config::loadCommon(CommonSettings& c) {
 }
 
 void Config::saveCommon(const CommonSettings& c) {
-    config->setString("common.title_format", c.title_format);
+    writeString("common.title_format", c.title_format);
     config->setInt("common.vol", c.vol);
     config->setInt("common.mute", c.mute ? 1 : 0);
     config->setInt("common.auto_update_metadata", c.auto_update_metadata ? 1 : 0);
@@ -297,22 +304,22 @@ void Config::loadStream(int index, EncoderSettings& encoder, ServerSettings& ser
 void Config::saveStream(int index, const EncoderSettings& encoder, const ServerSettings& server) {
     const std::string p = groupPrefix("stream[%d].", index);
     config->setInt(p + "server.type", server.type);
-    config->setString(p + "server.host", server.host);
+    writeString(p + "server.host", server.host);
     config->setInt(p + "server.port", server.port);
     // The proxy keys too: a group rewrite would drop them otherwise.
     config->setBool(p + "server.use_proxy", server.use_proxy != 0);
-    config->setString(p + "server.proxy_host", server.proxy_host);
+    writeString(p + "server.proxy_host", server.proxy_host);
     config->setInt(p + "server.proxy_port", server.proxy_port);
-    config->setString(p + "server.username", server.username);
-    config->setString(p + "server.password", server.password);
-    config->setString(p + "server.mount_point", server.mount_point);
+    writeString(p + "server.username", server.username);
+    writeString(p + "server.password", server.password);
+    writeString(p + "server.mount_point", server.mount_point);
     config->setInt(p + "server.stream_id", server.stream_id);
     config->setBool(p + "server.yp.pub", server.yp.pub);
-    config->setString(p + "server.yp.name", server.yp.name);
-    config->setString(p + "server.yp.desc", server.yp.desc);
-    config->setString(p + "server.yp.genre", server.yp.genre);
-    config->setString(p + "server.yp.url", server.yp.url);
-    config->setString(p + "server.yp.charset", server.yp.charset);
+    writeString(p + "server.yp.name", server.yp.name);
+    writeString(p + "server.yp.desc", server.yp.desc);
+    writeString(p + "server.yp.genre", server.yp.genre);
+    writeString(p + "server.yp.url", server.yp.url);
+    writeString(p + "server.yp.charset", server.yp.charset);
     saveEncoder(p, encoder);
 }
 
@@ -353,18 +360,18 @@ void Config::loadEncoder(const std::string& p, EncoderSettings& e, const char* d
 }
 
 void Config::saveEncoder(const std::string& p, const EncoderSettings& e) {
-    config->setString(p + "encoder.encoder_file", e.encoder_file);
-    config->setString(p + "encoder.encoder_params", e.encoder_params);
+    writeString(p + "encoder.encoder_file", e.encoder_file);
+    writeString(p + "encoder.encoder_params", e.encoder_params);
     config->setInt(p + "encoder.format", e.format);
-    config->setString(p + "encoder.program_file", e.program_file);
-    config->setString(p + "encoder.program_params", e.program_params);
+    writeString(p + "encoder.program_file", e.program_file);
+    writeString(p + "encoder.program_params", e.program_params);
     config->setInt(p + "encoder.wave_format", e.wave_format);
     config->setBool(p + "encoder.wave_header", e.wave_header);
     config->setInt(p + "encoder.sampling_rate", e.sampling_rate);
     config->setInt(p + "encoder.channel", e.channel);
-    config->setString(p + "encoder.encoder_name", e.encoder_name);
+    writeString(p + "encoder.encoder_name", e.encoder_name);
     config->setInt(p + "encoder.bitrate", e.bitrate);
-    config->setString(p + "encoder.description", e.description);
+    writeString(p + "encoder.description", e.description);
 }
 
 // ---------------------------------------------------------------- the one store

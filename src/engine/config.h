@@ -57,6 +57,9 @@ private:
                 OutOfRange outside = OutOfRange::useDefault);
     bool readBool(const std::string& key, bool fallback);
     std::string readString(const std::string& key, const std::string& fallback);
+    // Stores a text without what XML cannot carry; one console line names
+    // a key whose value lost something.
+    void writeString(const std::string& key, const std::string& value);
     int count(const char* probe);
     void load(std::istream& in);
 

@@ -162,6 +162,23 @@ Utf8Form utf8Form(const std::string& text) {
     return Utf8Form::wellFormed;
 }
 
+std::string xmlCharacters(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
+    const unsigned char* end = p + text.size();
+    while (p != end) {
+        const unsigned char* start = p;
+        char32_t c;
+        // An ill-formed sequence is left out up to the byte that breaks it,
+        // which is read again as the start of the next one.
+        if (readUtf8(p, end, c) != Utf8Form::wellFormed) continue;
+        const bool allowed = c >= 0x20 ? c != 0xFFFE && c != 0xFFFF : c == '\t' || c == '\n' || c == '\r';
+        if (allowed) out.append(reinterpret_cast<const char*>(start), reinterpret_cast<const char*>(p));
+    }
+    return out;
+}
+
 std::string urlEncode(const std::string& text) {
     std::string out;
     Poco::URI::encode(text, "#&=+", out);

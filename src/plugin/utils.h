@@ -18,6 +18,11 @@ std::wstring fromUtf8(const std::string& text);
 enum class Utf8Form { wellFormed, invalid, truncated };
 Utf8Form utf8Form(const std::string& text);
 
+// The text without what an XML 1.0 document cannot hold: each ill-formed
+// sequence (by the rules above) and the characters outside XML's set, that
+// is the control characters but tab, LF and CR, and U+FFFE and U+FFFF.
+std::string xmlCharacters(const std::string& text);
+
 // Percent-encodes a text for an HTTP query; "#&=+" are encoded too.
 std::string urlEncode(const std::string& text);
 

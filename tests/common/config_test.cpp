@@ -549,6 +549,44 @@ TEST_F(ConfigTest, AFailedSaveLeavesTheOldFileWhole) {
     EXPECT_EQ(common.vol, 8);
 }
 
+// What XML cannot carry (control characters, U+FFFE, U+FFFF, ill-formed
+// UTF-8) is left out of its values with one line naming each key; every
+// other change of the session is saved and the file reads back without a
+// word.
+TEST_F(ConfigTest, WhatTheFileCannotHoldIsLeftOutOfItsValueAndTheRestIsSaved) {
+    writeFile(file, kDefaultFile);
+    CommonSettings common;
+    EncoderSettings encoder;
+    ServerSettings server;
+    getConfig()->loadCommon(common);
+    getConfig()->loadStream(0, encoder, server);
+    common.vol = 35;
+    common.title_format = "a\x01" "b\x1F" "c\xEF\xBF\xBE" "d\xEF\xBF\xBF";
+    // A lone lead byte, a surrogate, a code point beyond U+10FFFF, a
+    // sequence cut short by the next character.
+    server.password = "Caf\xC3\xC3\xA9\xED\xA0\x80" "!\xF4\x90\x80\x80\x7F\xE2\x82" "z";
+    encoder.description = "x\xC3";
+    closeWindow(common, encoder, server);
+    for (const char* key : {"common.title_format", "stream[0].server.password", "stream[0].encoder.description"})
+        EXPECT_TRUE(console(std::string("velmora: save config: ") + key +
+                            ": what the settings file cannot hold is left out")) << key;
+    EXPECT_EQ(host.console_log().lines().size(), 3u);
+
+    host.console_log().clear();
+    CommonSettings common2;
+    EncoderSettings encoder2;
+    ServerSettings server2;
+    getConfig()->loadCommon(common2);
+    getConfig()->loadStream(0, encoder2, server2);
+    common.title_format = "abcd";
+    server.password = "Caf\xC3\xA9!\x7Fz";
+    encoder.description = "x";
+    EXPECT_EQ(describe(common2), describe(common));
+    EXPECT_EQ(describe(server2), describe(server));
+    EXPECT_EQ(describe(encoder2), describe(encoder));
+    EXPECT_TRUE(host.console_log().lines().empty());
+}
+
 TEST_F(ConfigTest, WithoutAProfileFolderNothingIsReadOrWritten) {
     host.api().set_profile_path("file://");
     CommonSettings common;
