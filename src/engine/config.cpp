@@ -3,6 +3,8 @@
 
 #include <Poco/DOM/DOMParser.h>
 #include <Poco/DOM/DOMSerializer.h>
+#include <Poco/DOM/Element.h>
+#include <Poco/DOM/NamedNodeMap.h>
 #include <Poco/Exception.h>
 #include <Poco/File.h>
 #include <Poco/FileStream.h>
@@ -123,17 +125,72 @@ void writeDocument(std::ostream& out, const Poco::XML::Document* document) {
     serializer.serialize(document);
 }
 
-} // namespace
-
-// ---------------------------------------------------------------- file
 // Parsed as XMLConfiguration parses (no namespaces, white space between
-// elements dropped), with the document kept for the save.
-void Config::load(std::istream& in) {
+// elements dropped): the reader of the start and of the save's check.
+Poco::AutoPtr<Poco::XML::Document> parseDocument(std::istream& in) {
     Poco::XML::DOMParser parser;
     parser.setFeature(Poco::XML::XMLReader::FEATURE_NAMESPACES, false);
     parser.setFeature(Poco::XML::DOMParser::FEATURE_FILTER_WHITESPACE, true);
     Poco::XML::InputSource source(in);
-    document = parser.parse(&source);
+    return parser.parse(&source);
+}
+
+// The text an element holds itself, as a value reads.
+std::string ownText(const Poco::XML::Node* element) {
+    std::string text;
+    for (const Poco::XML::Node* n = element->firstChild(); n; n = n->nextSibling()) {
+        if (n->nodeType() == Poco::XML::Node::TEXT_NODE || n->nodeType() == Poco::XML::Node::CDATA_SECTION_NODE)
+            text += n->nodeValue();
+    }
+    return text;
+}
+
+const Poco::XML::Node* nextElement(const Poco::XML::Node* n) {
+    while (n && n->nodeType() != Poco::XML::Node::ELEMENT_NODE) n = n->nextSibling();
+    return n;
+}
+
+// True when both elements read the same: names, attributes, texts and
+// the elements below, in order.
+bool sameElement(const Poco::XML::Node* a, const Poco::XML::Node* b) {
+    if (a->nodeName() != b->nodeName() || ownText(a) != ownText(b)) return false;
+    const Poco::AutoPtr<Poco::XML::NamedNodeMap> attributesA = a->attributes();
+    const Poco::AutoPtr<Poco::XML::NamedNodeMap> attributesB = b->attributes();
+    if (attributesA->length() != attributesB->length()) return false;
+    for (unsigned long i = 0; i < attributesA->length(); ++i) {
+        const Poco::XML::Node* attribute = attributesA->item(i);
+        const Poco::XML::Node* other = attributesB->getNamedItem(attribute->nodeName());
+        if (!other || other->nodeValue() != attribute->nodeValue()) return false;
+    }
+    const Poco::XML::Node* childA = nextElement(a->firstChild());
+    const Poco::XML::Node* childB = nextElement(b->firstChild());
+    for (; childA && childB; childA = nextElement(childA->nextSibling()), childB = nextElement(childB->nextSibling())) {
+        if (!sameElement(childA, childB)) return false;
+    }
+    return !childA && !childB;
+}
+
+// Refuses a written file that does not read back as the document: one cut
+// short, one the reader does not take, one that reads otherwise.
+void checkWritten(const std::string& file, const Poco::XML::Document* document) {
+    const char* const refused = "the file written does not read back as saved";
+    Poco::AutoPtr<Poco::XML::Document> written;
+    try {
+        Poco::FileInputStream in(file);
+        written = parseDocument(in);
+    } catch (const Poco::Exception& e) {
+        throw Poco::DataFormatException(Poco::format("%s (%s)", std::string(refused), reason(e)));
+    }
+    if (!sameElement(written->documentElement(), document->documentElement()))
+        throw Poco::DataFormatException(refused);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- file
+// The document is kept for the save.
+void Config::load(std::istream& in) {
+    document = parseDocument(in);
     config = new Poco::Util::XMLConfiguration(document.get());
 }
 
@@ -187,6 +244,7 @@ Config::~Config() {
             out.close();
             if (!out.good()) throw Poco::WriteFileException(temp);
         }
+        checkWritten(temp, document);
         Poco::File(temp).renameTo(file);
     } catch (const Poco::Exception& e) {
         console_printf("velmora: save config to file: %s", reason(e).c_str());
@@ -236,7 +294,9 @@ std::string Config::readString(const std::string& key, const std::string& fallba
 }
 
 void Config::writeString(const std::string& key, const std::string& value) {
-    const std::string text = xmlCharacters(value);
+    std::string text = xmlCharacters(value);
+    // The reader drops a text of white space alone.
+    if (text.find_first_not_of(" \t\n\r") == std::string::npos) text.clear();
     if (text != value)
         console_printf("velmora: save config: %s: what the settings file cannot hold is left out", key.c_str());
     config->setString(key, text);

@@ -25,7 +25,8 @@ public:
     // put aside under another name, with a console line, and the store
     // starts from the empty document.
     Config();
-    // Saves the document (to a temporary file, renamed over the old one).
+    // Saves the document (to a temporary file, renamed over the old one
+    // once it reads back as the document).
     ~Config();
     Config(const Config&) = delete;
     Config& operator=(const Config&) = delete;
@@ -57,8 +58,9 @@ private:
                 OutOfRange outside = OutOfRange::useDefault);
     bool readBool(const std::string& key, bool fallback);
     std::string readString(const std::string& key, const std::string& fallback);
-    // Stores a text without what XML cannot carry; one console line names
-    // a key whose value lost something.
+    // Stores a text as the file can hold it and read it back: without what
+    // XML cannot carry, and empty when only white space is left; one console
+    // line names a key whose value lost something.
     void writeString(const std::string& key, const std::string& value);
     int count(const char* probe);
     void load(std::istream& in);
