@@ -21,8 +21,9 @@ namespace {
 
 StreamDriver* g_driver = nullptr;
 
-// Driver worker commands.
-enum : int { SEND_TITLES = 1, LIST_LISTENERS = 2, EXIT = 3 };
+// Driver worker commands; the titles go out as the worker's task
+// (CommandSignal::kDue).
+enum : int { LIST_LISTENERS = 2, EXIT = 3 };
 
 std::string listenUrl(const ServerSettings& s) {
     std::string url = Poco::format("http://%s:%d/", s.host, static_cast<int>(s.port));
@@ -226,10 +227,8 @@ void StreamDriver::trackChanged() {
         std::lock_guard<std::mutex> lock(title_mutex_);
         formatTitle(common_.title_format, current_title_);
     }
-    // Refused while the worker is busy, the title is still due: the worker
-    // looks for it before it waits again.
-    titles_due_ = true;
-    worker_signal_.post(SEND_TITLES);
+    // Never refused: a busy worker sends it as soon as it is free.
+    worker_signal_.markDue();
 }
 
 void StreamDriver::waitForStreams(double seconds) {
@@ -241,16 +240,13 @@ void StreamDriver::waitForStreams(double seconds) {
 void StreamDriver::workerThread() {
     for (;;) {
         std::unique_lock<std::mutex> lock(worker_signal_.mutex());
-        const int command = titles_due_ ? SEND_TITLES : worker_signal_.wait(lock);
+        const int command = worker_signal_.wait(lock);
         if (command == EXIT)
             return;
         try {
-            // (A title already sent through titles_due_ leaves its own
-            // command with nothing to do.)
-            if (command == SEND_TITLES) {
-                if (titles_due_.exchange(false))
-                    sendTitles();
-            } else if (command == LIST_LISTENERS)
+            if (command == CommandSignal::kDue)
+                sendTitles();
+            else if (command == LIST_LISTENERS)
                 listListeners();
         } catch (...) {
             console_printf("velmora: Error: %s", currentFailureText().c_str());
