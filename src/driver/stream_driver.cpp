@@ -280,6 +280,8 @@ void StreamDriver::listListeners() {
         } catch (const StreamReconnecting&) {
             if (stream->reconnectionNoticeDue())
                 console_printf("velmora: Listener request skipped: %s: the stream is reconnecting", name.c_str());
+        } catch (const StreamStopped&) {
+            // Ended by the stream's stop: no error.
         } catch (...) {
             console_printf("velmora: Listener request error: %s: %s", name.c_str(), currentFailureText().c_str());
         }
@@ -302,6 +304,8 @@ void StreamDriver::sendTitles() {
             else if (stream->reconnectionNoticeDue())
                 console_printf("velmora: metadata update postponed: %s: %s (will be sent when the stream reconnects)",
                                name.c_str(), title.c_str());
+        } catch (const StreamStopped&) {
+            // Ended by the stream's stop: no error.
         } catch (...) {
             console_printf("velmora: metadata update error: %s: %s", name.c_str(), currentFailureText().c_str());
         }

@@ -25,6 +25,7 @@
 #include "zof/bit_array.h"
 
 POCO_IMPLEMENT_EXCEPTION(StreamReconnecting, Poco::ApplicationException, "The stream is reconnecting")
+POCO_IMPLEMENT_EXCEPTION(StreamStopped, Poco::ApplicationException, "The stream stopped")
 
 // The server connection of one start, with the settings record it reads.
 // Requests besides the audio (titles, listener lists, reconnection) share
@@ -971,15 +972,24 @@ Stream::Reach Stream::reach(const std::shared_ptr<Connection>& link) const {
     return loop_active_ ? Reach::SERVER : Reach::RECONNECTION;
 }
 
+bool Stream::stopReached(const std::shared_ptr<Connection>& link) const {
+    // A stop from another thread sets its flag before it cancels the
+    // exchanges; one on the worker's error path releases the connection
+    // first.
+    return quit_asked_ || deferred_stop_ || !link || connection() != link;
+}
+
 bool Stream::updateMetadata(const std::string& title) {
     std::shared_ptr<Connection> link = connection();
     const Reach where = reach(link);
     // A title that goes nowhere is never reported as sent.
     if (!link)
-        throw Poco::ApplicationException("The title was not sent: the stream is not connected to the server.");
-    if (where == Reach::NOWHERE)
-        throw Poco::ApplicationException(given_up_ ? "The title was not sent: the stream gave up reconnecting."
-                                                   : "The title was not sent: the stream is stopping.");
+        throw StreamStopped("The title was not sent: the stream is not connected to the server.");
+    if (where == Reach::NOWHERE) {
+        if (given_up_)
+            throw Poco::ApplicationException("The title was not sent: the stream gave up reconnecting.");
+        throw StreamStopped("The title was not sent: the stream is stopping.");
+    }
     if (isOgg(link->format)) {
         // The reconnection restarts the programs with the last title
         // record; a title that comes after that restart is left to the
@@ -1001,7 +1011,13 @@ bool Stream::updateMetadata(const std::string& title) {
     // A request of its own (or, for SHOUTcast v2, one packet under the
     // connection's own lock): a stop does not wait for it, it cancels it.
     std::lock_guard<std::mutex> sending(title_send_mutex_);
-    link->server->updateMetadata(title);
+    try {
+        link->server->updateMetadata(title);
+    } catch (const Poco::Exception& e) {
+        if (stopReached(link))
+            throw StreamStopped(e.message());
+        throw;
+    }
     return true;
 }
 
@@ -1022,11 +1038,13 @@ std::string Stream::listClients() {
         if (where == Reach::NOWHERE)
             throw Poco::ApplicationException("The stream is not connected.");
         return link->server->listClients(user, password);
-    } catch (const Poco::Exception&) {
+    } catch (const Poco::Exception& e) {
         {
             std::lock_guard<std::mutex> status(status_mutex_);
             status_.clients_requested = false;
         }
+        if (!given_up_ && stopReached(link))
+            throw StreamStopped(e.message());
         // As it came: its class and text say what failed.
         throw;
     }

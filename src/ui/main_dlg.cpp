@@ -876,6 +876,8 @@ void CMainDlg::updateMetadata(Stream* stream) {
         else if (stream->reconnectionNoticeDue())
             console_printf("velmora: metadata update postponed: %s (will be sent when the stream reconnects)",
                            name.c_str());
+    } catch (const StreamStopped&) {
+        // Ended by the stream's stop: no error.
     } catch (...) {
         console_printf("velmora: metadata update error: %s: %s", name.c_str(), currentFailureText().c_str());
     }
@@ -891,6 +893,8 @@ void CMainDlg::updateClients(Stream* stream) {
     } catch (const StreamReconnecting&) {
         if (stream->reconnectionNoticeDue())
             console_printf("velmora: client list update skipped: %s: the stream is reconnecting", name.c_str());
+    } catch (const StreamStopped&) {
+        // Ended by the stream's stop: no error.
     } catch (...) {
         console_printf("velmora: client list update error: %s: %s", name.c_str(), currentFailureText().c_str());
     }

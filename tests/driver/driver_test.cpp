@@ -363,6 +363,32 @@ TEST_F(DriverInProcess, ATitleThatComesDuringASlowListenerListFollowsIt) {
     EXPECT_EQ(console_count("velmora: metadata update: Held: Artist - Three"), 1u);
 }
 
+// A stop (here the player's quit) ends the request in flight, a slow
+// listener list or a title the server does not answer: the user's own
+// stop is no error, and no error line says so.
+TEST_F(DriverInProcess, AStopEndsTheRequestInFlightWithoutAnErrorLine) {
+    for (const bool list : {true, false}) {
+        SCOPED_TRACE(list ? "a listener list in flight" : "a title in flight");
+        ListHoldingServer server;
+        writeSettings("", passthroughGroup("Held", 0, server.port(), "", "x", "/held"));
+        host.console_log().clear();
+        host.listener_requests().set(list ? 1 : 0, "", "");
+        server.hold(list);
+        server.holdTitles(!list);
+        host.play({kestrune_host::signal_track("Artist", "One", 300)});
+        StreamDriver::open();
+        ASSERT_TRUE(pumpUntil([&] {
+            return server.titles("/held").size() == 1 && (!list || server.listRequests() == 1);
+        })) << console();
+        StreamDriver::close();
+        host.stop();
+        EXPECT_EQ(console_count("velmora: Streaming finish: Held"), 1u) << console();
+        for (const char* line : {"velmora: Listener request error: ", "velmora: metadata update error: ",
+                                 list ? "velmora: Listeners: " : "velmora: metadata update: "})
+            EXPECT_EQ(console_count(line), 0u) << line << "\n" << console();
+    }
+}
+
 // A soak in short, against icecast2: a killed source and then an outage
 // that outlasts the three attempts, with titles and listener requests
 // during both. While a stream has no connection, no title is reported as

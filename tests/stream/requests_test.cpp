@@ -7,6 +7,9 @@
 #include <Poco/Exception.h>
 #include <Poco/Net/NetException.h>
 
+#include <functional>
+#include <future>
+
 #include "fake_server.h"
 #include "list_holding_server.h"
 #include "peers.h"
@@ -159,4 +162,37 @@ TEST_F(StreamRequests, AFailedListenerRequestKeepsItsReason) {
     EXPECT_EQ(listener_failure, title_failure);
     EXPECT_FALSE(stream.status().clients_requested);
     stream.stop();
+}
+
+// A stop ends the title and the listener request in flight, and turns
+// away those that come after it, as stopped rather than failed: the front
+// ends print no error for them.
+TEST_F(StreamRequests, AStopEndsTheRequestsInFlightAsStopped) {
+    ListHoldingServer server;
+    Observer observer;
+    Stream stream(&observer, encoderSettings(helper("passthrough"), "", FORMAT_MP3, 44100, 2),
+                  icecastSettings(server.port(), "/held.mp3", "Held"));
+    stream.start(capture.get());
+    ASSERT_TRUE(stream.status().running) << stream.status().error_text;
+    server.hold(true);
+    server.holdTitles(true);
+    // What each request ended with: "stopped", or the failure's text.
+    const auto outcome = [](const std::function<void()>& request) {
+        try {
+            request();
+            return std::string("done");
+        } catch (const StreamStopped&) {
+            return std::string("stopped");
+        } catch (const Poco::Exception& e) {
+            return e.displayText();
+        }
+    };
+    auto title = std::async(std::launch::async, [&] { return outcome([&] { stream.updateMetadata("Held Title"); }); });
+    auto list = std::async(std::launch::async, [&] { return outcome([&] { stream.listClients(); }); });
+    ASSERT_TRUE(eventually([&] { return server.titles("/held.mp3").size() == 1 && server.listRequests() == 1; }));
+    stream.stop();
+    EXPECT_EQ(title.get(), "stopped");
+    EXPECT_EQ(list.get(), "stopped");
+    EXPECT_EQ(outcome([&] { stream.updateMetadata("Late Title"); }), "stopped");
+    EXPECT_EQ(outcome([&] { stream.listClients(); }), "stopped");
 }

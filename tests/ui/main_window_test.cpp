@@ -905,4 +905,34 @@ TEST_F(MainWindow, ClosingWhileAListenerListTricklesInEndsWithinASecond) {
     EXPECT_FALSE(::IsWindow(dialog));
     EXPECT_EQ(CMainDlg::existingInstance(), nullptr);
     EXPECT_TRUE(host.console_log().contains("velmora: Streaming finish: Trickle"));
+    // The user's own close ended the request: no error.
+    EXPECT_EQ(consoleCount("velmora: client list update"), 0u);
+}
+
+// Closing the window while the server has not answered a title ends the
+// request without an error line: the user's own stop is no failure.
+TEST_F(MainWindow, ClosingWhileATitleIsInFlightPrintsNoError) {
+    VELMORA_NEED_DISPLAY();
+    ListHoldingServer server;
+    server.holdTitles(true);
+    Group a{"Held", SERVER_ICECAST2, server.port(), "/held"};
+    a.encoder = pipetest::binDir() + "passthrough.exe";
+    a.params = "";
+    writeSettings("<auto_update_metadata>1</auto_update_metadata><vumeter_switch>0</vumeter_switch>", {a});
+    host.play({kestrune_host::signal_track("Artist", "One", 300, 440.0)});
+    CMainDlg& window = open();
+    const HWND dialog = window.m_hWnd;
+    Stream* stream = window.allStreams()[0].get();
+    press(dialog, IDC_CONNECT);
+    ASSERT_TRUE(stream->status().running) << stream->status().error_text;
+    ASSERT_TRUE(pumpUntil([&] { return server.titles("/held").size() == 1; }));
+    {
+        ui_harness::Autopilot pilot({Step{L"Velmora", [](Window& box) { box.click(IDOK); }, true}});
+        ::SendMessageW(dialog, WM_CLOSE, 0, 0);
+        EXPECT_EQ(pilot.finish(), "");
+    }
+    ASSERT_TRUE(pumpUntil([&] { return host.console_log().contains("velmora: Streaming finish: Held"); }));
+    ui_harness::pumpMessages(50);
+    EXPECT_EQ(CMainDlg::existingInstance(), nullptr);
+    EXPECT_EQ(consoleCount("velmora: metadata update"), 0u);
 }
