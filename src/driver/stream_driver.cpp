@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <exception>
+#include <optional>
 
 #include "console.h"
 #include "engine/config.h"
@@ -254,6 +255,12 @@ void StreamDriver::workerThread() {
     }
 }
 
+bool StreamDriver::willReconnect(Stream& stream) const {
+    // A stream whose worker has just failed is stopped instead when the
+    // reconnection is off.
+    return common_.auto_reconnect || stream.status().reconnecting;
+}
+
 void StreamDriver::listenerTimer(std::uint32_t seconds) {
     std::unique_lock<std::mutex> lock(timer_mutex_);
     for (;;) {
@@ -301,7 +308,7 @@ void StreamDriver::sendTitles() {
         try {
             if (stream->updateMetadata(title))
                 console_printf("velmora: metadata update: %s: %s", name.c_str(), title.c_str());
-            else if (stream->reconnectionNoticeDue())
+            else if (willReconnect(*stream) && stream->reconnectionNoticeDue())
                 console_printf("velmora: metadata update postponed: %s: %s (will be sent when the stream reconnects)",
                                name.c_str(), title.c_str());
         } catch (const StreamStopped&) {
@@ -340,7 +347,8 @@ void StreamDriver::onStreamEvent(Stream* stream, int event) {
         // As the window does: a running stream is reconnected when asked
         // to (and stopped after three failed attempts), any other stopped.
         if (common_.auto_reconnect && status.running) {
-            stream->reconnect();
+            if (const std::optional<std::string> resent = stream->reconnect())
+                console_printf("velmora: metadata update: %s: %s", name, resent->c_str());
             if (stream->status().reconnect_count == 3)
                 stream->stop();
         } else {

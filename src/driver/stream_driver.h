@@ -64,6 +64,9 @@ private:
     void workerThread();
     void sendTitles();
     void listListeners();
+    // A title the stream kept (returned false) goes out with a
+    // reconnection.
+    bool willReconnect(Stream& stream) const;
     // Posts a listener request to the worker at the player's interval.
     void listenerTimer(std::uint32_t seconds);
     // Returns when no running stream has more than `seconds` of input

@@ -315,15 +315,15 @@ void Stream::stop() {
     raiseQuietly(StreamEventListener::EVENT_STOPPED);
 }
 
-void Stream::reconnect() {
+std::optional<std::string> Stream::reconnect() {
     {
         std::lock_guard<std::mutex> lock(control_);
         if (cancel_)
-            return;
+            return std::nullopt;
         if (worker_.thread.get_id() != std::this_thread::get_id() || loop_active_) {
             console_printf("velmora: %s: a reconnection is made only by the stream's worker after an error",
                            name().c_str());
-            return;
+            return std::nullopt;
         }
     }
     reapEndedWorkers();
@@ -392,7 +392,8 @@ void Stream::reconnect() {
         wait_noticed_ = false;
     // The server forgot the title with the old source.
     if (reconnected)
-        resendTitle();
+        return resendTitle();
+    return std::nullopt;
 }
 
 bool Stream::attemptReconnection() {
@@ -468,33 +469,35 @@ void Stream::openPrograms(const std::string& artist, const std::string& title) {
     programs_failed_ = false;
 }
 
-void Stream::resendTitle() {
+std::optional<std::string> Stream::resendTitle() {
     if (isOgg(run_.format))
-        return;
+        return std::nullopt;
     std::shared_ptr<Connection> link = connection();
     if (!link)
-        return;
+        return std::nullopt;
     std::lock_guard<std::mutex> sending(title_send_mutex_);
     std::string title;
     {
         std::lock_guard<std::mutex> titles(titles_mutex_);
         if (!has_sent_title_)
-            return;
+            return std::nullopt;
         title = sent_title_;
     }
     try {
         link->server->updateMetadata(title);
+        return title;
     } catch (...) {
         const std::string text = currentFailureText();
         {
             // Ended by a stop: nothing to report.
             std::lock_guard<std::mutex> lock(control_);
             if (cancel_)
-                return;
+                return std::nullopt;
         }
         console_printf("velmora: %s: the title could not be sent again after the reconnection: %s", name().c_str(),
                        text.c_str());
     }
+    return std::nullopt;
 }
 
 void Stream::cancelExchanges() {
@@ -981,33 +984,34 @@ bool Stream::stopReached(const std::shared_ptr<Connection>& link) const {
 
 bool Stream::updateMetadata(const std::string& title) {
     std::shared_ptr<Connection> link = connection();
-    const Reach where = reach(link);
     // A title that goes nowhere is never reported as sent.
     if (!link)
         throw StreamStopped("The title was not sent: the stream is not connected to the server.");
+    if (!isOgg(link->format)) {
+        // The title the reconnection sends again, stored before the look
+        // at where it goes: a reconnection that ends after that look sends
+        // this one, not the one before.
+        std::lock_guard<std::mutex> titles(titles_mutex_);
+        sent_title_ = title;
+        has_sent_title_ = true;
+    } else {
+        // The reconnection restarts the programs with the last title
+        // record; a title that comes after that restart is left to the
+        // new worker.
+        title_pending_ = true;
+    }
+    const Reach where = reach(link);
     if (where == Reach::NOWHERE) {
         if (given_up_)
             throw Poco::ApplicationException("The title was not sent: the stream gave up reconnecting.");
         throw StreamStopped("The title was not sent: the stream is stopping.");
     }
+    if (where == Reach::RECONNECTION)
+        return false;
     if (isOgg(link->format)) {
-        // The reconnection restarts the programs with the last title
-        // record; a title that comes after that restart is left to the
-        // new worker.
-        title_pending_ = true;
-        if (where == Reach::RECONNECTION)
-            return false;
         signal_.post(COMMAND_NEW_TITLE);
         return true;
     }
-    {
-        // The title the reconnection sends again.
-        std::lock_guard<std::mutex> titles(titles_mutex_);
-        sent_title_ = title;
-        has_sent_title_ = true;
-    }
-    if (where == Reach::RECONNECTION)
-        return false;
     // A request of its own (or, for SHOUTcast v2, one packet under the
     // connection's own lock): a stop does not wait for it, it cancels it.
     std::lock_guard<std::mutex> sending(title_send_mutex_);

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -112,8 +113,9 @@ public:
     // ten seconds of audio again: a stream that fails before counts the
     // attempt as failed and goes on with the next. After three failures in
     // a row reconnect_count is 3, error_text holds the last failure and a
-    // console line says why the stream is given up.
-    void reconnect();
+    // console line says why the stream is given up. Returns the title it
+    // sent again, for the front end's line; none when it sent none.
+    std::optional<std::string> reconnect();
 
     StreamStatus status() const;
     ServerSettings serverSettings() const;
@@ -197,8 +199,9 @@ private:
     bool programsRunning();
     void closePrograms();
     void openPrograms(const std::string& artist, const std::string& title);
-    // Sends the last title again (formats other than Ogg).
-    void resendTitle();
+    // Sends the last title again (formats other than Ogg); the title it
+    // sent.
+    std::optional<std::string> resendTitle();
     // A request on `link` met the stream's stop: it is asked, or the
     // connection was given up.
     bool stopReached(const std::shared_ptr<Connection>& link) const;

@@ -722,7 +722,7 @@ void CMainDlg::onError(Stream* stream, const StreamStatus& status, const std::st
     if (auto_reconnect.load() && status.running) {
         // A running stream failed: its worker reconnects it here.
         connect_button.EnableWindow(FALSE);
-        stream->reconnect();
+        if (stream->reconnect()) console_printf("velmora: metadata update: %s", name.c_str());
         connect_button.EnableWindow(TRUE);
         if (stream->status().reconnect_count == 3) stream->stop();
         setRowText(stream, name);
@@ -873,7 +873,9 @@ void CMainDlg::updateMetadata(Stream* stream) {
     try {
         if (stream->updateMetadata(currentTitle()))
             console_printf("velmora: metadata update: %s", name.c_str());
-        else if (stream->reconnectionNoticeDue())
+        // A stream whose worker has just failed is stopped instead when
+        // the reconnection is off.
+        else if ((auto_reconnect.load() || stream->status().reconnecting) && stream->reconnectionNoticeDue())
             console_printf("velmora: metadata update postponed: %s (will be sent when the stream reconnects)",
                            name.c_str());
     } catch (const StreamStopped&) {
