@@ -380,7 +380,7 @@ TEST_F(DriverInProcess, AStopEndsTheRequestInFlightWithoutAnErrorLine) {
         host.play({kestrune_host::signal_track("Artist", "One", 300)});
         StreamDriver::open();
         ASSERT_TRUE(pumpUntil([&] {
-            return server.titles("/held").size() == 1 && (!list || server.listRequests() == 1);
+            return !server.titles("/held").empty() && (!list || server.listRequests() == 1);
         })) << console();
         StreamDriver::close();
         host.stop();
@@ -404,12 +404,12 @@ TEST_F(DriverInProcess, ATitleAfterAFailureIsNotPostponedWhenTheStreamIsStopped)
 
     host.play({kestrune_host::signal_track("Artist", "One", 300)});
     StreamDriver::open();
-    ASSERT_TRUE(pumpUntil([&] { return console_count("velmora: metadata update: Other: Artist - One") == 1; }))
+    ASSERT_TRUE(pumpUntil([&] { return console_count("velmora: metadata update: Other: Artist - One") >= 1; }))
         << console();
     failing_server.dropSources();
     ASSERT_TRUE(pumpUntil([&] { return gate.held(); })) << console();
     ASSERT_TRUE(retitle("Two"));
-    ASSERT_TRUE(pumpUntil([&] { return console_count("velmora: metadata update: Other: Artist - Two") == 1; }))
+    ASSERT_TRUE(pumpUntil([&] { return console_count("velmora: metadata update: Other: Artist - Two") >= 1; }))
         << console();
     gate.release();
     ASSERT_TRUE(pumpUntil([&] { return console_count("velmora: Streaming finish: Failing") == 1; })) << console();

@@ -932,7 +932,7 @@ TEST_F(MainWindow, ClosingWhileATitleIsInFlightPrintsNoError) {
     Stream* stream = window.allStreams()[0].get();
     press(dialog, IDC_CONNECT);
     ASSERT_TRUE(stream->status().running) << stream->status().error_text;
-    ASSERT_TRUE(pumpUntil([&] { return server.titles("/held").size() == 1; }));
+    ASSERT_TRUE(pumpUntil([&] { return !server.titles("/held").empty(); }));
     {
         ui_harness::Autopilot pilot({Step{L"Velmora", [](Window& box) { box.click(IDOK); }, true}});
         ::SendMessageW(dialog, WM_CLOSE, 0, 0);
@@ -965,12 +965,15 @@ TEST_F(MainWindow, ATitleAfterAFailureIsNotPostponedWhenTheStreamIsStopped) {
     host.play({kestrune_host::signal_track("Artist", "One", 300, 440.0)});
     CMainDlg& window = open();
     const HWND dialog = window.m_hWnd;
+    // The track's title was taken before the streams start.
+    ASSERT_TRUE(pumpUntil([&] { return monitor(dialog, L"Metadata") == L"Artist - One"; }));
     for (int row = 0; row < 2; ++row) {
         selectRow(dialog, row);
         press(dialog, IDC_CONNECT);
         ASSERT_TRUE(window.allStreams()[row]->status().running) << window.allStreams()[row]->status().error_text;
     }
     ASSERT_TRUE(requestEnded(window, "velmora: metadata update: Other", 1));
+    const std::size_t failing_titles = consoleCount("velmora: metadata update: Failing");
     failing_server.dropSources();
     ASSERT_TRUE(pumpUntil([&] { return gate.held(); }));
     host.set_dynamic_info({{"artist", "Artist"}, {"title", "Two"}});
@@ -991,5 +994,5 @@ TEST_F(MainWindow, ATitleAfterAFailureIsNotPostponedWhenTheStreamIsStopped) {
         EXPECT_EQ(pilot.finish(), "");
     }
     EXPECT_EQ(consoleCount("velmora: metadata update postponed: "), 0u);
-    EXPECT_EQ(consoleCount("velmora: metadata update: Failing"), 1u);
+    EXPECT_EQ(consoleCount("velmora: metadata update: Failing"), failing_titles);
 }
