@@ -111,12 +111,17 @@ void host_console::print(const char* text, zof::t_size length) {
         while (n < length && text[n]) ++n;
         line.assign(text, n);
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_echo) {
-        std::printf("%s%s\n", m_prefix.c_str(), line.c_str());
-        std::fflush(stdout);
+    std::shared_ptr<const std::function<void(const std::string&)>> hook;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_echo) {
+            std::printf("%s%s\n", m_prefix.c_str(), line.c_str());
+            std::fflush(stdout);
+        }
+        m_lines.push_back(line);
+        hook = m_hook;
     }
-    m_lines.push_back(std::move(line));
+    if (hook) (*hook)(line);
 }
 
 std::vector<std::string> host_console::lines() const {
@@ -133,6 +138,11 @@ void host_console::set_echo(bool echo, const char* prefix) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_echo = echo;
     m_prefix = prefix ? prefix : "";
+}
+
+void host_console::set_line_hook(std::function<void(const std::string&)> hook) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_hook = hook ? std::make_shared<const std::function<void(const std::string&)>>(std::move(hook)) : nullptr;
 }
 
 bool host_console::contains(const std::string& text) const {

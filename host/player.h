@@ -89,9 +89,13 @@ public:
     void set_echo(bool echo, const char* prefix = "console: ");
     // True when some line contains `text`.
     bool contains(const std::string& text) const;
+    // Called with every line once it is kept, on the printing thread and
+    // outside the console's lock (it may hold that thread); none when empty.
+    void set_line_hook(std::function<void(const std::string&)> hook);
 private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_lines;
+    std::shared_ptr<const std::function<void(const std::string&)>> m_hook;
     bool m_echo = false;
     std::string m_prefix;
 };

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <exception>
+#include <optional>
 
 #include "console.h"
 #include "engine/config.h"
@@ -21,8 +22,9 @@ namespace {
 
 StreamDriver* g_driver = nullptr;
 
-// Driver worker commands.
-enum : int { SEND_TITLES = 1, LIST_LISTENERS = 2, EXIT = 3 };
+// Driver worker commands; the titles go out as the worker's task
+// (CommandSignal::kDue).
+enum : int { LIST_LISTENERS = 2, EXIT = 3 };
 
 std::string listenUrl(const ServerSettings& s) {
     std::string url = Poco::format("http://%s:%d/", s.host, static_cast<int>(s.port));
@@ -226,10 +228,8 @@ void StreamDriver::trackChanged() {
         std::lock_guard<std::mutex> lock(title_mutex_);
         formatTitle(common_.title_format, current_title_);
     }
-    // Refused while the worker is busy, the title is still due: the worker
-    // looks for it before it waits again.
-    titles_due_ = true;
-    worker_signal_.post(SEND_TITLES);
+    // Never refused: a busy worker sends it as soon as it is free.
+    worker_signal_.markDue();
 }
 
 void StreamDriver::waitForStreams(double seconds) {
@@ -241,21 +241,24 @@ void StreamDriver::waitForStreams(double seconds) {
 void StreamDriver::workerThread() {
     for (;;) {
         std::unique_lock<std::mutex> lock(worker_signal_.mutex());
-        const int command = titles_due_ ? SEND_TITLES : worker_signal_.wait(lock);
+        const int command = worker_signal_.wait(lock);
         if (command == EXIT)
             return;
         try {
-            // (A title already sent through titles_due_ leaves its own
-            // command with nothing to do.)
-            if (command == SEND_TITLES) {
-                if (titles_due_.exchange(false))
-                    sendTitles();
-            } else if (command == LIST_LISTENERS)
+            if (command == CommandSignal::kDue)
+                sendTitles();
+            else if (command == LIST_LISTENERS)
                 listListeners();
         } catch (...) {
             console_printf("velmora: Error: %s", currentFailureText().c_str());
         }
     }
+}
+
+bool StreamDriver::willReconnect(Stream& stream) const {
+    // A stream whose worker has just failed is stopped instead when the
+    // reconnection is off.
+    return common_.auto_reconnect || stream.status().reconnecting;
 }
 
 void StreamDriver::listenerTimer(std::uint32_t seconds) {
@@ -284,6 +287,8 @@ void StreamDriver::listListeners() {
         } catch (const StreamReconnecting&) {
             if (stream->reconnectionNoticeDue())
                 console_printf("velmora: Listener request skipped: %s: the stream is reconnecting", name.c_str());
+        } catch (const StreamStopped&) {
+            // Ended by the stream's stop: no error.
         } catch (...) {
             console_printf("velmora: Listener request error: %s: %s", name.c_str(), currentFailureText().c_str());
         }
@@ -303,9 +308,11 @@ void StreamDriver::sendTitles() {
         try {
             if (stream->updateMetadata(title))
                 console_printf("velmora: metadata update: %s: %s", name.c_str(), title.c_str());
-            else if (stream->reconnectionNoticeDue())
+            else if (willReconnect(*stream) && stream->reconnectionNoticeDue())
                 console_printf("velmora: metadata update postponed: %s: %s (will be sent when the stream reconnects)",
                                name.c_str(), title.c_str());
+        } catch (const StreamStopped&) {
+            // Ended by the stream's stop: no error.
         } catch (...) {
             console_printf("velmora: metadata update error: %s: %s", name.c_str(), currentFailureText().c_str());
         }
@@ -340,7 +347,8 @@ void StreamDriver::onStreamEvent(Stream* stream, int event) {
         // As the window does: a running stream is reconnected when asked
         // to (and stopped after three failed attempts), any other stopped.
         if (common_.auto_reconnect && status.running) {
-            stream->reconnect();
+            if (const std::optional<std::string> resent = stream->reconnect())
+                console_printf("velmora: metadata update: %s: %s", name, resent->c_str());
             if (stream->status().reconnect_count == 3)
                 stream->stop();
         } else {

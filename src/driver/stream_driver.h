@@ -23,7 +23,6 @@
 // of the driver's own, one at a time. A title that comes while the worker
 // is busy (a slow listener list) goes out as soon as it is free, the
 // latest one winning; a listener request that comes then is dropped.
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -65,6 +64,9 @@ private:
     void workerThread();
     void sendTitles();
     void listListeners();
+    // A title the stream kept (returned false) goes out with a
+    // reconnection.
+    bool willReconnect(Stream& stream) const;
     // Posts a listener request to the worker at the player's interval.
     void listenerTimer(std::uint32_t seconds);
     // Returns when no running stream has more than `seconds` of input
@@ -86,6 +88,4 @@ private:
     bool timer_stop_ = false;
     std::mutex title_mutex_;
     std::string current_title_;
-    // The title changed since the worker last sent it.
-    std::atomic<bool> titles_due_{false};
 };

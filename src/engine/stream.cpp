@@ -25,6 +25,7 @@
 #include "zof/bit_array.h"
 
 POCO_IMPLEMENT_EXCEPTION(StreamReconnecting, Poco::ApplicationException, "The stream is reconnecting")
+POCO_IMPLEMENT_EXCEPTION(StreamStopped, Poco::ApplicationException, "The stream stopped")
 
 // The server connection of one start, with the settings record it reads.
 // Requests besides the audio (titles, listener lists, reconnection) share
@@ -314,15 +315,15 @@ void Stream::stop() {
     raiseQuietly(StreamEventListener::EVENT_STOPPED);
 }
 
-void Stream::reconnect() {
+std::optional<std::string> Stream::reconnect() {
     {
         std::lock_guard<std::mutex> lock(control_);
         if (cancel_)
-            return;
+            return std::nullopt;
         if (worker_.thread.get_id() != std::this_thread::get_id() || loop_active_) {
             console_printf("velmora: %s: a reconnection is made only by the stream's worker after an error",
                            name().c_str());
-            return;
+            return std::nullopt;
         }
     }
     reapEndedWorkers();
@@ -391,7 +392,8 @@ void Stream::reconnect() {
         wait_noticed_ = false;
     // The server forgot the title with the old source.
     if (reconnected)
-        resendTitle();
+        return resendTitle();
+    return std::nullopt;
 }
 
 bool Stream::attemptReconnection() {
@@ -467,33 +469,35 @@ void Stream::openPrograms(const std::string& artist, const std::string& title) {
     programs_failed_ = false;
 }
 
-void Stream::resendTitle() {
+std::optional<std::string> Stream::resendTitle() {
     if (isOgg(run_.format))
-        return;
+        return std::nullopt;
     std::shared_ptr<Connection> link = connection();
     if (!link)
-        return;
+        return std::nullopt;
     std::lock_guard<std::mutex> sending(title_send_mutex_);
     std::string title;
     {
         std::lock_guard<std::mutex> titles(titles_mutex_);
         if (!has_sent_title_)
-            return;
+            return std::nullopt;
         title = sent_title_;
     }
     try {
         link->server->updateMetadata(title);
+        return title;
     } catch (...) {
         const std::string text = currentFailureText();
         {
             // Ended by a stop: nothing to report.
             std::lock_guard<std::mutex> lock(control_);
             if (cancel_)
-                return;
+                return std::nullopt;
         }
         console_printf("velmora: %s: the title could not be sent again after the reconnection: %s", name().c_str(),
                        text.c_str());
     }
+    return std::nullopt;
 }
 
 void Stream::cancelExchanges() {
@@ -971,37 +975,53 @@ Stream::Reach Stream::reach(const std::shared_ptr<Connection>& link) const {
     return loop_active_ ? Reach::SERVER : Reach::RECONNECTION;
 }
 
+bool Stream::stopReached(const std::shared_ptr<Connection>& link) const {
+    // A stop from another thread sets its flag before it cancels the
+    // exchanges; one on the worker's error path releases the connection
+    // first.
+    return quit_asked_ || deferred_stop_ || !link || connection() != link;
+}
+
 bool Stream::updateMetadata(const std::string& title) {
     std::shared_ptr<Connection> link = connection();
-    const Reach where = reach(link);
     // A title that goes nowhere is never reported as sent.
     if (!link)
-        throw Poco::ApplicationException("The title was not sent: the stream is not connected to the server.");
-    if (where == Reach::NOWHERE)
-        throw Poco::ApplicationException(given_up_ ? "The title was not sent: the stream gave up reconnecting."
-                                                   : "The title was not sent: the stream is stopping.");
-    if (isOgg(link->format)) {
+        throw StreamStopped("The title was not sent: the stream is not connected to the server.");
+    if (!isOgg(link->format)) {
+        // The title the reconnection sends again, stored before the look
+        // at where it goes: a reconnection that ends after that look sends
+        // this one, not the one before.
+        std::lock_guard<std::mutex> titles(titles_mutex_);
+        sent_title_ = title;
+        has_sent_title_ = true;
+    } else {
         // The reconnection restarts the programs with the last title
         // record; a title that comes after that restart is left to the
         // new worker.
         title_pending_ = true;
-        if (where == Reach::RECONNECTION)
-            return false;
-        signal_.post(COMMAND_NEW_TITLE);
-        return true;
     }
-    {
-        // The title the reconnection sends again.
-        std::lock_guard<std::mutex> titles(titles_mutex_);
-        sent_title_ = title;
-        has_sent_title_ = true;
+    const Reach where = reach(link);
+    if (where == Reach::NOWHERE) {
+        if (given_up_)
+            throw Poco::ApplicationException("The title was not sent: the stream gave up reconnecting.");
+        throw StreamStopped("The title was not sent: the stream is stopping.");
     }
     if (where == Reach::RECONNECTION)
         return false;
+    if (isOgg(link->format)) {
+        signal_.post(COMMAND_NEW_TITLE);
+        return true;
+    }
     // A request of its own (or, for SHOUTcast v2, one packet under the
     // connection's own lock): a stop does not wait for it, it cancels it.
     std::lock_guard<std::mutex> sending(title_send_mutex_);
-    link->server->updateMetadata(title);
+    try {
+        link->server->updateMetadata(title);
+    } catch (const Poco::Exception& e) {
+        if (stopReached(link))
+            throw StreamStopped(e.message());
+        throw;
+    }
     return true;
 }
 
@@ -1022,11 +1042,13 @@ std::string Stream::listClients() {
         if (where == Reach::NOWHERE)
             throw Poco::ApplicationException("The stream is not connected.");
         return link->server->listClients(user, password);
-    } catch (const Poco::Exception&) {
+    } catch (const Poco::Exception& e) {
         {
             std::lock_guard<std::mutex> status(status_mutex_);
             status_.clients_requested = false;
         }
+        if (!given_up_ && stopReached(link))
+            throw StreamStopped(e.message());
         // As it came: its class and text say what failed.
         throw;
     }

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,6 +36,9 @@
 // Thrown by Stream::listClients while the stream waits to reconnect: no
 // request was made.
 POCO_DECLARE_EXCEPTION(, StreamReconnecting, Poco::ApplicationException)
+// Thrown by Stream::updateMetadata and Stream::listClients for a request
+// that the stream's stop ended or turned away: no error of the request.
+POCO_DECLARE_EXCEPTION(, StreamStopped, Poco::ApplicationException)
 
 class ChildProcess;
 class EncoderProcess;
@@ -109,8 +113,9 @@ public:
     // ten seconds of audio again: a stream that fails before counts the
     // attempt as failed and goes on with the next. After three failures in
     // a row reconnect_count is 3, error_text holds the last failure and a
-    // console line says why the stream is given up.
-    void reconnect();
+    // console line says why the stream is given up. Returns the title it
+    // sent again, for the front end's line; none when it sent none.
+    std::optional<std::string> reconnect();
 
     StreamStatus status() const;
     ServerSettings serverSettings() const;
@@ -128,12 +133,14 @@ public:
     // stream waits to reconnect (or its worker has just failed) nothing
     // goes out: the title is kept, the reconnection starts with it, and
     // the answer is false. A stream that is stopped, stopping or has given
-    // up reconnecting throws: the title goes nowhere.
+    // up reconnecting throws: the title goes nowhere (StreamStopped when
+    // the stream's stop ended or turned it away).
     bool updateMetadata(const std::string& title);
     // The server's listener list (XML), asked with the status's admin
     // credentials. Failures are thrown as Poco::Exception, each with its
     // own class and text; StreamReconnecting, asking nothing, while the
-    // stream waits to reconnect.
+    // stream waits to reconnect; StreamStopped for a request that the
+    // stream's stop ended or turned away.
     std::string listClients();
     // True once per reconnection wait, to the first caller whose title was
     // kept or whose listener request was turned away by it: the front
@@ -192,8 +199,12 @@ private:
     bool programsRunning();
     void closePrograms();
     void openPrograms(const std::string& artist, const std::string& title);
-    // Sends the last title again (formats other than Ogg).
-    void resendTitle();
+    // Sends the last title again (formats other than Ogg); the title it
+    // sent.
+    std::optional<std::string> resendTitle();
+    // A request on `link` met the stream's stop: it is asked, or the
+    // connection was given up.
+    bool stopReached(const std::shared_ptr<Connection>& link) const;
     // Where a title or listener request made now would go: to the server,
     // to the reconnection (the stream waits for one, or its worker has
     // failed and the front end is about to decide), or nowhere.

@@ -596,10 +596,9 @@ void CMainDlg::requestMetadataUpdate(bool all) {
     formatCurrentTitle();
     monitor_view.setMetadata(wide(currentTitle()));
     if (!worker.joinable()) return;
-    // Refused while the worker is busy, the request is still due: the
-    // worker looks for it before it waits again.
+    // Never refused: a busy worker serves it as soon as it is free.
     titles_due.fetch_or(all ? kTitleAll : kTitleSelected);
-    worker_signal.post(all ? WORKER_TITLE_ALL : WORKER_TITLE_SELECTED);
+    worker_signal.markDue();
 }
 
 void CMainDlg::updateTitle(bool all) {
@@ -723,7 +722,7 @@ void CMainDlg::onError(Stream* stream, const StreamStatus& status, const std::st
     if (auto_reconnect.load() && status.running) {
         // A running stream failed: its worker reconnects it here.
         connect_button.EnableWindow(FALSE);
-        stream->reconnect();
+        if (stream->reconnect()) console_printf("velmora: metadata update: %s", name.c_str());
         connect_button.EnableWindow(TRUE);
         if (stream->status().reconnect_count == 3) stream->stop();
         setRowText(stream, name);
@@ -802,9 +801,9 @@ void CMainDlg::startWorker() {
     worker_entered = false;
     worker = std::thread(&CMainDlg::workerThread, this);
     // Returns once the worker waits for its first command: a post made
-    // while it was still on its way there would be refused and lost (the
-    // title of the start that started it, for one). The worker holds the
-    // lock only until it waits, and does nothing else meanwhile.
+    // while it was still on its way there would be refused and lost (a
+    // listener request; titles are marked due instead). The worker holds
+    // the lock only until it waits, and does nothing else meanwhile.
     while (!worker_entered.load() && !worker_finished.load()) std::this_thread::yield();
     std::lock_guard<std::mutex> waiting(worker_signal.mutex());
 }
@@ -833,7 +832,7 @@ void CMainDlg::workerThread() {
         for (;;) {
             std::unique_lock<std::mutex> lock(worker_signal.mutex());
             worker_entered = true;
-            const int command = titles_due.load() != 0 ? WORKER_TITLE_ALL : worker_signal.wait(lock);
+            const int command = worker_signal.wait(lock);
             if (command == WORKER_EXIT) return;
             try {
                 runWorkerCommand(command);
@@ -848,11 +847,9 @@ void CMainDlg::workerThread() {
 
 void CMainDlg::runWorkerCommand(int command) {
     switch (command) {
-    case WORKER_TITLE_SELECTED:
-    case WORKER_TITLE_ALL: {
+    case CommandSignal::kDue: {
         // Every title request made since the last one is served here, with
-        // the current title; all streams take in the selected one. (A
-        // request already served leaves its command nothing to do.)
+        // the current title; all streams take in the selected one.
         const int due = titles_due.exchange(0);
         if (due & kTitleAll) {
             if (isAnyStreamRunning())
@@ -876,9 +873,13 @@ void CMainDlg::updateMetadata(Stream* stream) {
     try {
         if (stream->updateMetadata(currentTitle()))
             console_printf("velmora: metadata update: %s", name.c_str());
-        else if (stream->reconnectionNoticeDue())
+        // A stream whose worker has just failed is stopped instead when
+        // the reconnection is off.
+        else if ((auto_reconnect.load() || stream->status().reconnecting) && stream->reconnectionNoticeDue())
             console_printf("velmora: metadata update postponed: %s (will be sent when the stream reconnects)",
                            name.c_str());
+    } catch (const StreamStopped&) {
+        // Ended by the stream's stop: no error.
     } catch (...) {
         console_printf("velmora: metadata update error: %s: %s", name.c_str(), currentFailureText().c_str());
     }
@@ -894,6 +895,8 @@ void CMainDlg::updateClients(Stream* stream) {
     } catch (const StreamReconnecting&) {
         if (stream->reconnectionNoticeDue())
             console_printf("velmora: client list update skipped: %s: the stream is reconnecting", name.c_str());
+    } catch (const StreamStopped&) {
+        // Ended by the stream's stop: no error.
     } catch (...) {
         console_printf("velmora: client list update error: %s: %s", name.c_str(), currentFailureText().c_str());
     }

@@ -52,8 +52,9 @@ class CMainDlg : public CTrayIconImpl<CMainDlg>,
 public:
     enum { IDD = IDD_MAIN };
 
-    // Window worker commands.
-    enum : int { WORKER_TITLE_SELECTED = 0, WORKER_TITLE_ALL = 1, WORKER_CLIENTS = 2, WORKER_EXIT = 3 };
+    // Window worker commands; title requests are its task
+    // (CommandSignal::kDue), which is never refused.
+    enum : int { WORKER_CLIENTS = 2, WORKER_EXIT = 3 };
 
     // The one object, made (settings read, streams made) when none exists.
     static CMainDlg* getInstance();
@@ -235,7 +236,7 @@ private:
     std::atomic<bool> worker_entered{false};
     CommandSignal worker_signal;
     // Title requests not yet served (kTitleSelected, kTitleAll): a request
-    // refused while the worker is busy is served when it is free, with the
+    // made while the worker is busy is served when it is free, with the
     // title of that moment.
     enum : int { kTitleSelected = 1, kTitleAll = 2 };
     std::atomic<int> titles_due{0};

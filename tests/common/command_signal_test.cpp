@@ -1,4 +1,5 @@
-// CommandSignal: one slot, refused posts while busy or pending, reset.
+// CommandSignal: one slot, refused posts while busy or pending, reset; a
+// task marked due is never missed.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -109,4 +110,83 @@ TEST(CommandSignal, RepeatedPostsAreTakenWhileDataKeepsArriving) {
     // Every accepted post was taken exactly once; the refused ones left no
     // trace.
     EXPECT_EQ(data_taken.load(), data_accepted.load());
+}
+
+// The front ends' workers: a title marked due while the worker goes from
+// one request to its next wait is served at once, never left until some
+// later post wakes the worker. Each mark waits until it was served (a
+// missed wake-up leaves it waiting while the worker sleeps), then the next
+// comes after a varying pause, so the marks fall on every step of the
+// worker's way back to its wait. Another thread takes the lock now and
+// then, as the window does to change its stream list.
+TEST(CommandSignal, ATaskMarkedDueIsNeverLeftWaiting) {
+    constexpr int kQuit = 3;
+    CommandSignal signal;
+    std::atomic<int> marked{0}, served{0};
+    std::thread worker([&] {
+        for (;;) {
+            std::unique_lock<std::mutex> lock(signal.mutex());
+            const int command = signal.wait(lock);
+            if (command == kQuit) return;
+            if (command == CommandSignal::kDue) served = marked.load();
+        }
+    });
+    std::atomic<bool> marking{true};
+    std::thread other([&] {
+        while (marking) {
+            { std::lock_guard<std::mutex> lock(signal.mutex()); }
+            for (int k = 0; k < 200; ++k) std::this_thread::yield();
+        }
+    });
+
+    int left_waiting = 0;
+    unsigned pause = 1;
+    for (int i = 1; i <= 20000 && left_waiting == 0; ++i) {
+        marked = i;
+        signal.markDue();
+        // Served within moments; the limit only ends a test that failed.
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (served.load() < i && left_waiting == 0) {
+            if (std::chrono::steady_clock::now() > limit) left_waiting = i;
+            std::this_thread::yield();
+        }
+        pause = pause * 1103515245u + 12345u;
+        for (volatile unsigned k = (pause >> 16) % 512; k > 0; k = k - 1) {
+        }
+    }
+    marking = false;
+    other.join();
+    postUntilTaken(signal, kQuit);
+    worker.join();
+    EXPECT_EQ(left_waiting, 0) << "title " << left_waiting << " was left waiting";
+}
+
+// Marks made while the worker is busy are taken together, once, before a
+// command that is pending; a reset drops the mark with the command.
+TEST(CommandSignal, MarksAreTakenOnceAndBeforeAPendingCommand) {
+    CommandSignal signal;
+    {
+        std::unique_lock<std::mutex> lock(signal.mutex());
+        std::thread marker([&] {
+            signal.markDue();
+            signal.markDue();
+        });
+        // A busy worker is not waited for.
+        marker.join();
+        lock.unlock();
+    }
+    EXPECT_TRUE(signal.post(7));
+    EXPECT_EQ(takeOne(signal), CommandSignal::kDue);
+    EXPECT_EQ(takeOne(signal), 7);
+    {
+        std::unique_lock<std::mutex> lock(signal.mutex());
+        int command = 0;
+        EXPECT_FALSE(signal.waitFor(lock, std::chrono::milliseconds(0), command));
+    }
+    signal.markDue();
+    EXPECT_TRUE(signal.post(8));
+    signal.reset();
+    std::unique_lock<std::mutex> lock(signal.mutex());
+    int command = 0;
+    EXPECT_FALSE(signal.waitFor(lock, std::chrono::milliseconds(0), command));
 }

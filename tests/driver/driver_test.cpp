@@ -14,6 +14,7 @@
 #include <Poco/File.h>
 #include <Poco/Util/XMLConfiguration.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -31,6 +32,7 @@
 #include "driver/stream_driver.h"
 #include "fake_server.h"
 #include "http_client.h"
+#include "console_gate.h"
 #include "list_holding_server.h"
 #include "media.h"
 #include "peers.h"
@@ -363,6 +365,58 @@ TEST_F(DriverInProcess, ATitleThatComesDuringASlowListenerListFollowsIt) {
     EXPECT_EQ(console_count("velmora: metadata update: Held: Artist - Three"), 1u);
 }
 
+// A stop (here the player's quit) ends the request in flight, a slow
+// listener list or a title the server does not answer: the user's own
+// stop is no error, and no error line says so.
+TEST_F(DriverInProcess, AStopEndsTheRequestInFlightWithoutAnErrorLine) {
+    for (const bool list : {true, false}) {
+        SCOPED_TRACE(list ? "a listener list in flight" : "a title in flight");
+        ListHoldingServer server;
+        writeSettings("", passthroughGroup("Held", 0, server.port(), "", "x", "/held"));
+        host.console_log().clear();
+        host.listener_requests().set(list ? 1 : 0, "", "");
+        server.hold(list);
+        server.holdTitles(!list);
+        host.play({kestrune_host::signal_track("Artist", "One", 300)});
+        StreamDriver::open();
+        ASSERT_TRUE(pumpUntil([&] {
+            return !server.titles("/held").empty() && (!list || server.listRequests() == 1);
+        })) << console();
+        StreamDriver::close();
+        host.stop();
+        EXPECT_EQ(console_count("velmora: Streaming finish: Held"), 1u) << console();
+        for (const char* line : {"velmora: Listener request error: ", "velmora: metadata update error: ",
+                                 list ? "velmora: Listeners: " : "velmora: metadata update: "})
+            EXPECT_EQ(console_count(line), 0u) << line << "\n" << console();
+    }
+}
+
+// With the reconnection off, a title that comes after a stream's worker
+// failed, while the front end is about to stop the stream, is not
+// reported as waiting for a reconnection that never comes. (The stream's
+// error line holds its worker until the title went to both streams.)
+TEST_F(DriverInProcess, ATitleAfterAFailureIsNotPostponedWhenTheStreamIsStopped) {
+    ListHoldingServer failing_server, other_server;
+    writeSettings("<auto_reconnect>0</auto_reconnect>",
+                  passthroughGroup("Failing", 0, failing_server.port(), "", "x", "/failing") +
+                      passthroughGroup("Other", 0, other_server.port(), "", "x", "/other"));
+    ConsoleGate gate(host.console_log(), "velmora: Error: Failing: ");
+
+    host.play({kestrune_host::signal_track("Artist", "One", 300)});
+    StreamDriver::open();
+    ASSERT_TRUE(pumpUntil([&] { return console_count("velmora: metadata update: Other: Artist - One") >= 1; }))
+        << console();
+    failing_server.dropSources();
+    ASSERT_TRUE(pumpUntil([&] { return gate.held(); })) << console();
+    ASSERT_TRUE(retitle("Two"));
+    ASSERT_TRUE(pumpUntil([&] { return console_count("velmora: metadata update: Other: Artist - Two") >= 1; }))
+        << console();
+    gate.release();
+    ASSERT_TRUE(pumpUntil([&] { return console_count("velmora: Streaming finish: Failing") == 1; })) << console();
+    EXPECT_EQ(console_count("velmora: metadata update postponed: Failing"), 0u) << console();
+    EXPECT_EQ(console_count("velmora: metadata update: Failing: Artist - Two"), 0u) << console();
+}
+
 // A soak in short, against icecast2: a killed source and then an outage
 // that outlasts the three attempts, with titles and listener requests
 // during both. While a stream has no connection, no title is reported as
@@ -467,9 +521,15 @@ TEST_F(DriverInProcess, ASourceKillAndAnOutageLeaveEveryLineTrue) {
         }
     }
     // The titles that came during a stream's wait were not reported as
-    // sent to it; the other stream, running, sent them.
-    for (const char* line : {"velmora: metadata update: Soak MP3: Artist - Two",
-                             "velmora: metadata update: Soak Vorbis: Artist - Three",
+    // sent to it; the other stream, running, sent them. The MP3 stream's
+    // reconnection sent its title again, and says so once it runs again.
+    const std::vector<std::string> lines = host.console_log().lines();
+    const auto at = [&](const std::string& text) {
+        return std::find(lines.begin(), lines.end(), text) - lines.begin();
+    };
+    EXPECT_EQ(console_count("velmora: metadata update: Soak MP3: Artist - Two"), 1u);
+    EXPECT_GT(at("velmora: metadata update: Soak MP3: Artist - Two"), at("velmora: Reconnection succeeded: Soak MP3"));
+    for (const char* line : {"velmora: metadata update: Soak Vorbis: Artist - Three",
                              "velmora: metadata update: Soak MP3: Artist - Four",
                              "velmora: metadata update: Soak Vorbis: Artist - Four"})
         EXPECT_EQ(console_count(line), 0u) << line;

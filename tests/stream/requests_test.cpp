@@ -7,6 +7,11 @@
 #include <Poco/Exception.h>
 #include <Poco/Net/NetException.h>
 
+#include <functional>
+#include <future>
+#include <mutex>
+#include <optional>
+
 #include "fake_server.h"
 #include "list_holding_server.h"
 #include "peers.h"
@@ -20,16 +25,27 @@ namespace {
 struct AfterGivingUp {
     std::string title;
     std::string listeners;
+    // What each successful reconnection said it sent again ("-" for none).
+    std::mutex mutex;
+    std::vector<std::string> resent;
 };
+
+std::vector<std::string> resentTitles(AfterGivingUp& after) {
+    std::lock_guard<std::mutex> lock(after.mutex);
+    return after.resent;
+}
 
 // Reconnects a failed stream as the front ends do; once it gave up, asks
 // for a title and a listener list before the stop.
 void reconnectOrRecord(Stream& stream, int code, AfterGivingUp& after) {
     if (code != StreamEventListener::EVENT_ERROR || !stream.status().running)
         return;
-    stream.reconnect();
-    if (stream.status().reconnect_count != 3)
+    const std::optional<std::string> resent = stream.reconnect();
+    if (stream.status().reconnect_count != 3) {
+        std::lock_guard<std::mutex> lock(after.mutex);
+        after.resent.push_back(resent ? *resent : "-");
         return;
+    }
     try {
         stream.updateMetadata("Too Late");
         after.title = "sent";
@@ -101,6 +117,11 @@ TEST_F(StreamRequests, WaitForTheReconnectionAndGoNowhereOnceItIsGivenUp) {
     EXPECT_TRUE(eventually([&] { return server.titles("/wait.mp3").size() == 2; }));
     EXPECT_EQ(server.titles("/wait.mp3"), (std::vector<std::string>{"Artist - One", "Artist - Two"}));
     ASSERT_TRUE(eventually([&] { return !reconnecting(mp3) && !reconnecting(ogg); }));
+    // The MP3 stream's reconnection tells its caller which title it sent
+    // again; the Ogg stream's restarted programs carry theirs.
+    EXPECT_TRUE(eventually([&] { return resentTitles(mp3_after).size() == 1 && resentTitles(ogg_after).size() == 1; }));
+    EXPECT_EQ(resentTitles(mp3_after), std::vector<std::string>{"Artist - Two"});
+    EXPECT_EQ(resentTitles(ogg_after), std::vector<std::string>{"-"});
     EXPECT_TRUE(mp3.updateMetadata("Artist - Three"));
     EXPECT_TRUE(ogg.updateMetadata(""));
 
@@ -159,4 +180,37 @@ TEST_F(StreamRequests, AFailedListenerRequestKeepsItsReason) {
     EXPECT_EQ(listener_failure, title_failure);
     EXPECT_FALSE(stream.status().clients_requested);
     stream.stop();
+}
+
+// A stop ends the title and the listener request in flight, and turns
+// away those that come after it, as stopped rather than failed: the front
+// ends print no error for them.
+TEST_F(StreamRequests, AStopEndsTheRequestsInFlightAsStopped) {
+    ListHoldingServer server;
+    Observer observer;
+    Stream stream(&observer, encoderSettings(helper("passthrough"), "", FORMAT_MP3, 44100, 2),
+                  icecastSettings(server.port(), "/held.mp3", "Held"));
+    stream.start(capture.get());
+    ASSERT_TRUE(stream.status().running) << stream.status().error_text;
+    server.hold(true);
+    server.holdTitles(true);
+    // What each request ended with: "stopped", or the failure's text.
+    const auto outcome = [](const std::function<void()>& request) {
+        try {
+            request();
+            return std::string("done");
+        } catch (const StreamStopped&) {
+            return std::string("stopped");
+        } catch (const Poco::Exception& e) {
+            return e.displayText();
+        }
+    };
+    auto title = std::async(std::launch::async, [&] { return outcome([&] { stream.updateMetadata("Held Title"); }); });
+    auto list = std::async(std::launch::async, [&] { return outcome([&] { stream.listClients(); }); });
+    ASSERT_TRUE(eventually([&] { return server.titles("/held.mp3").size() == 1 && server.listRequests() == 1; }));
+    stream.stop();
+    EXPECT_EQ(title.get(), "stopped");
+    EXPECT_EQ(list.get(), "stopped");
+    EXPECT_EQ(outcome([&] { stream.updateMetadata("Late Title"); }), "stopped");
+    EXPECT_EQ(outcome([&] { stream.listClients(); }), "stopped");
 }

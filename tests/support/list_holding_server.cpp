@@ -23,6 +23,12 @@ std::string queryValue(const std::string& head, const std::string& name) {
     return value;
 }
 
+// Holds a reply while `held` is set and the client stays.
+void waitWhile(FakeConnection& c, const std::atomic<bool>& held) {
+    while (held && !c.stopping() && !c.closed())
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
 } // namespace
 
 ListHoldingServer::ListHoldingServer()
@@ -54,13 +60,13 @@ void ListHoldingServer::serve(FakeConnection& c) {
             std::lock_guard<std::mutex> guard(lock_);
             titles_.emplace_back(queryValue(head, "mount"), queryValue(head, "song"));
         }
+        waitWhile(c, hold_titles_);
         c.send("HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n<?xml version=\"1.0\"?>\n<iceresponse><message>"
                "Metadata update successful</message><return>1</return></iceresponse>\r\n");
     } else if (head.compare(0, 23, "GET /admin/listclients?") == 0) {
         ++list_requests_;
         c.send("HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n");
-        while (hold_ && !c.stopping() && !c.closed())
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        waitWhile(c, hold_);
         c.send("<?xml version=\"1.0\"?>\n<icestats><source mount=\"" + queryValue(head, "mount") +
                "\"><Listeners>0</Listeners></source></icestats>\n");
     } else {

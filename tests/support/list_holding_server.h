@@ -3,7 +3,8 @@
 // takes every source (PUT, 100 Continue) and reads it until it closes or
 // is dropped, records the titles of /admin/metadata, and answers
 // /admin/listclients with an empty listener list whose body it holds back
-// while hold() is set, as a server with a slow listener list does. It can
+// while hold() is set, as a server with a slow listener list does (and
+// the reply to a title while holdTitles() is set). It can
 // drop its sources and refuse new ones, as a server that restarts or goes.
 #include <atomic>
 #include <memory>
@@ -33,6 +34,8 @@ public:
 
     // While set, a listener list's body waits after the reply's head.
     void hold(bool on) { hold_ = on; }
+    // While set, the reply to a title (recorded at once) waits.
+    void holdTitles(bool on) { hold_titles_ = on; }
     // Closes every source connection now.
     void dropSources() { ++drops_; }
     // While set, a source is closed without a reply.
@@ -49,6 +52,7 @@ private:
     std::atomic<int> sources_{0};
     std::atomic<int> drops_{0};
     std::atomic<bool> hold_{false};
+    std::atomic<bool> hold_titles_{false};
     std::atomic<bool> refuse_{false};
     std::unique_ptr<LoopbackService> service_;
 };

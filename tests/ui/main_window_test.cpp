@@ -8,6 +8,7 @@
 #include <Poco/File.h>
 #include <Poco/Util/XMLConfiguration.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cwchar>
@@ -29,6 +30,7 @@
 #include "pipe_fixture.h"
 #include "res/resource.h"
 #include "sdk_fixture.h"
+#include "console_gate.h"
 #include "list_holding_server.h"
 #include "listener_documents.h"
 #include "shoutcast_servers.h"
@@ -856,7 +858,12 @@ TEST_F(MainWindow, TitlesFollowASlowListenerListAndWaitForAReconnection) {
     EXPECT_EQ(consoleCount("velmora: metadata update postponed: "), 1u);
     // Neither a skipped nor a failed listener request printed a line.
     EXPECT_EQ(consoleCount("velmora: client list update"), 1u);
-    EXPECT_EQ(consoleCount("velmora: metadata update: Held"), 2u);
+    // The title the reconnection sent again has its line, once the stream
+    // runs again.
+    EXPECT_TRUE(pumpUntil([&] { return consoleCount("velmora: metadata update: Held") == 3; }));
+    const std::vector<std::string> lines = host.console_log().lines();
+    const auto last = std::find(lines.rbegin(), lines.rend(), "velmora: metadata update: Held");
+    EXPECT_TRUE(std::find(last, lines.rend(), "velmora: Reconnection succeeded: Held") != lines.rend());
     if (HasFailure()) {
         std::string console;
         for (const std::string& line : host.console_log().lines())
@@ -905,4 +912,87 @@ TEST_F(MainWindow, ClosingWhileAListenerListTricklesInEndsWithinASecond) {
     EXPECT_FALSE(::IsWindow(dialog));
     EXPECT_EQ(CMainDlg::existingInstance(), nullptr);
     EXPECT_TRUE(host.console_log().contains("velmora: Streaming finish: Trickle"));
+    // The user's own close ended the request: no error.
+    EXPECT_EQ(consoleCount("velmora: client list update"), 0u);
+}
+
+// Closing the window while the server has not answered a title ends the
+// request without an error line: the user's own stop is no failure.
+TEST_F(MainWindow, ClosingWhileATitleIsInFlightPrintsNoError) {
+    VELMORA_NEED_DISPLAY();
+    ListHoldingServer server;
+    server.holdTitles(true);
+    Group a{"Held", SERVER_ICECAST2, server.port(), "/held"};
+    a.encoder = pipetest::binDir() + "passthrough.exe";
+    a.params = "";
+    writeSettings("<auto_update_metadata>1</auto_update_metadata><vumeter_switch>0</vumeter_switch>", {a});
+    host.play({kestrune_host::signal_track("Artist", "One", 300, 440.0)});
+    CMainDlg& window = open();
+    const HWND dialog = window.m_hWnd;
+    Stream* stream = window.allStreams()[0].get();
+    press(dialog, IDC_CONNECT);
+    ASSERT_TRUE(stream->status().running) << stream->status().error_text;
+    ASSERT_TRUE(pumpUntil([&] { return !server.titles("/held").empty(); }));
+    {
+        ui_harness::Autopilot pilot({Step{L"Velmora", [](Window& box) { box.click(IDOK); }, true}});
+        ::SendMessageW(dialog, WM_CLOSE, 0, 0);
+        EXPECT_EQ(pilot.finish(), "");
+    }
+    ASSERT_TRUE(pumpUntil([&] { return host.console_log().contains("velmora: Streaming finish: Held"); }));
+    ui_harness::pumpMessages(50);
+    EXPECT_EQ(CMainDlg::existingInstance(), nullptr);
+    EXPECT_EQ(consoleCount("velmora: metadata update"), 0u);
+}
+
+// With the reconnection off, a title that comes after a stream failed,
+// while the window is about to stop it, is not reported as waiting for a
+// reconnection. (The stream's error line holds its worker until the title
+// went to both streams.)
+TEST_F(MainWindow, ATitleAfterAFailureIsNotPostponedWhenTheStreamIsStopped) {
+    VELMORA_NEED_DISPLAY();
+    ListHoldingServer failing_server, other_server;
+    Group a{"Failing", SERVER_ICECAST2, failing_server.port(), "/failing"};
+    Group b{"Other", SERVER_ICECAST2, other_server.port(), "/other"};
+    for (Group* g : {&a, &b}) {
+        g->encoder = pipetest::binDir() + "passthrough.exe";
+        g->params = "";
+    }
+    writeSettings("<auto_update_metadata>1</auto_update_metadata><auto_reconnect>0</auto_reconnect>"
+                  "<vumeter_switch>0</vumeter_switch>",
+                  {a, b});
+    ConsoleGate gate(host.console_log(), "velmora: Error: Failing");
+
+    host.play({kestrune_host::signal_track("Artist", "One", 300, 440.0)});
+    CMainDlg& window = open();
+    const HWND dialog = window.m_hWnd;
+    // The track's title was taken before the streams start.
+    ASSERT_TRUE(pumpUntil([&] { return monitor(dialog, L"Metadata") == L"Artist - One"; }));
+    for (int row = 0; row < 2; ++row) {
+        selectRow(dialog, row);
+        press(dialog, IDC_CONNECT);
+        ASSERT_TRUE(window.allStreams()[row]->status().running) << window.allStreams()[row]->status().error_text;
+    }
+    ASSERT_TRUE(requestEnded(window, "velmora: metadata update: Other", 1));
+    const std::size_t failing_titles = consoleCount("velmora: metadata update: Failing");
+    failing_server.dropSources();
+    ASSERT_TRUE(pumpUntil([&] { return gate.held(); }));
+    host.set_dynamic_info({{"artist", "Artist"}, {"title", "Two"}});
+    ASSERT_TRUE(requestEnded(window, "velmora: metadata update: Other", 2));
+    {
+        // The stream stops, and its error comes in a box.
+        std::atomic<bool> answered{false};
+        ui_harness::Autopilot pilot({Step{L"Failing",
+                                          [&](Window& box) {
+                                              box.click(IDOK);
+                                              answered = true;
+                                          },
+                                          true}});
+        gate.release();
+        ASSERT_TRUE(pumpUntil([&] {
+            return answered && host.console_log().contains("velmora: Streaming finish: Failing");
+        }));
+        EXPECT_EQ(pilot.finish(), "");
+    }
+    EXPECT_EQ(consoleCount("velmora: metadata update postponed: "), 0u);
+    EXPECT_EQ(consoleCount("velmora: metadata update: Failing"), failing_titles);
 }
