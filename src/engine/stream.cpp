@@ -138,6 +138,7 @@ void Stream::start(psc_callback* capture) {
             return;
         }
         cancel_ = false;
+        programs_cutoff_.reset();
         deferred_stop_ = false;
         format_failed_ = false;
         title_pending_ = false;
@@ -190,6 +191,7 @@ void Stream::start(psc_callback* capture) {
         encoder_.reset(new EncoderProcess(run_.encoder_file, run_.encoder_params));
         encoder_->setPipeSizes(pipe_size_, pipe_size_);
         encoder_->setLabel(name());
+        encoder_->setCutoff(&programs_cutoff_);
         encoder_artist_.clear();
         encoder_title_.clear();
         if (isOgg(run_.format)) {
@@ -266,6 +268,7 @@ void Stream::stop() {
         }
         // The worker stops its own stream (handling its error): it cannot
         // join itself, so its handle waits for whoever comes next.
+        limitSends();
         retired_.push_back(std::move(worker_));
         retired_count_ = retired_.size();
         worker_ = Worker();
@@ -502,6 +505,7 @@ void Stream::cancelExchanges() {
 }
 
 void Stream::limitSends() {
+    programs_cutoff_.bringTo(kStopGrace);
     if (std::shared_ptr<Connection> link = connection())
         link->server->limitSends(kStopGrace);
 }
@@ -782,9 +786,7 @@ void Stream::finishStream() {
         processData();
         // The programs' tail ends the stream whole (the last MP3 frames,
         // the last Ogg page); the stop's grace bounds it with the sends.
-        std::shared_ptr<Connection> link = connection();
-        const Poco::Timespan left = link ? link->server->sendDeadline().left() : Poco::Timespan(0);
-        finishPrograms(static_cast<DWORD>(std::min<Poco::Timespan::TimeDiff>(kTailTime, left.totalMilliseconds())));
+        finishPrograms(kTailTime);
         const int sent = send();
         std::lock_guard<std::mutex> status(status_mutex_);
         status_.bytes_this_second += sent;
@@ -868,6 +870,7 @@ void Stream::startPreprocessor() {
         preprocessor_.reset(new ChildProcess);
     preprocessor_->setPipeSizes(pipe_size_, pipe_size_);
     preprocessor_->setLabel(name());
+    preprocessor_->setCutoff(&programs_cutoff_);
     std::string failed = Poco::format("Failed to start the pre-processing program %s.", run_.program_file);
     std::wstring line;
     try {

@@ -401,6 +401,83 @@ TEST_F(StreamLife, AStopEndsWithinASecondWhenTheEncoderDoesNotEnd) {
     EXPECT_FALSE(stream.status().running);
 }
 
+// Ends a stream by a stop or by its destruction; true when that took
+// about a second at most.
+::testing::AssertionResult endsWithinASecond(std::unique_ptr<Stream>& stream, bool destroy) {
+    const auto before = std::chrono::steady_clock::now();
+    if (destroy)
+        stream.reset();
+    else
+        stream->stop();
+    const auto took = std::chrono::steady_clock::now() - before;
+    if (took < 2s)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << (destroy ? "the destruction" : "the stop") << " took "
+                                         << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+                                         << " ms";
+}
+
+// A server that takes the source request and reads whatever comes until
+// the stream closes.
+FakeServer::Handler readingServer() {
+    return [](FakeConnection& c) {
+        c.readHead();
+        c.send("HTTP/1.1 100 Continue\r\n\r\n");
+        c.waitForClose(Poco::Timespan(60, 0));
+    };
+}
+
+// Whatever the programs do, a stop and the destruction of the stream end
+// within about a second: while a title restarts an Ogg stream's encoder
+// that does not end when its input closes, while an encoder takes no input
+// (the pump's stall limit is ten seconds), and while an encoder lingers
+// after its input ended.
+TEST_F(StreamLife, EndingTheStreamTakesAboutASecondWhateverTheProgramsDo) {
+    enum class Hold { RESTART, STALL, LINGER };
+    struct Case {
+        const char* what;
+        const char* program;
+        int format;
+        Hold hold;
+    };
+    const Case cases[] = {
+        {"a title restart", "latetail", FORMAT_OGG_VORBIS, Hold::RESTART},
+        {"an encoder that takes no input", "stall", FORMAT_MP3, Hold::STALL},
+        {"an encoder that lingers", "lingerer", FORMAT_MP3, Hold::LINGER},
+    };
+    for (const Case& c : cases) {
+        for (bool destroy : {false, true}) {
+            // (A stop with a lingering encoder: see above.)
+            if (c.hold == Hold::LINGER && !destroy)
+                continue;
+            SCOPED_TRACE(std::string(c.what) + (destroy ? ", destroyed" : ", stopped"));
+            FakeServer server({readingServer()});
+            Observer observer;
+            auto stream = std::make_unique<Stream>(&observer, encoderSettings(helper(c.program), "", c.format, 44100, 2),
+                                                   icecastSettings(server.port(), "/end", "End"));
+            stream->start(capture.get());
+            ASSERT_EQ(observer.codes(), std::vector<int>{StreamEventListener::EVENT_STARTED})
+                << stream->status().error_text;
+            playTone(60);
+            const std::size_t ended = consoleCount("input ended");
+            if (c.hold == Hold::RESTART) {
+                // The old encoder has had its input closed and stays.
+                stream->addTitle("Next Artist", "Next");
+                ASSERT_TRUE(stream->updateMetadata("Next Artist - Next"));
+                ASSERT_TRUE(eventually([&] { return consoleCount("input ended") > ended; }, 60s));
+            } else if (c.hold == Hold::STALL) {
+                // The worker is held in the pump once a second of audio
+                // waits for it.
+                ASSERT_TRUE(eventually([&] { return stream->inputBacklog() > 1.0; }, 60s));
+            } else {
+                ASSERT_TRUE(eventually([&] { return stream->status().samples_read > 0; }, 60s));
+            }
+            EXPECT_TRUE(endsWithinASecond(stream, destroy));
+            host.stop();
+        }
+    }
+}
+
 TEST(ComponentLoad, StartsNoNetworkUnderTheLoaderLock) {
     // The network starts with the first connection, never while the
     // system loads the component.
