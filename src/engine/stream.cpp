@@ -47,6 +47,9 @@ const DWORD kTailTime = 5000;
 // sends still to make, the one in progress included) before it closes: a
 // server that stopped reading holds a stop no longer than this.
 const Poco::Timespan kStopGrace(1, 0);
+// Of that grace, the programs' tail leaves this much to the sends that
+// carry it: a tail that comes late still gets out.
+const Poco::Timespan kSendReserve(0, 200000);
 
 // The worker takes what the capture thread gathered once every this many
 // milliseconds, so the encoder gets the audio in a few large writes a
@@ -505,7 +508,7 @@ void Stream::cancelExchanges() {
 }
 
 void Stream::limitSends() {
-    programs_cutoff_.bringTo(kStopGrace);
+    programs_cutoff_.bringTo(kStopGrace - kSendReserve);
     if (std::shared_ptr<Connection> link = connection())
         link->server->limitSends(kStopGrace);
 }
@@ -785,7 +788,8 @@ void Stream::finishStream() {
     try {
         processData();
         // The programs' tail ends the stream whole (the last MP3 frames,
-        // the last Ogg page); the stop's grace bounds it with the sends.
+        // the last Ogg page); the stop's grace bounds it, keeping part of
+        // itself for the send.
         finishPrograms(kTailTime);
         const int sent = send();
         std::lock_guard<std::mutex> status(status_mutex_);

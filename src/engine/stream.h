@@ -203,8 +203,9 @@ private:
     // Ends the server exchanges in progress (titles, listener lists, a
     // reconnection's login) and refuses later ones.
     void cancelExchanges();
-    // Gives the audio's sends, the one in progress included, and the
-    // waits for the programs the stop's grace at most.
+    // Gives the audio's sends, the one in progress included, the stop's
+    // grace at most, and the programs' waits that grace less the part
+    // kept for the last send.
     void limitSends();
     // Joins retired workers that have ended; never waits for the lock.
     void reapEndedWorkers();

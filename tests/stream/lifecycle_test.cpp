@@ -478,6 +478,34 @@ TEST_F(StreamLife, EndingTheStreamTakesAboutASecondWhateverTheProgramsDo) {
     }
 }
 
+// The programs' tail that comes late, from an encoder that stays after
+// its input ended, still reaches a server that reads: part of the stop's
+// grace is kept for sending it, and no failure is blamed on the server.
+TEST_F(StreamLife, AStopSendsTheLateTailOfTheEncoderToAServerThatReads) {
+    FakeServer server({readingServer()});
+    Observer observer;
+    Stream stream(&observer, encoderSettings(helper("latetail"), "300 4000 60000", FORMAT_MP3, 44100, 2),
+                  icecastSettings(server.port(), "/tail", "Tail"));
+    stream.start(capture.get());
+    ASSERT_EQ(observer.codes(), std::vector<int>{StreamEventListener::EVENT_STARTED}) << stream.status().error_text;
+    playTone(60);
+    ASSERT_TRUE(eventually([&] { return stream.status().samples_read > 0; }, 60s));
+    const std::size_t unsent = consoleCount("could not be sent");
+    const std::size_t stalled = consoleCount("stopped taking");
+    stream.stop();
+    const std::vector<std::string> received = server.finish();
+    ASSERT_EQ(received.size(), 1u);
+    const std::string tail = "END OF TAIL";
+    EXPECT_TRUE(received[0].size() >= tail.size() &&
+                received[0].compare(received[0].size() - tail.size(), tail.size(), tail) == 0)
+        << "the server got " << received[0].size() << " bytes";
+    EXPECT_EQ(consoleCount("could not be sent"), unsent);
+    EXPECT_EQ(consoleCount("stopped taking"), stalled);
+    std::vector<int> codes = observer.codes();
+    codes.erase(std::remove(codes.begin(), codes.end(), int(StreamEventListener::EVENT_STATISTICS)), codes.end());
+    EXPECT_EQ(codes, (std::vector<int>{StreamEventListener::EVENT_STARTED, StreamEventListener::EVENT_STOPPED}));
+}
+
 TEST(ComponentLoad, StartsNoNetworkUnderTheLoaderLock) {
     // The network starts with the first connection, never while the
     // system loads the component.
