@@ -209,7 +209,7 @@ void ChildProcess::close() {
     }
     if (state == WAIT_TIMEOUT) {
         console_printf("velmora: %s did not end within %lu ms after its input was closed; ending it", program_.c_str(),
-                       static_cast<unsigned long>(GetTickCount() - start));
+                       static_cast<unsigned long>(std::min<DWORD>(GetTickCount() - start, close_timeout_)));
         // Ended by force, it goes at once: this wait is not cut short.
         TerminateProcess(process_info_.hProcess, 1);
         WaitForSingleObject(process_info_.hProcess, close_timeout_);
@@ -514,7 +514,7 @@ void ChildProcess::finish(Poco::BasicFIFOBuffer<char>& output, DWORD millisecond
         const DWORD used = GetTickCount() - start;
         if (used >= milliseconds || untilCutoff(1) == 0) {
             console_printf("velmora: %s did not finish its output within %lu ms; ending it", program_.c_str(),
-                           static_cast<unsigned long>(used));
+                           static_cast<unsigned long>(std::min(used, milliseconds)));
             // Closing it would wait for it once more.
             TerminateProcess(process_info_.hProcess, 1);
             break;
