@@ -7,11 +7,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <string>
 #include <thread>
 
 int main(int argc, char** argv) {
+#if !defined(_WIN32)
+    // Stays though its error output is closed.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     const long delay = argc > 1 ? std::atol(argv[1]) : 0;
     const std::size_t tail = argc > 2 ? static_cast<std::size_t>(std::atol(argv[2])) : 0;
     const long stay = argc > 3 ? std::atol(argv[3]) : 60000;
