@@ -7,6 +7,7 @@
 #include <Poco/Format.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #if !defined(_WIN32)
 #include <csignal>
@@ -38,6 +39,15 @@ ChildProcess::~ChildProcess() {
     } catch (...) {
         // A console or conversion failure must not leave a destructor.
     }
+}
+
+DWORD ChildProcess::untilCutoff(DWORD milliseconds) const {
+    if (cutoff_ == nullptr)
+        return milliseconds;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(cutoff_->end() - std::chrono::steady_clock::now());
+    if (left.count() <= 0)
+        return 0;
+    return static_cast<DWORD>(std::min<std::chrono::milliseconds::rep>(left.count(), milliseconds));
 }
 
 void ChildProcess::closeHandle(HANDLE& handle) {
@@ -186,9 +196,21 @@ void ChildProcess::close() {
     closeHandle(stdin_write_);
     closeHandle(stdout_read_);
     closeHandle(stderr_read_);
-    if (WaitForSingleObject(process_info_.hProcess, close_timeout_) == WAIT_TIMEOUT) {
+    // Waited for in slices: a cut-off brought closer meanwhile ends the
+    // wait too.
+    const DWORD start = GetTickCount();
+    DWORD state = WAIT_TIMEOUT;
+    for (;;) {
+        const DWORD used = GetTickCount() - start;
+        const DWORD wait = untilCutoff(used >= close_timeout_ ? 0 : std::min<DWORD>(close_timeout_ - used, 50));
+        state = WaitForSingleObject(process_info_.hProcess, wait);
+        if (state != WAIT_TIMEOUT || wait == 0)
+            break;
+    }
+    if (state == WAIT_TIMEOUT) {
         console_printf("velmora: %s did not end within %lu ms after its input was closed; ending it", program_.c_str(),
-                       static_cast<unsigned long>(close_timeout_));
+                       static_cast<unsigned long>(std::min<DWORD>(GetTickCount() - start, close_timeout_)));
+        // Ended by force, it goes at once: this wait is not cut short.
         TerminateProcess(process_info_.hProcess, 1);
         WaitForSingleObject(process_info_.hProcess, close_timeout_);
     }
@@ -451,6 +473,12 @@ void ChildProcess::pump(const char* data, std::size_t size, Poco::BasicFIFOBuffe
             // program is busy and gets a millisecond (a fixed pause after
             // every full pipe would hold a fast program to 16 KB per ms).
             const std::size_t drained = collect(output, 0);
+            if (untilCutoff(1) == 0) {
+                // The stream is ending: its programs had their time.
+                throw Poco::ApplicationException(
+                    Poco::format("%s process had not taken all its input when the stream ended (%s).",
+                                 std::string(what), program_));
+            }
             if (drained > 0) {
                 last_progress = GetTickCount();
             } else if (GetTickCount() - last_progress >= stall_timeout_) {
@@ -483,9 +511,10 @@ void ChildProcess::finish(Poco::BasicFIFOBuffer<char>& output, DWORD millisecond
         printErrors();
         if (ended)
             break;
-        if (GetTickCount() - start >= milliseconds) {
+        const DWORD used = GetTickCount() - start;
+        if (used >= milliseconds || untilCutoff(1) == 0) {
             console_printf("velmora: %s did not finish its output within %lu ms; ending it", program_.c_str(),
-                           static_cast<unsigned long>(milliseconds));
+                           static_cast<unsigned long>(std::min(used, milliseconds)));
             // Closing it would wait for it once more.
             TerminateProcess(process_info_.hProcess, 1);
             break;

@@ -3,6 +3,8 @@
 // pipes; writes never block, reads take only what a peek reported.
 #include "win32/process.h"
 
+#include "server/deadline.h"
+
 #include <Poco/FIFOBuffer.h>
 
 #include <cstddef>
@@ -65,7 +67,8 @@ public:
     // process unexpectedly terminated." with how it ended (after its last
     // standard-error lines went on the console under the label), and one
     // that has taken no input and written no
-    // output for the stall time-out gives one that says so; otherwise
+    // output for the stall time-out, or that still has input to take when
+    // the cut-off has passed, gives one that says so; otherwise
     // standard output is drained into `output`, standard error onto the
     // console, and the pump sleeps 1 ms unless the drain took kMaxWrite
     // bytes or more. After the last write the program's output is
@@ -92,8 +95,9 @@ public:
     // printed when it ends unexpectedly (the stream's name).
     void setLabel(const std::string& label) { label_ = label; }
     // Ends the program's input and collects the rest of its output into
-    // `output` until it ends (at most `milliseconds`), then closes it; a
-    // program still running then has had its time and is ended at once.
+    // `output` until it ends (at most `milliseconds`, and never past the
+    // cut-off), then closes it; a program still running then has had its
+    // time and is ended at once.
     void finish(Poco::BasicFIFOBuffer<char>& output, DWORD milliseconds);
 
     // Sizes of the input and output pipes of the next start (at least
@@ -105,12 +109,18 @@ public:
     void setCloseTimeout(DWORD milliseconds) { close_timeout_ = milliseconds; }
     // Bound of a pump's wait for a program that makes no progress.
     void setStallTimeout(DWORD milliseconds) { stall_timeout_ = milliseconds; }
+    // An end that the waits for the program never pass (a pump's, finish's
+    // and close's, before close ends the program by force): for a stream
+    // that is stopping. It must outlive the waits; null for none.
+    void setCutoff(const Cutoff* cutoff) { cutoff_ = cutoff; }
     // The program's file as started (for messages).
     const std::string& program() const { return program_; }
     DWORD processId() const { return process_info_.dwProcessId; }
 
 private:
     void closeHandle(HANDLE& handle);
+    // `milliseconds`, or less when the cut-off comes first.
+    DWORD untilCutoff(DWORD milliseconds) const;
     // Ends a dropping episode with one console line.
     void reportDropped();
     // Prints the error text read, one console line per line.
@@ -136,6 +146,7 @@ private:
     PROCESS_INFORMATION process_info_;
     DWORD close_timeout_;
     DWORD stall_timeout_;
+    const Cutoff* cutoff_ = nullptr;
     DWORD input_pipe_size_;
     DWORD output_pipe_size_;
     std::string program_;

@@ -48,6 +48,9 @@ const DWORD kTailTime = 5000;
 // sends still to make, the one in progress included) before it closes: a
 // server that stopped reading holds a stop no longer than this.
 const Poco::Timespan kStopGrace(1, 0);
+// Of that grace, the programs' tail leaves this much to the sends that
+// carry it: a tail that comes late still gets out.
+const Poco::Timespan kSendReserve(0, 200000);
 
 // The worker takes what the capture thread gathered once every this many
 // milliseconds, so the encoder gets the audio in a few large writes a
@@ -139,6 +142,7 @@ void Stream::start(psc_callback* capture) {
             return;
         }
         cancel_ = false;
+        programs_cutoff_.reset();
         deferred_stop_ = false;
         format_failed_ = false;
         title_pending_ = false;
@@ -191,6 +195,7 @@ void Stream::start(psc_callback* capture) {
         encoder_.reset(new EncoderProcess(run_.encoder_file, run_.encoder_params));
         encoder_->setPipeSizes(pipe_size_, pipe_size_);
         encoder_->setLabel(name());
+        encoder_->setCutoff(&programs_cutoff_);
         encoder_artist_.clear();
         encoder_title_.clear();
         if (isOgg(run_.format)) {
@@ -267,6 +272,7 @@ void Stream::stop() {
         }
         // The worker stops its own stream (handling its error): it cannot
         // join itself, so its handle waits for whoever comes next.
+        limitSends();
         retired_.push_back(std::move(worker_));
         retired_count_ = retired_.size();
         worker_ = Worker();
@@ -506,6 +512,7 @@ void Stream::cancelExchanges() {
 }
 
 void Stream::limitSends() {
+    programs_cutoff_.bringTo(kStopGrace - kSendReserve);
     if (std::shared_ptr<Connection> link = connection())
         link->server->limitSends(kStopGrace);
 }
@@ -785,10 +792,9 @@ void Stream::finishStream() {
     try {
         processData();
         // The programs' tail ends the stream whole (the last MP3 frames,
-        // the last Ogg page); the stop's grace bounds it with the sends.
-        std::shared_ptr<Connection> link = connection();
-        const Poco::Timespan left = link ? link->server->sendDeadline().left() : Poco::Timespan(0);
-        finishPrograms(static_cast<DWORD>(std::min<Poco::Timespan::TimeDiff>(kTailTime, left.totalMilliseconds())));
+        // the last Ogg page); the stop's grace bounds it, keeping part of
+        // itself for the send.
+        finishPrograms(kTailTime);
         const int sent = send();
         std::lock_guard<std::mutex> status(status_mutex_);
         status_.bytes_this_second += sent;
@@ -872,6 +878,7 @@ void Stream::startPreprocessor() {
         preprocessor_.reset(new ChildProcess);
     preprocessor_->setPipeSizes(pipe_size_, pipe_size_);
     preprocessor_->setLabel(name());
+    preprocessor_->setCutoff(&programs_cutoff_);
     std::string failed = Poco::format("Failed to start the pre-processing program %s.", run_.program_file);
     std::wstring line;
     try {

@@ -32,6 +32,7 @@
 #include "engine/psc_callback.h"
 #include "kestrune_io.h"
 #include "plugin/settings.h"
+#include "server/deadline.h"
 
 // Thrown by Stream::listClients while the stream waits to reconnect: no
 // request was made.
@@ -214,7 +215,8 @@ private:
     // reconnection's login) and refuses later ones.
     void cancelExchanges();
     // Gives the audio's sends, the one in progress included, the stop's
-    // grace at most.
+    // grace at most, and the programs' waits that grace less the part
+    // kept for the last send.
     void limitSends();
     // Joins retired workers that have ended; never waits for the lock.
     void reapEndedWorkers();
@@ -265,6 +267,9 @@ private:
     std::uint64_t stops_ = 0;
     // A stop is waiting for the worker to end.
     bool stopping_ = false;
+    // Where a stop or the destruction ends the waits for the programs
+    // (brought closer by limitSends); it outlives the programs.
+    Cutoff programs_cutoff_;
     std::atomic<bool> loop_active_{false};
     std::atomic<bool> deferred_stop_{false};
     std::atomic<bool> title_pending_{false};

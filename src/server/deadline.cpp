@@ -22,6 +22,11 @@ std::chrono::steady_clock::time_point Cutoff::end() const
     return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(end_.load()));
 }
 
+void Cutoff::reset()
+{
+    end_ = std::chrono::steady_clock::duration::max().count();
+}
+
 Deadline::Deadline() : Deadline(exchangeLimit()) {}
 
 Deadline::Deadline(Poco::Timespan limit)

@@ -17,6 +17,8 @@ public:
     // Where deadlines that watch it end; far off while it was never brought
     // closer.
     std::chrono::steady_clock::time_point end() const;
+    // Far off again (for a new start of what it bounds).
+    void reset();
 
 private:
     std::atomic<std::chrono::steady_clock::rep> end_{std::chrono::steady_clock::duration::max().count()};

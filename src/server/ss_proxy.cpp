@@ -207,12 +207,17 @@ std::size_t SSProxy::sendBefore(const void* buffer, std::size_t length, const De
         if (poll_first || !first) {
             // Waited for only when the peer has taken less than all (on
             // Windows, before every send), in slices, so that a cancelled
-            // deadline ends the wait.
+            // deadline ends the wait. A deadline that is over still lets
+            // the first send go if the socket takes it at once, as on
+            // Linux.
             Poco::Timespan wait = std::min(deadline.left(), slice);
-            if (wait <= 0)
+            if (wait <= 0 && !first)
                 break;
-            if (!poll(wait, SELECT_WRITE))
+            if (!poll(wait, SELECT_WRITE)) {
+                if (wait <= 0)
+                    break;
                 continue;
+            }
         }
         try {
             int n = sendBytes(bytes + sent, static_cast<int>(std::min<std::size_t>(length - sent, 1 << 30)));

@@ -51,7 +51,8 @@ public:
     int receiveBefore(void* buffer, int length, const Deadline& deadline);
 
     // Sends as much of `length` bytes as the peer takes before the
-    // deadline, never waiting past it; returns the bytes taken, fewer than
+    // deadline, never waiting past it (one that is over still lets what the
+    // socket takes at once go); returns the bytes taken, fewer than
     // `length` only when the time ran out. Throws the socket's exceptions
     // when the connection fails.
     std::size_t sendBefore(const void* buffer, std::size_t length, const Deadline& deadline);

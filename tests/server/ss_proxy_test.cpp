@@ -6,6 +6,7 @@
 #include <Poco/Net/SocketAddress.h>
 
 #include <string>
+#include <vector>
 
 #include "fake_server.h"
 #include "peers.h"
@@ -170,6 +171,20 @@ TEST(SSProxy, CloseQuietlyNeverThrows)
     open.open(loopback(again.port()));
     EXPECT_EQ(readAll(open, 1), "x");
     open.closeQuietly();
+}
+
+// A batch whose time is up still goes when the socket takes it at once
+// (the end of a stream, sent as a stop's grace runs out).
+TEST(SSProxy, ASendWhoseTimeIsUpTakesWhatTheSocketTakesAtOnce)
+{
+    const std::string batch(1000, 'b');
+    FakeServer server({[&batch](FakeConnection& c) { c.readBytes(batch.size()); }});
+    SSProxy socket;
+    socket.open(loopback(server.port()));
+    const Deadline over(Poco::Timespan(0));
+    EXPECT_EQ(socket.sendBefore(batch.data(), batch.size(), over), batch.size());
+    socket.closeQuietly();
+    EXPECT_EQ(server.finish(), std::vector<std::string>{batch});
 }
 
 class RealProxy : public ::testing::TestWithParam<peers::Kind> {};

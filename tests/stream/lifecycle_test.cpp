@@ -401,6 +401,138 @@ TEST_F(StreamLife, AStopEndsWithinASecondWhenTheEncoderDoesNotEnd) {
     EXPECT_FALSE(stream.status().running);
 }
 
+// Ends a stream by a stop or by its destruction; true when that took
+// about a second at most.
+::testing::AssertionResult endsWithinASecond(std::unique_ptr<Stream>& stream, bool destroy) {
+    const auto before = std::chrono::steady_clock::now();
+    if (destroy)
+        stream.reset();
+    else
+        stream->stop();
+    const auto took = std::chrono::steady_clock::now() - before;
+    if (took < 2s)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << (destroy ? "the destruction" : "the stop") << " took "
+                                         << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+                                         << " ms";
+}
+
+// A server that takes the source request and reads whatever comes until
+// the stream closes.
+FakeServer::Handler readingServer() {
+    return [](FakeConnection& c) {
+        c.readHead();
+        c.send("HTTP/1.1 100 Continue\r\n\r\n");
+        c.waitForClose(Poco::Timespan(60, 0));
+    };
+}
+
+// Whatever the programs do, a stop and the destruction of the stream end
+// within about a second: while a title restarts an Ogg stream's encoder
+// that does not end when its input closes, while an encoder takes no input
+// (the pump's stall limit is ten seconds), and while an encoder lingers
+// after its input ended.
+TEST_F(StreamLife, EndingTheStreamTakesAboutASecondWhateverTheProgramsDo) {
+    enum class Hold { RESTART, STALL, LINGER };
+    struct Case {
+        const char* what;
+        const char* program;
+        int format;
+        Hold hold;
+    };
+    const Case cases[] = {
+        {"a title restart", "latetail", FORMAT_OGG_VORBIS, Hold::RESTART},
+        {"an encoder that takes no input", "stall", FORMAT_MP3, Hold::STALL},
+        {"an encoder that lingers", "lingerer", FORMAT_MP3, Hold::LINGER},
+    };
+    for (const Case& c : cases) {
+        for (bool destroy : {false, true}) {
+            // (A stop with a lingering encoder: see above.)
+            if (c.hold == Hold::LINGER && !destroy)
+                continue;
+            SCOPED_TRACE(std::string(c.what) + (destroy ? ", destroyed" : ", stopped"));
+            FakeServer server({readingServer()});
+            Observer observer;
+            auto stream = std::make_unique<Stream>(&observer, encoderSettings(helper(c.program), "", c.format, 44100, 2),
+                                                   icecastSettings(server.port(), "/end", "End"));
+            stream->start(capture.get());
+            ASSERT_EQ(observer.codes(), std::vector<int>{StreamEventListener::EVENT_STARTED})
+                << stream->status().error_text;
+            playTone(60);
+            const std::size_t ended = consoleCount("input ended");
+            if (c.hold == Hold::RESTART) {
+                // The old encoder has had its input closed and stays.
+                stream->addTitle("Next Artist", "Next");
+                ASSERT_TRUE(stream->updateMetadata("Next Artist - Next"));
+                ASSERT_TRUE(eventually([&] { return consoleCount("input ended") > ended; }, 60s));
+            } else if (c.hold == Hold::STALL) {
+                // The worker is held in the pump once a second of audio
+                // waits for it.
+                ASSERT_TRUE(eventually([&] { return stream->inputBacklog() > 1.0; }, 60s));
+            } else {
+                ASSERT_TRUE(eventually([&] { return stream->status().samples_read > 0; }, 60s));
+            }
+            EXPECT_TRUE(endsWithinASecond(stream, destroy));
+            host.stop();
+        }
+    }
+}
+
+// A stream that its worker stops after an error (as the window does) ends
+// within about a second too, though its encoder stays after its input
+// ended.
+TEST_F(StreamLife, AStopFromTheWorkerAfterAnErrorEndsWithinASecond) {
+    struct Timed : Observer {
+        std::chrono::steady_clock::time_point at[6];
+        void onStreamEvent(Stream* stream, int code) override {
+            at[code] = std::chrono::steady_clock::now();
+            Observer::onStreamEvent(stream, code);
+        }
+    } observer;
+    observer.window = true;
+    // Without a resampler the stream's 22050 Hz cannot be made: the worker
+    // fails at once.
+    host.registry().clear(dsp_factory::class_guid);
+    FakeServer server({readingServer()});
+    Stream stream(&observer, encoderSettings(helper("latetail"), "", FORMAT_MP3, 22050, 2),
+                  icecastSettings(server.port(), "/fails", "Fails"));
+    stream.start(capture.get());
+    ASSERT_EQ(observer.codes(), std::vector<int>{StreamEventListener::EVENT_STARTED}) << stream.status().error_text;
+    playTone(10);
+    ASSERT_TRUE(observer.waitFor(StreamEventListener::EVENT_STOPPED, 1, 60s));
+    ASSERT_EQ(observer.codes(), (std::vector<int>{0, 5, 1}));
+    const auto took = observer.at[StreamEventListener::EVENT_STOPPED] - observer.at[StreamEventListener::EVENT_ERROR];
+    EXPECT_LT(took, 2s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+}
+
+// The programs' tail that comes late, from an encoder that stays after
+// its input ended, still reaches a server that reads: part of the stop's
+// grace is kept for sending it, and no failure is blamed on the server.
+TEST_F(StreamLife, AStopSendsTheLateTailOfTheEncoderToAServerThatReads) {
+    FakeServer server({readingServer()});
+    Observer observer;
+    Stream stream(&observer, encoderSettings(helper("latetail"), "300 4000 60000", FORMAT_MP3, 44100, 2),
+                  icecastSettings(server.port(), "/tail", "Tail"));
+    stream.start(capture.get());
+    ASSERT_EQ(observer.codes(), std::vector<int>{StreamEventListener::EVENT_STARTED}) << stream.status().error_text;
+    playTone(60);
+    ASSERT_TRUE(eventually([&] { return stream.status().samples_read > 0; }, 60s));
+    const std::size_t unsent = consoleCount("could not be sent");
+    const std::size_t stalled = consoleCount("stopped taking");
+    stream.stop();
+    const std::vector<std::string> received = server.finish();
+    ASSERT_EQ(received.size(), 1u);
+    const std::string tail = "END OF TAIL";
+    EXPECT_TRUE(received[0].size() >= tail.size() &&
+                received[0].compare(received[0].size() - tail.size(), tail.size(), tail) == 0)
+        << "the server got " << received[0].size() << " bytes";
+    EXPECT_EQ(consoleCount("could not be sent"), unsent);
+    EXPECT_EQ(consoleCount("stopped taking"), stalled);
+    std::vector<int> codes = observer.codes();
+    codes.erase(std::remove(codes.begin(), codes.end(), int(StreamEventListener::EVENT_STATISTICS)), codes.end());
+    EXPECT_EQ(codes, (std::vector<int>{StreamEventListener::EVENT_STARTED, StreamEventListener::EVENT_STOPPED}));
+}
+
 TEST(ComponentLoad, StartsNoNetworkUnderTheLoaderLock) {
     // The network starts with the first connection, never while the
     // system loads the component.
