@@ -9,9 +9,10 @@
 # COMMAND gets --gtest_output=xml:FILE appended, FILE fresh in a temporary
 # folder (as a Windows path when the command runs a *.exe under Wine); a
 # *.exe COMMAND itself runs under Wine. Ends with
-#   0   the program ended with 0 or the skip code and its report lists no
-#       failure and no skipped test,
-#   77  (VELMORA_SKIPPED_EXIT_CODE) the same, but some test was skipped,
+#   0   the program ended with 0 and its report lists no failure and no
+#       skipped test,
+#   77  (VELMORA_SKIPPED_EXIT_CODE) it ended with 0 or the skip code and
+#       its report lists no failure but some skipped test,
 #   the program's own status when it is neither 0 nor 77, else 1: a
 #       failure in the report, or a report that is missing, empty or not
 #       gtest's.
@@ -65,7 +66,8 @@ else:
 EOF
 )"
 case "$verdict" in
-  passed) exit 0 ;;
+  passed) [ "$status" -eq 0 ] && exit 0
+    verdict="failed: it ended with the skip code, but its report lists no skipped test" ;;
   skipped:*) exit "$skipped_code" ;;
 esac
 echo "gtest-report: $* (status $status) ${verdict:-failed: its report could not be judged}" >&2
