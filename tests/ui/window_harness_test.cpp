@@ -12,15 +12,15 @@
 
 namespace {
 
-// A window on a thread of its own that paints itself in a new colour each
-// time. Until serve() its thread answers sent messages but paints nothing;
-// then it serves all its messages.
+// A window on a thread of its own, red where it is painted. Until serve()
+// its thread answers sent messages but paints nothing; then it serves all
+// its messages.
 class PaintingThread {
 public:
     PaintingThread() {
         thread_ = std::thread([this] { run(); });
         std::unique_lock<std::mutex> guard(lock_);
-        made_.wait(guard, [this] { return window_ != nullptr; });
+        made_cv_.wait(guard, [this] { return made_; });
     }
     ~PaintingThread() {
         stop_ = true;
@@ -32,14 +32,10 @@ public:
 private:
     static LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
         if (message != WM_PAINT) return ::DefWindowProcW(window, message, wparam, lparam);
-        static std::atomic<unsigned> paints{0};
         PAINTSTRUCT paint;
         HDC dc = ::BeginPaint(window, &paint);
-        const unsigned n = ++paints;
-        HBRUSH brush = ::CreateSolidBrush(RGB(n * 37 % 256, n * 91 % 256, n * 53 % 256));
-        RECT all = {};
-        ::GetClientRect(window, &all);
-        ::FillRect(dc, &all, brush);
+        HBRUSH brush = ::CreateSolidBrush(RGB(200, 40, 40));
+        ::FillRect(dc, &paint.rcPaint, brush);
         ::DeleteObject(brush);
         ::EndPaint(window, &paint);
         return 0;
@@ -56,8 +52,9 @@ private:
         {
             std::lock_guard<std::mutex> guard(lock_);
             window_ = window;
+            made_ = true;
         }
-        made_.notify_all();
+        made_cv_.notify_all();
         while (!stop_) {
             if (!serving_) {
                 // Sent messages are served inside PeekMessage; the paint
@@ -73,8 +70,9 @@ private:
     }
 
     std::mutex lock_;
-    std::condition_variable made_;
+    std::condition_variable made_cv_;
     HWND window_ = nullptr;
+    bool made_ = false;
     std::atomic<bool> serving_{false}, stop_{false};
     std::thread thread_;
 };
@@ -95,6 +93,7 @@ TEST(WindowHarness, AWindowIsDrawnOnlyOnceItsThreadHasPaintedIt) {
     // Its thread answers, but its paint waits: not drawn (the wait ends at
     // its bound), until the thread serves its messages.
     PaintingThread painting;
+    ASSERT_NE(painting.window(), nullptr);
     EXPECT_FALSE(ui_harness::waitUntilDrawn(painting.window(), nullptr, 1000)) << "drawn with its paint pending";
     painting.serve();
     EXPECT_TRUE(ui_harness::waitUntilDrawn(painting.window()));
