@@ -72,10 +72,14 @@ std::set<unsigned long> settledThreads() {
 }
 
 // Threads that run now and did not in `before`, as a list ("" for none).
-// (A thread of an earlier test may end meanwhile: only new ones count.)
+// (A thread of an earlier test may end meanwhile: only new ones count.) A
+// listing without threads (this one at least runs) has not looked.
 std::string threadsSince(const std::set<unsigned long>& before) {
+    const std::set<unsigned long> now = threadIds();
+    if (now.empty())
+        return "(the thread listing found no threads)";
     std::string added;
-    for (unsigned long id : threadIds())
+    for (unsigned long id : now)
         if (before.count(id) == 0)
             added += std::to_string(id) + " ";
     return added;

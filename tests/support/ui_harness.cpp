@@ -120,6 +120,69 @@ std::wstring screenshotDir() {
     return dir;
 }
 
+// The screen around a window (frame included) and `over`.
+Image screenAround(HWND window, HWND over) {
+    RECT area = {};
+    ::GetWindowRect(window, &area);
+    if (over) {
+        RECT more = {};
+        ::GetWindowRect(over, &more);
+        ::UnionRect(&area, &area, &more);
+    }
+    return captureScreen(area);
+}
+
+// Neither the window nor any visible window in it has anything left to
+// paint.
+bool nothingToPaint(HWND window) {
+    if (::GetUpdateRect(window, nullptr, FALSE)) return false;
+    for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
+        if (::IsWindowVisible(child) && !nothingToPaint(child)) return false;
+    return true;
+}
+
+// Waits (at most `timeout_ms`) until the windows have nothing left to paint
+// and `capture` gives the same twice in a row, a round trip through the
+// windows' threads apart; `shown` is its last picture.
+bool settle(std::initializer_list<HWND> windows, const std::function<Image()>& capture, unsigned timeout_ms,
+            Image& shown) {
+    using clock = std::chrono::steady_clock;
+    const auto end = clock::now() + std::chrono::milliseconds(timeout_ms);
+    Image before;
+    bool captured = false;
+    for (;;) {
+        bool ours = false, painted = true;
+        for (HWND window : windows) {
+            if (!window) continue;
+            if (::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId()) {
+                ours = true;
+                pumpMessages(0);
+            } else {
+                // What the window's thread was sent before is served.
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - clock::now()).count();
+                DWORD_PTR ignored = 0;
+                if (left <= 0 || !::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, static_cast<UINT>(left),
+                                                        &ignored))
+                    return false;
+            }
+            painted = painted && nothingToPaint(window);
+        }
+        if (painted) {
+            shown = capture();
+            if (captured && shown.width == before.width && shown.height == before.height && shown.pixels == before.pixels)
+                return true;
+            before = shown;
+        }
+        captured = painted;
+        if (clock::now() >= end) return false;
+        // A moment for the painting and its way to the screen.
+        if (ours)
+            pumpMessages(20);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 }  // namespace
 
 bool displayAvailable(std::string* why) {
@@ -164,15 +227,32 @@ COLORREF Image::at(int x, int y) const {
     return RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
 }
 
+bool waitUntilDrawn(HWND window, HWND over, unsigned timeout_ms) {
+    Image shown;
+    return settle({window, over}, [=] { return screenAround(window, over); }, timeout_ms, shown);
+}
+
+Image captureDrawn(HWND window, HWND over) {
+    Image shown;
+    if (!settle({window, over}, [=] { return screenAround(window, over); }, kAnswerTimeoutMs, shown))
+        ADD_FAILURE() << "the window \"" << narrow(storedCaption(window)) << "\" was not drawn within 10 s";
+    return shown;
+}
+
 Image captureClient(HWND window) {
     ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    RECT client = {};
-    ::GetClientRect(window, &client);
-    Canvas canvas(client.right, client.bottom);
-    HDC screen = ::GetDC(window);
-    ::BitBlt(canvas.dc, 0, 0, client.right, client.bottom, screen, 0, 0, SRCCOPY);
-    ::ReleaseDC(window, screen);
-    return canvas.image();
+    Image shown;
+    const bool drawn = settle({window}, [window] {
+        RECT client = {};
+        ::GetClientRect(window, &client);
+        Canvas canvas(client.right, client.bottom);
+        HDC screen = ::GetDC(window);
+        ::BitBlt(canvas.dc, 0, 0, client.right, client.bottom, screen, 0, 0, SRCCOPY);
+        ::ReleaseDC(window, screen);
+        return canvas.image();
+    }, kAnswerTimeoutMs, shown);
+    if (!drawn) ADD_FAILURE() << "the window \"" << narrow(storedCaption(window)) << "\" was not drawn within 10 s";
+    return shown;
 }
 
 Image captureScreen(const RECT& area) {
@@ -225,18 +305,24 @@ std::string saveScreenshot(const Image& image, const std::string& name) {
         Gdiplus::GdiplusStartup(&t, &input, nullptr);
         return t;
     }();
-    if (!token || image.empty()) return std::string();
+    const auto failed = [&name](const std::string& why) {
+        ADD_FAILURE() << "the screenshot " << name << " was not saved: " << why;
+        return std::string();
+    };
+    if (!token) return failed("GDI+ did not start");
+    if (image.empty()) return failed("no picture");
     std::wstring path = screenshotDir() + L"\\" + fromUtf8(name) + L".png";
     std::vector<std::uint32_t> pixels = image.pixels;
     Gdiplus::GpBitmap* bitmap = nullptr;
     if (Gdiplus::DllExports::GdipCreateBitmapFromScan0(image.width, image.height, image.width * 4, PixelFormat32bppRGB,
                                                        reinterpret_cast<BYTE*>(pixels.data()), &bitmap) != Gdiplus::Ok)
-        return std::string();
+        return failed("no bitmap");
     // The PNG encoder of GDI+.
     const CLSID png = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
     Gdiplus::Status saved = Gdiplus::DllExports::GdipSaveImageToFile(bitmap, path.c_str(), &png, nullptr);
     Gdiplus::DllExports::GdipDisposeImage(bitmap);
-    return saved == Gdiplus::Ok ? narrow(path) : std::string();
+    if (saved != Gdiplus::Ok) return failed("GDI+ status " + std::to_string(static_cast<int>(saved)) + " for " + narrow(path));
+    return narrow(path);
 }
 
 // ---------------------------------------------------------------- Window

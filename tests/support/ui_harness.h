@@ -67,12 +67,23 @@ struct Image {
     COLORREF at(int x, int y) const;  // as RGB(r, g, b)
 };
 
+// Waits (at most `timeout_ms`) until `window`, and `over` when given (a
+// message box, a menu over it), are drawn: their threads have served what
+// they were sent before, nothing in them waits to be painted, and the
+// screen shows the same over them twice in a row. False when that does
+// not come: what the screen shows then is no picture of them.
+bool waitUntilDrawn(HWND window, HWND over = nullptr, unsigned timeout_ms = 10000);
 // What the screen shows of the window's client area, children included
-// (the window is repainted first; it must be visible and uncovered).
+// (the window is repainted first, and fails the test when it is not drawn
+// again within 10 s; it must be visible and uncovered).
 Image captureClient(HWND window);
 // What the screen shows in a rectangle of screen coordinates (for a window
 // together with the message box over it, or a popup menu).
 Image captureScreen(const RECT& area);
+// What the screen shows around `window` (frame and caption included) and
+// `over`, once both are drawn (waitUntilDrawn); fails the test when they
+// are not drawn within 10 s.
+Image captureDrawn(HWND window, HWND over = nullptr);
 // The client area as the window paints it for WM_PRINTCLIENT into memory.
 Image printClient(HWND window);
 // A text drawn in `font` and `ink` on `paper`, on a canvas just its size.
@@ -80,7 +91,8 @@ Image drawText(HFONT font, const std::wstring& text, COLORREF ink, COLORREF pape
 // The window's caption bar as the system draws it for the active window
 // (its text in the caption font, no icon or buttons), into memory.
 Image drawCaption(HWND window);
-// Writes <build>/screenshots/<name>.png; returns its path, empty on failure.
+// Writes <build>/screenshots/<name>.png; returns its path. A screenshot
+// that is not saved fails the test and returns "".
 std::string saveScreenshot(const Image& image, const std::string& name);
 
 // ---------------------------------------------------------------- autopilot

@@ -195,9 +195,7 @@ TEST(EncoderSetupDialog, FileButtonsFillTheirEditsAndCancelLeavesTheRecord) {
         {kOpen, [](Window& w) {
              // Its caption too, which the system draws.
              ::RedrawWindow(w.hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-             RECT frame = {};
-             ::GetWindowRect(w.hwnd, &frame);
-             ui_harness::saveScreenshot(ui_harness::captureScreen(frame), "open-file-dialog");
+             ui_harness::saveScreenshot(ui_harness::captureDrawn(w.hwnd), "open-file-dialog");
              w.click(IDCANCEL);
          }},
         {kSetup,

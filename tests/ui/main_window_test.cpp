@@ -99,18 +99,6 @@ std::string groupXml(const Group& g) {
     return xml.str();
 }
 
-// The screen around a window and what lies over it.
-ui_harness::Image screenAround(HWND window, HWND also = nullptr) {
-    RECT area = {};
-    ::GetWindowRect(window, &area);
-    if (also) {
-        RECT more = {};
-        ::GetWindowRect(also, &more);
-        ::UnionRect(&area, &area, &more);
-    }
-    return ui_harness::captureScreen(area);
-}
-
 
 const char* const kLameParams =
     "-r -s 44.1 --bitwidth 16 --signed --little-endian -m j -b 128 --flush --quiet - -";
@@ -249,7 +237,7 @@ TEST_F(MainWindow, OpensWithDefaultsEditsTheListAndWritesItBackAtTheClose) {
     CMainDlg& window = open();
     const HWND dialog = window.m_hWnd;
     EXPECT_TRUE(::IsWindowVisible(dialog));
-    EXPECT_NE(ui_harness::saveScreenshot(screenAround(dialog), "main-window-idle"), "");
+    EXPECT_NE(ui_harness::saveScreenshot(ui_harness::captureDrawn(dialog), "main-window-idle"), "");
     EXPECT_EQ(ATL::CWindow(dialog).GetWindowText(), L"Velmora");
     EXPECT_EQ(::GetWindow(dialog, GW_OWNER), core_main_window());
     EXPECT_EQ(smallIcon(dialog), icon(IDI_IDLE));
@@ -526,7 +514,7 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
         drag(dialog, -80);
     }
     ui_harness::pumpMessages(300);
-    EXPECT_NE(ui_harness::saveScreenshot(screenAround(dialog), "main-window-streaming"), "");
+    EXPECT_NE(ui_harness::saveScreenshot(ui_harness::captureDrawn(dialog), "main-window-streaming"), "");
 
     // A second stream runs and stops; the icon and the worker stay.
     selectRow(dialog, 1);
@@ -559,8 +547,7 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
                         ::GetMenuStringW(handle, static_cast<UINT>(n), label, 64, MF_BYPOSITION);
                         items.push_back(label);
                     }
-                    ::Sleep(200);
-                    ui_harness::saveScreenshot(screenAround(dialog, menu), "main-window-tray-popup");
+                    ui_harness::saveScreenshot(ui_harness::captureDrawn(dialog, menu), "main-window-tray-popup");
                     ::PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
                     return;
                 }
@@ -580,7 +567,7 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
     EXPECT_TRUE(pumpUntil([&] { return streamRows(dialog)[0] == L"Wine A(1/3)"; }))
         << toUtf8(streamRows(dialog)[0]);
     EXPECT_EQ(monitor(dialog, L"Status"), L"Reconnecting...");
-    EXPECT_NE(ui_harness::saveScreenshot(screenAround(dialog), "main-window-reconnecting"), "");
+    EXPECT_NE(ui_harness::saveScreenshot(ui_harness::captureDrawn(dialog), "main-window-reconnecting"), "");
     EXPECT_TRUE(pumpUntil([&] { return host.console_log().contains("velmora: Reconnection succeeded: Wine A"); }));
     EXPECT_TRUE(pumpUntil([&] { return streamRows(dialog)[0] == L"Wine A"; }));
     EXPECT_TRUE(host.console_log().contains("velmora: Error: Wine A"));
@@ -617,8 +604,7 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
     {
         ui_harness::Autopilot pilot({Step{L"Velmora", [&](Window& box) {
                                               question = box.messageText();
-                                              ::Sleep(300);
-                                              ui_harness::saveScreenshot(screenAround(dialog, box.hwnd),
+                                              ui_harness::saveScreenshot(ui_harness::captureDrawn(dialog, box.hwnd),
                                                                          "main-window-closing-question");
                                               box.click(IDCANCEL);
                                           },

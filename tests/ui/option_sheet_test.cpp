@@ -105,18 +105,11 @@ void selectRow(HWND list, int row) {
 // The sheet as the user sees it, frame and caption included, with the
 // message box over it when one is given.
 void screenshot(const Window& sheet, const std::string& name, HWND box = nullptr) {
-    RECT area = {};
-    ::GetWindowRect(sheet.hwnd, &area);
-    for (HWND window : {sheet.hwnd, box}) {
-        if (!window) continue;
-        ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-        RECT r = {};
-        ::GetWindowRect(window, &r);
-        ::UnionRect(&area, &area, &r);
-    }
+    for (HWND window : {sheet.hwnd, box})
+        if (window)
+            ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     // The sheet's thread paints after the calls above have returned.
-    ::Sleep(300);
-    ui_harness::saveScreenshot(ui_harness::captureScreen(area), name);
+    ui_harness::saveScreenshot(ui_harness::captureDrawn(sheet.hwnd, box), name);
 }
 
 const Rows kBuiltInRows = {

@@ -292,7 +292,6 @@ TEST_F(DllResources, EveryDialogCarriesItsCaptionSizeFontAndControls) {
         EXPECT_EQ(index, expected.controls.size());
 
         ::SetWindowPos(dialog, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
-        ui_harness::pumpMessages(50);
         EXPECT_NE(ui_harness::saveScreenshot(ui_harness::captureClient(dialog), expected.screenshot), "");
         ::DestroyWindow(dialog);
     }
