@@ -79,6 +79,45 @@ std::vector<OggPage> oggPages(const std::string& bytes) {
     return pages;
 }
 
+// What the stream counts as handed to the server.
+std::uint64_t bytesSent(const Stream& stream) {
+    const StreamStatus status = stream.status();
+    return status.bytes_sent + static_cast<std::uint64_t>(status.bytes_this_second);
+}
+
+// Once the audio has ended: the server has read every byte the stream
+// counts as sent. The server's count lags by seconds, and the server drops
+// a mount some seconds after its data stopped: this is asked at once.
+::testing::AssertionResult serverTookAll(int port, const std::string& mount, const Stream& stream) {
+    std::string read;
+    std::string last_read;
+    std::uint64_t sent = 0;
+    const bool ended = eventually(
+        [&] {
+            read = sourceField(port, mount, "total_bytes_read");
+            sent = bytesSent(stream);
+            if (!read.empty())
+                last_read = read;
+            return read.empty() || read == std::to_string(sent);
+        },
+        20s);
+    if (ended && !read.empty())
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << mount << ": the server read " << (last_read.empty() ? "nothing" : last_read)
+                                         << (read.empty() ? " and dropped the mount" : "") << ", the stream sent "
+                                         << sent;
+}
+
+// Once the server has all of the stream: the listener has what the server
+// passed on, i.e. its count stopped growing while the server had nothing new.
+bool listenerCaughtUp(const HttpListener& listener) {
+    return eventually([&] {
+        const std::size_t before = listener.audio().size();
+        std::this_thread::sleep_for(200ms);
+        return before != 0 && listener.audio().size() == before;
+    });
+}
+
 class RealStreams : public PlayerTest {
 protected:
     ~RealStreams() override { setOutputGain(1.0f); }
@@ -134,11 +173,15 @@ TEST_F(RealStreams, EveryFormatReachesItsListenersWithItsRateChannelsAndLevel) {
         listeners.emplace_back(new HttpListener(port, c.mount, "velmora-test"));
     }
     host.play({twoTones("Two", "Tones", 10)});
-    // Full level for five seconds, then the output gain at one half.
-    std::this_thread::sleep_for(5s);
+    // Full level for five seconds of audio, then the output gain at one half.
+    ASSERT_TRUE(eventually([&] { return streams[0]->status().samples_read >= 5u * 44100 * 2; }, 20s));
     setOutputGain(0.5f);
-    ASSERT_TRUE(eventually([&] { return host.finished(); }, 10s));
-    std::this_thread::sleep_for(1s);
+    ASSERT_TRUE(eventually([&] { return host.finished(); }, 20s));
+    // The server took what each stream counts as sent, and passed it on.
+    for (std::size_t i = 0; i < cases.size(); ++i)
+        EXPECT_TRUE(serverTookAll(port, cases[i].mount, *streams[i]));
+    for (std::size_t i = 0; i < cases.size(); ++i)
+        ASSERT_TRUE(listenerCaughtUp(*listeners[i])) << cases[i].mount;
 
     TempDir temp;
     for (std::size_t i = 0; i < cases.size(); ++i) {
@@ -175,14 +218,8 @@ TEST_F(RealStreams, EveryFormatReachesItsListenersWithItsRateChannelsAndLevel) {
     // own format counted the same samples, all ten seconds.
     EXPECT_EQ(streams[0]->status().samples_read, 10u * 44100 * 2);
     EXPECT_EQ(streams[2]->status().samples_read, 10u * 44100 * 2);
-    // One statistics event per second of audio; the server took what the
-    // stream counts as sent.
+    // One statistics event per second of audio.
     EXPECT_EQ(observers[0]->count(StreamEventListener::EVENT_STATISTICS), 10);
-    EXPECT_TRUE(eventually([&] {
-        const StreamStatus mp3 = streams[0]->status();
-        return sourceField(port, "/every.mp3", "total_bytes_read") ==
-               std::to_string(mp3.bytes_sent + static_cast<std::uint64_t>(mp3.bytes_this_second));
-    }));
     listeners.clear();
     for (auto& stream : streams)
         stream->stop();
@@ -229,17 +266,21 @@ TEST_F(RealStreams, TitlesReachTheServerAndAnOggTitleBeginsANewChainWithoutAGap)
     // title closes the second chain, so both chains are complete.
     ASSERT_TRUE(eventually([&] { return host.finished(); }, 10s));
     std::uint64_t samples = 0;
+    std::uint64_t idle = 0;
     ASSERT_TRUE(eventually([&] {
         const std::uint64_t before = ogg.status().samples_read;
+        const std::uint64_t sent = bytesSent(ogg);
         std::this_thread::sleep_for(300ms);
         samples = ogg.status().samples_read;
-        return samples == before;
+        idle = bytesSent(ogg);
+        return samples == before && idle == sent;
     }));
     ogg.addTitle("Third", "Third");
     ogg.updateMetadata("");
     // Audio captured before the worker takes the title still belongs to
-    // the old chain: the third track comes once the title was taken.
-    std::this_thread::sleep_for(500ms);
+    // the old chain: the third track comes once the title was taken, which
+    // sends the old chain's end.
+    ASSERT_TRUE(eventually([&] { return bytesSent(ogg) > idle; }));
     // The server passes a chain's last page on when the next one comes.
     host.play({kestrune_host::signal_track("Third", "Third", 3, 440.0, 44100, 2, kestrune_host::waveform::noise, 0.5f)});
     auto chains = [&] {
@@ -298,8 +339,9 @@ TEST_F(RealStreams, TheWavHeaderPassesThePreprocessingProgramToTheEncoder) {
     ASSERT_TRUE(eventually([&] { return mountListed(port, "/header.mp3"); }));
     HttpListener listener(port, "/header.mp3", "velmora-test");
     playTone(6, 440.0);
-    ASSERT_TRUE(eventually([&] { return host.finished(); }, 10s));
-    std::this_thread::sleep_for(1s);
+    ASSERT_TRUE(eventually([&] { return host.finished(); }, 20s));
+    EXPECT_TRUE(serverTookAll(port, "/header.mp3", stream));
+    ASSERT_TRUE(listenerCaughtUp(listener));
     TempDir temp;
     const std::string file = save(listener.audio(), temp.path() + "header.mp3");
     auto fields = probe(file);
