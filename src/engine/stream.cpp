@@ -18,6 +18,7 @@
 #include "engine/formatter.h"
 #include "engine/message_pump.h"
 #include "engine/output_gain.h"
+#include "engine/round_pace.h"
 #include "plugin/utils.h"
 #include "server/server.h"
 #include "service_lookup.h"
@@ -681,17 +682,8 @@ void Stream::commandLoop() {
                         at_once ? std::chrono::milliseconds(0)
                                 : std::chrono::ceil<std::chrono::milliseconds>(next_round_ - now),
                         command);
-        // The rounds keep their pace from the one before, and the next one
-        // is never more than a round away: not after a pause (the pace
-        // starts again from now), nor after rounds taken early for a
-        // backlog (a player faster than real time), whose pace would
-        // otherwise run far ahead of the clock and hold the last partial
-        // piece back for as long.
-        const auto taken = std::chrono::steady_clock::now();
-        const auto round = std::chrono::milliseconds(kPieceMilliseconds);
-        next_round_ += round;
-        if (next_round_ <= taken || next_round_ > taken + round)
-            next_round_ = taken + round;
+        next_round_ = nextRound(next_round_, std::chrono::steady_clock::now(),
+                                std::chrono::milliseconds(kPieceMilliseconds));
         if (command == COMMAND_QUIT) {
             finishStream();
             return;

@@ -494,9 +494,25 @@ TEST_F(MainWindow, StreamsToIcecastReconnectsAndAsksBeforeClosing) {
     if (probe_port != 0) {
         auto levelAfter = [&](const std::function<void()>& change) {
             change();
-            // icecast's burst at a new listener (4 s at this rate) then
-            // holds audio played after the change only.
-            ui_harness::pumpMessages(5000);
+            // Every chunk captured before the change has been read by the
+            // stream once the player delivered one more and the worker
+            // finished a round that began after that.
+            const std::uint64_t delivered = host.frames_delivered();
+            EXPECT_TRUE(pumpUntil([&] { return host.frames_delivered() > delivered; }));
+            std::uint64_t read = first->status().samples_read;
+            for (int round = 0; round < 2; ++round) {
+                const std::uint64_t before = read;
+                EXPECT_TRUE(pumpUntil([&] { return (read = first->status().samples_read) != before; }));
+            }
+            // icecast's burst at a new listener (64 KB) then holds audio
+            // played after the change only, once the server holds that
+            // much more than the MP3 of what came before (128 kbps, 16000
+            // bytes a second), with a second to spare for the encoder.
+            const std::uint64_t needed = read / 2 * 16000 / 44100 + 65536 + 16000;
+            EXPECT_TRUE(pumpUntil([&] {
+                return std::strtoull(sourceField(port, "/win-a.mp3", "total_bytes_read").c_str(), nullptr, 10) >=
+                       needed;
+            })) << sourceField(port, "/win-a.mp3", "total_bytes_read") << " of " << needed;
             auto heard = std::async(std::launch::async,
                                     [&] { return listenAndProbe(probe_port, port, "/win-a.mp3", 3); });
             while (heard.wait_for(0ms) != std::future_status::ready) ui_harness::pumpMessages(20);
