@@ -20,6 +20,7 @@
 #include <fstream>
 #include <future>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -59,9 +60,11 @@ std::pair<int, std::string> runKestrune(const std::string& arguments) {
     return {_pclose(pipe), output};
 }
 
-// A message box of another program, captioned so.
+// A message box of another program, captioned so, that is not among
+// those closed already.
 struct BoxSearch {
     std::wstring caption;
+    const std::set<HWND>& closed;
     HWND box = nullptr;
 };
 
@@ -74,18 +77,20 @@ BOOL CALLBACK findBox(HWND window, LPARAM data) {
     GetWindowTextW(window, text, 256);
     GetClassNameW(window, type, 16);
     if (process == GetCurrentProcessId() || !IsWindowVisible(window) || search->caption != text ||
-        std::wstring(type) != L"#32770")
+        std::wstring(type) != L"#32770" || search->closed.count(window) != 0)
         return TRUE;
     search->box = window;
     return FALSE;
 }
 
-// The text of such a box once it has been closed; "" without one.
-std::string closeMessageBox(const std::wstring& caption) {
-    BoxSearch search{caption};
+// The text of such a box once it has been closed (and added to `closed`);
+// "" without one.
+std::string closeMessageBox(const std::wstring& caption, std::set<HWND>& closed) {
+    BoxSearch search{caption, closed};
     EnumWindows(findBox, reinterpret_cast<LPARAM>(&search));
     if (search.box == nullptr)
         return "";
+    closed.insert(search.box);
     wchar_t text[1024] = {};
     GetDlgItemTextW(search.box, 0xFFFF, text, 1024);
     PostMessageW(search.box, WM_COMMAND, IDOK, 0);
@@ -135,12 +140,11 @@ void streamsMp3ToIcecast(const std::string& encoder, const std::string& mount) {
         return source == std::string::npos || bytes == std::string::npos ? 0 : std::atol(&stats[bytes + field.size()]);
     };
     // A failure the window shows in a message box would hold the player:
-    // the box is read and closed.
+    // each box is read and closed.
     std::string shown;
-    while (received() < 96 * 1024 && run.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
-        if (shown.empty())
-            shown = closeMessageBox(L"Wine MP3");
-    }
+    std::set<HWND> closed;
+    while (received() < 96 * 1024 && run.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
+        shown += closeMessageBox(L"Wine MP3", closed);
     EXPECT_EQ(shown, "") << "the window showed a message box";
     std::map<std::string, std::string> heard;
     std::string why;
