@@ -121,8 +121,10 @@ void streamsMp3ToIcecast(const std::string& encoder, const std::string& mount) {
         << icecast_port << "</port><password>" << peers::kIcecastSourcePassword << "</password><mount_point>" << mount
         << "</mount_point><yp><name>Wine MP3</name></yp></server>" << encoder << "</stream></velmora>";
 
+    // The tone lasts well beyond the ten seconds heard: on a loaded machine
+    // the stream may start many seconds after the player.
     auto run = std::async(std::launch::async, [&] {
-        return runKestrune("--profile \"" + profile + "\" --signal 14 --artist Wine --title Tone --freq 440,880");
+        return runKestrune("--profile \"" + profile + "\" --signal 30 --artist Wine --title Tone --freq 440,880");
     });
     // A listener for six seconds once the server holds more than icecast
     // bursts at a new listener (64 KB, four seconds at 128 kbps): however
@@ -150,6 +152,8 @@ void streamsMp3ToIcecast(const std::string& encoder, const std::string& mount) {
     std::string why;
     try {
         heard = listenAndProbe(probe_port, icecast_port, mount, 6);
+    } catch (const Poco::Exception& e) {
+        why = e.displayText();
     } catch (const std::exception& e) {
         why = e.what();
     }
