@@ -54,7 +54,12 @@ velmora_copy_mingw_runtime()
 
 # The cross-built lame.exe (scripts/build-win-deps.sh) goes where an
 # installation has it and the built-in "lame" preset looks for it: in
-# encoders\ beside the player (bin/encoders/lame.exe).
+# encoders\ beside the player (bin/encoders/lame.exe). Settings that name
+# no encoder, and the Add button without stored presets, start the bare
+# "lame.exe", which Windows looks for first in the player's own folder:
+# a copy goes there too (bin/lame.exe).
 if(VELMORA_WINDOWS AND EXISTS ${VELMORA_WIN_DEPS}/prefix/bin/lame.exe)
-  file(COPY ${VELMORA_WIN_DEPS}/prefix/bin/lame.exe DESTINATION ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/encoders)
+  foreach(folder ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/encoders ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+    file(COPY ${VELMORA_WIN_DEPS}/prefix/bin/lame.exe DESTINATION ${folder})
+  endforeach()
 endif()

@@ -16,12 +16,21 @@ wine_fonts=/usr/share/wine/fonts
 # "ファイルを開く", in the first font linked to the face that has them. IPA
 # Gothic (fonts-ipafont-gothic) is found through fontconfig where Debian puts
 # it. Wine looks links up by the face's full name: the bold face needs one
-# of its own.
+# of its own. Edit fields shape their text by script, and take the
+# characters their font lacks from the face Wine falls back to for the
+# script, SimSun for Japanese (kanji and kana alike); it is not installed,
+# and is drawn in what is linked to it.
 links='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
 japanese='ipag.ttf,IPAGothic'
-linked_faces=(Tahoma "Tahoma Bold")
+linked_faces=(Tahoma "Tahoma Bold" SimSun)
+# Every face, so that a prefix made before a face was added gets it too.
 # (Wine writes the registry to system.reg some seconds after a change.)
-linked() { grep -sqF "\"${linked_faces[-1]}\"=str(7):\"$japanese" "$prefix/system.reg"; }
+linked() {
+  local face
+  for face in "${linked_faces[@]}"; do
+    grep -sqF "\"$face\"=str(7):\"$japanese" "$prefix/system.reg" || return 1
+  done
+}
 [ -f "$prefix/system.reg" ] && { [ ! -d "$wine_fonts" ] || [ -f "$fonts/tahoma.ttf" ]; } && linked && exit 0
 
 # Several programs may start at once: one of them does the work.

@@ -2,7 +2,6 @@
 #include "ui/list_box_streams.h"
 
 #include <algorithm>
-#include <cwctype>
 #include <utility>
 
 #include "engine/config.h"
@@ -13,19 +12,6 @@ namespace {
 
 // The list view's own space on either side of a row's text.
 constexpr int kTextMargin = 5;
-
-// Where the attempt count the main window appends to a reconnecting
-// stream's name ("Name(2/3)") begins in a row's text; npos without one.
-std::size_t attemptCountAt(const std::wstring& text) {
-    if (text.empty() || text.back() != L')') return std::wstring::npos;
-    const std::size_t open = text.rfind(L'(');
-    const std::size_t slash = text.rfind(L'/');
-    if (open == std::wstring::npos || slash == std::wstring::npos || slash < open + 2 || slash + 2 >= text.size())
-        return std::wstring::npos;
-    for (std::size_t i = open + 1; i + 1 < text.size(); ++i)
-        if (i != slash && !std::iswdigit(text[i])) return std::wstring::npos;
-    return open;
-}
 
 int textWidth(HDC dc, const std::wstring& text) {
     SIZE size = {};
@@ -146,15 +132,24 @@ DWORD CListBoxStreams::OnItemPrePaint(int, NMCUSTOMDRAW* draw) {
     }
     // The list view would cut an attempt count off with the end of a long
     // name: such a row is drawn here, its name shortened instead.
-    if (drawWithAttemptCount(item, selected)) return CDRF_SKIPDEFAULT;
+    if (status.reconnecting && drawWithAttemptCount(item, selected, attemptCount(status)))
+        return CDRF_SKIPDEFAULT;
     return result;
 }
 
-bool CListBoxStreams::drawWithAttemptCount(NMLVCUSTOMDRAW* item, bool selected) {
+std::string CListBoxStreams::attemptCount(const StreamStatus& status) {
+    return "(" + std::to_string(status.reconnect_count + 1) + "/3)";
+}
+
+bool CListBoxStreams::drawWithAttemptCount(NMLVCUSTOMDRAW* item, bool selected, const std::string& attempt) {
     const int index = static_cast<int>(item->nmcd.dwItemSpec);
     const std::wstring text = GetItemText(index, 0);
-    const std::size_t count = attemptCountAt(text);
-    if (count == std::wstring::npos) return false;
+    const std::wstring suffix = fromUtf8(attempt);
+    // (Until the window has renamed the row for this attempt, it is drawn
+    // as any other.)
+    if (text.size() < suffix.size() || text.compare(text.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return false;
+    const std::size_t count = text.size() - suffix.size();
     RECT label = {};
     label.left = LVIR_LABEL;
     if (!SendMessage(LVM_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&label))) return false;

@@ -18,6 +18,7 @@
 class CListBoxStreams;
 class Stream;
 class StreamEventListener;
+struct StreamStatus;
 
 class ListBoxEventListener {
 public:
@@ -52,6 +53,9 @@ public:
     void moveDown();
     // The row text of that stream (UTF-8), when the list holds it.
     void updateStreamName(Stream* stream, const std::string& name);
+    // What the window appends to a reconnecting stream's name in its row:
+    // the attempt under way of the three, as "(2/3)".
+    static std::string attemptCount(const StreamStatus& status);
 
     BEGIN_MSG_MAP(CListBoxStreams)
         REFLECTED_NOTIFY_CODE_HANDLER(LVN_ITEMCHANGED, OnItemChanged)
@@ -67,9 +71,9 @@ public:
 
 private:
     void move(int from, int to);
-    // Draws a row whose text ends in an attempt count ("(1/3)"), keeping
-    // the count whole; false for other rows.
-    bool drawWithAttemptCount(NMLVCUSTOMDRAW* item, bool selected);
+    // Draws a reconnecting stream's row, whose text ends in its attempt
+    // count, keeping that count whole; false when the text does not end so.
+    bool drawWithAttemptCount(NMLVCUSTOMDRAW* item, bool selected, const std::string& attempt);
 
     WTL::CFont bold_font;
     ListBoxEventListener* const listener;

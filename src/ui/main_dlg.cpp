@@ -656,7 +656,7 @@ void CMainDlg::onStreamEvent(Stream* stream, int event) {
             break;
         case EVENT_RECONNECTING:
             if (stream == selected_stream.load()) monitor_view.setStatus(L"Reconnecting...");
-            stream_list.updateStreamName(stream, name + "(" + std::to_string(status.reconnect_count + 1) + "/3)");
+            stream_list.updateStreamName(stream, name + CListBoxStreams::attemptCount(status));
             break;
         case EVENT_STATISTICS:
             // The bytes of the second just ended are in the status only

@@ -240,6 +240,30 @@ TEST(EncoderSetupDialog, OpenFileCaptionIsDrawnInItsGlyphsNotAsBoxes) {
     EXPECT_TRUE(caption.pixels != missing.pixels) << "the caption is drawn as boxes: no font has its glyphs";
 }
 
+// An edit field draws its text in the dialog's font, and each character
+// that font lacks in a font that has it, else as a box for a missing glyph,
+// the same box for every such character: drawn, "日本" differs from "本日".
+TEST(EncoderSetupDialog, EditFieldsDrawJapaneseInItsGlyphsNotAsBoxes) {
+    VELMORA_NEED_DISPLAY();
+    ui_harness::HostWindow host(400, 300);
+    EncoderSettings settings = preset();
+    CDlgEncoderSetup dialog(&settings);
+    ui_harness::Image drawn, swapped;
+    Autopilot pilot({{kSetup, [&](Window& w) {
+        // (No caret blinks in a field without the focus.)
+        EXPECT_NE(w.focusId(), IDC_SETUP_DESCRIPTION);
+        w.setText(IDC_SETUP_DESCRIPTION, L"日本");
+        drawn = ui_harness::captureClient(w.item(IDC_SETUP_DESCRIPTION));
+        w.setText(IDC_SETUP_DESCRIPTION, L"本日");
+        swapped = ui_harness::captureClient(w.item(IDC_SETUP_DESCRIPTION));
+        w.click(IDCANCEL);
+    }}});
+    EXPECT_EQ(dialog.DoModal(host), IDCANCEL);
+    EXPECT_EQ(pilot.finish(), "");
+    ASSERT_FALSE(drawn.empty());
+    EXPECT_TRUE(drawn.pixels != swapped.pixels) << "the field draws its text as boxes: no font it uses has its glyphs";
+}
+
 TEST(AuthorizationDialog, OpensWithAdminAndHandsOverBothTextsInTheAnsiCodePage) {
     VELMORA_NEED_DISPLAY();
     ui_harness::HostWindow host(600, 400);

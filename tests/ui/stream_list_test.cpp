@@ -180,6 +180,15 @@ INT_PTR CALLBACK reflectingDialog(HWND dialog, UINT message, WPARAM wparam, LPAR
     return TRUE;
 }
 
+// That dialog, shown.
+using Dialog = std::unique_ptr<std::remove_pointer_t<HWND>, decltype(&::DestroyWindow)>;
+Dialog mainDialog() {
+    Dialog dialog(::CreateDialogParamW(ATL::ModuleInstance(), MAKEINTRESOURCEW(IDD_MAIN), nullptr, reflectingDialog, 0),
+                  &::DestroyWindow);
+    if (dialog) ::ShowWindow(dialog.get(), SW_SHOW);
+    return dialog;
+}
+
 }  // namespace
 
 TEST_F(StreamList, RowsFollowTheStreamsThroughAddRemoveMovesAndRenames) {
@@ -377,11 +386,8 @@ TEST_F(StreamList, AReconnectingRowKeepsItsAttemptCountWhole) {
     std::unique_ptr<psc_callback> capture;
     psc_callback::create(capture);
 
-    std::unique_ptr<std::remove_pointer_t<HWND>, decltype(&::DestroyWindow)> dialog(
-        ::CreateDialogParamW(ATL::ModuleInstance(), MAKEINTRESOURCEW(IDD_MAIN), nullptr, reflectingDialog, 0),
-        &::DestroyWindow);
+    const Dialog dialog = mainDialog();
     ASSERT_NE(dialog, nullptr);
-    ::ShowWindow(dialog.get(), SW_SHOW);
     Selections selections;
     CListBoxStreams list(&selections);
     ASSERT_TRUE(list.SubclassWindow(::GetDlgItem(dialog.get(), IDC_STREAM_LIST)));
@@ -435,4 +441,36 @@ TEST_F(StreamList, AReconnectingRowKeepsItsAttemptCountWhole) {
 
     host.stop();
     for (auto& s : streams) s->stop();
+}
+
+// A stream that does not reconnect, named as if it carried an attempt
+// count, in the same narrow list: its row is drawn as the list view draws
+// any row too long for it, pixel for pixel.
+TEST_F(StreamList, ANameEndingLikeAnAttemptCountIsDrawnAsAnyName) {
+    VELMORA_NEED_DISPLAY();
+    const Dialog dialog = mainDialog();
+    ASSERT_NE(dialog, nullptr);
+    Selections selections;
+    CListBoxStreams list(&selections);
+    ASSERT_TRUE(list.SubclassWindow(::GetDlgItem(dialog.get(), IDC_STREAM_LIST)));
+    CListBoxStreams::Streams streams;
+    streams.push_back(stream("Late Jazz Radio (24/7)"));
+    list.init(&streams);
+    list.SetItemState(-1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    ASSERT_GT(ui_harness::drawText(list.GetFont(), L"Late Jazz Radio (24/7)", RGB(0, 0, 0), RGB(255, 255, 255)).width,
+              ListView_GetColumnWidth(list, 0))
+        << "the whole name fits the row: nothing to shorten";
+    const ui_harness::Image drawn = ui_harness::captureClient(list);
+    const HWND control = list.UnsubclassWindow();
+    ASSERT_NE(control, nullptr);
+    const ui_harness::Image plain = ui_harness::captureClient(control);
+
+    const RECT row = rowRect(control, 0);
+    ASSERT_EQ(drawn.width, plain.width);
+    ASSERT_LT(row.top, row.bottom);
+    bool same = true;
+    for (int y = row.top; y < row.bottom && same; ++y)
+        for (int x = row.left; x < row.right && x < drawn.width; ++x)
+            same = same && drawn.at(x, y) == plain.at(x, y);
+    EXPECT_TRUE(same) << "the row is not drawn as the list view draws it";
 }
