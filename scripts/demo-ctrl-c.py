@@ -161,6 +161,8 @@ def one_run(args, moment, number):
         problems.append("the moment did not come" if status is not None else "the moment did not come in time")
     elif status is None:
         problems.append(f"still running {args.limit:g} s after Ctrl-C")
+    elif status != 130:
+        problems.append(f"ended with status {status}, not 130 as after a Ctrl-C")
     # What ends as the demo ends may take a moment to go.
     left = marked(tag)
     give_up = time.monotonic() + 2

@@ -280,7 +280,10 @@ if [ "$windows" = 0 ]; then
   [ "$interrupted" = 0 ] || kill -INT "$player_pid" 2>/dev/null || true
   status=0
   wait_player || status=$?
-  # (Its output ends with it.)
+  # Its output ends with it. (A player that a Ctrl-C ended before it opened
+  # its output leaves the reader waiting for a writer: one comes and goes.)
+  exec 6<>"$work/output"
+  exec 6>&-
   ended "$show_pid" 50 || true
   echo "demo: done (the player ended with status $status)"
   # Ended by Ctrl-C: the status a shell user expects.
