@@ -31,6 +31,8 @@ check() { # TEXT CONDITION...
 }
 # The value after PREFIX on the line of FILE that starts with it.
 said() { sed -n "s|^$2||p" "$1" | head -n 1; }
+# The set-up log a demo's output names.
+log_of() { sed -n 's|.*(set-up log: \(.*\))$|\1|p' "$1" | head -n 1; }
 
 demos() {
   local a="$work/demo-a.out" b="$work/demo-b.out" pa pb
@@ -43,8 +45,8 @@ demos() {
   wait "$pb" || sb=$?
   check "both demos ran (status $sa and $sb)" test "$sa" = 0 -a "$sb" = 0
   local log_a log_b shot_a shot_b
-  log_a="$(sed -n 's|.*(set-up log: \(.*\))$|\1|p' "$a" | head -n 1)"
-  log_b="$(sed -n 's|.*(set-up log: \(.*\))$|\1|p' "$b" | head -n 1)"
+  log_a="$(log_of "$a")"
+  log_b="$(log_of "$b")"
   shot_a="$(said "$a" "demo: screenshot of the streaming window: ")"
   shot_b="$(said "$b" "demo: screenshot of the streaming window: ")"
   check "each demo has a set-up log of its own ($log_a, $log_b)" \
@@ -53,7 +55,7 @@ demos() {
     test -n "$shot_a" -a -n "$shot_b" -a "$shot_a" != "$shot_b" -a -s "$shot_a" -a -s "$shot_b"
   local out log prefix
   for out in "$a" "$b"; do
-    log="$(sed -n 's|.*(set-up log: \(.*\))$|\1|p' "$out" | head -n 1)"
+    log="$(log_of "$out")"
     prefix="$(said "$out" "demo: using the Wine prefix ")"
     [ -n "$prefix" ] || prefix="$(said "$out" "demo: making the Wine prefix ")"
     prefix="${prefix% (once)}"
