@@ -53,8 +53,24 @@ own=""
 [ "$slot" = 0 ] || own="-$slot"
 setup_log="$(dirname "$BUILD")/demo-setup$own.log"
 : >"$setup_log"
+# Ctrl-C (or a signal to this script alone) ends the player's list; it
+# stops its streams cleanly. The Windows player has no console to take the
+# signal: the wait for its end closes its main window, which ends it the
+# same clean way. Before the player, the run ends after the step at hand.
 interrupted=0
+player_pid=""
+stop_player() {
+  interrupted=1
+  echo
+  echo "demo: stopping"
+  if [ "$windows" = 0 ] && [ -n "$player_pid" ]; then
+    kill -INT "$player_pid" 2>/dev/null || true
+  fi
+}
+trap stop_player INT TERM
 step_failed() {
+  # (A step that a Ctrl-C ended has not failed.)
+  [ "$interrupted" = 0 ] || exit 130
   echo "demo: that step failed; the set-up log is $setup_log" >&2
   tail -n 5 "$setup_log" | sed 's/^/  | /' >&2
   exit 1
@@ -64,8 +80,7 @@ step() { # TEXT COMMAND...: runs the step, its output into the set-up log
   shift
   echo "demo: $text"
   echo "===== $text" >>"$setup_log"
-  # (A step that a Ctrl-C ended has not failed.)
-  "$@" </dev/null >>"$setup_log" 2>&1 7>&- 8>&- || { [ "$interrupted" = 0 ] || exit 130; step_failed; }
+  "$@" </dev/null >>"$setup_log" 2>&1 7>&- 8>&- || step_failed
 }
 # The packages step tells which packages it installs.
 packages() { # setup.sh's arguments
@@ -94,10 +109,10 @@ else
     cmake --build "$BUILD" -j "$JOBS" --target kestrune velmora
 fi
 
+[ "$interrupted" = 0 ] || exit 130
 work="$(mktemp -d /tmp/velmora-demo.XXXXXX)"
 chmod 755 "$work"
 ice_pid=""
-player_pid=""
 xvfb_pid=""
 show_pid=""
 progress_pid=""
@@ -131,19 +146,6 @@ cleanup() {
   if [ "$keep" = 1 ]; then echo "demo: work folder kept: $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
-# Ctrl-C (or a signal to this script alone) ends the player's list; it
-# stops its streams cleanly. The Windows player has no console to take the
-# signal: the wait for its end closes its main window, which ends it the
-# same clean way.
-stop_player() {
-  interrupted=1
-  echo
-  echo "demo: stopping"
-  if [ "$windows" = 0 ] && [ -n "$player_pid" ]; then
-    kill -INT "$player_pid" 2>/dev/null || true
-  fi
-}
-trap stop_player INT TERM
 
 # --- the server: icecast2 in a session of its own, so Ctrl-C leaves it to us
 port="$(bash "$here/test-peers.sh" port)"
