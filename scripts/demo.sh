@@ -137,10 +137,15 @@ cleanup() {
   # A second Ctrl-C does not cut this short: each step is bounded.
   trap '' INT TERM
   # The player first (it stops its streams and encoders), then the rest.
-  [ -z "$player_pid" ] || end_processes "$player_pid"
+  # Under Wine: every program of the run's prefix, until the player has
+  # ended (one that was starting may start the prefix's server anew).
   if [ -n "$prefix" ]; then
-    WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
+    for _ in 1 2 3 4 5 6 7 8 9 10; do
+      WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
+      [ -n "$player_pid" ] && ! ended "$player_pid" 5 || break
+    done
   fi
+  [ -z "$player_pid" ] || end_processes "$player_pid"
   # (Those that were started.)
   end_processes $progress_pid $show_pid $xvfb_pid $ice_pid
   if [ "$keep" = 1 ]; then echo "demo: work folder kept: $work"; else rm -rf "$work"; fi
@@ -258,16 +263,28 @@ show() {
   return 0
 }
 
-# Waits for the player's own end and status: a signal ends a wait early
-# (the trap runs), so it waits again.
-wait_player() {
-  local status=0
-  while :; do
-    if wait "$player_pid"; then status=0; else status=$?; fi
-    kill -0 "$player_pid" 2>/dev/null || break
+# Waits for the player's end. After a Ctrl-C, STOP (a command) asks it to
+# stop, again every 3 s (one that came as it started may have gone
+# unheard), and FORCE (a command) ends it if it has not ended 10 s later.
+wait_player() { # STOP FORCE
+  local asked="" last=""
+  while kill -0 "$player_pid" 2>/dev/null; do
+    if [ "$interrupted" = 1 ]; then
+      if [ -z "$asked" ]; then
+        asked=$SECONDS last=$SECONDS
+        $1 2>/dev/null || true
+      elif ((SECONDS - asked >= 10)); then
+        echo "demo: the player did not stop; ending it" >&2
+        $2 >/dev/null 2>&1 || true
+        ended "$player_pid" 50 || true
+        return 0
+      elif ((SECONDS - last >= 3)); then
+        last=$SECONDS
+        $1 2>/dev/null || true
+      fi
+    fi
+    sleep 0.1 || true
   done
-  player_pid=""
-  return "$status"
 }
 
 if [ "$windows" = 0 ]; then
@@ -278,10 +295,10 @@ if [ "$windows" = 0 ]; then
   show_pid=$!
   "$BUILD/bin/kestrune" --profile "$work/profile" --seconds "$seconds" "${tracks[@]}" >"$work/output" 2>&1 7>&- &
   player_pid=$!
-  # (A Ctrl-C as it started found no player to stop.)
-  [ "$interrupted" = 0 ] || kill -INT "$player_pid" 2>/dev/null || true
+  wait_player "kill -INT $player_pid" "kill -KILL $player_pid"
   status=0
-  wait_player || status=$?
+  wait "$player_pid" || status=$?
+  player_pid=""
   # Its output ends with it. (A player that a Ctrl-C ended before it opened
   # its output leaves the reader waiting for a writer: one comes and goes.)
   exec 6<>"$work/output"
@@ -296,6 +313,8 @@ fi
 # --- Windows: a private display and a Wine prefix of this run's own
 [ "$interrupted" = 0 ] || exit 130
 echo "demo: starting a private X display (Xvfb)"
+# (The file is there before Xvfb writes its number into it.)
+: >"$work/display"
 # In a session of its own, so Ctrl-C leaves it to us.
 setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 7>&- &
 xvfb_pid=$!
@@ -387,21 +406,9 @@ if [ "$interrupted" = 0 ] && grep -q "console: velmora: Streaming start: Velmora
     echo "demo: no screenshot could be taken (see $setup_log)" >&2
   fi
 fi
-# The player's end. After a Ctrl-C its main window is closed; a player
-# that has not ended 10 s later is ended with its prefix's Wine programs.
-closing=""
-while kill -0 "$player_pid" 2>/dev/null; do
-  if [ "$interrupted" = 1 ] && [ -z "$closing" ]; then
-    closing=$SECONDS
-    setsid wine taskkill /im kestrune.exe </dev/null >>"$setup_log" 2>&1 7>&- 8>&- &
-  elif [ -n "$closing" ] && [ $((SECONDS - closing)) -ge 10 ]; then
-    echo "demo: the player did not close its window; ending it" >&2
-    wineserver -k >/dev/null 2>&1 || true
-    ended "$player_pid" 50 || true
-    break
-  fi
-  sleep 0.1 || true
-done
+# The player's end: after a Ctrl-C its main window is closed.
+close_window() { setsid wine taskkill /im kestrune.exe </dev/null >>"$setup_log" 2>&1 7>&- 8>&- & }
+wait_player close_window "wineserver -k"
 status="$(cat "$work/status" 2>/dev/null || true)"
 player_pid=""
 # The progress loop and the output end with the player.
