@@ -69,10 +69,11 @@ demos() {
 
 victim_pid=""
 running() { kill -0 "$victim_pid" 2>/dev/null; }
+# (By its PID alone: others' programs may run in that prefix. Its Wine
+# server ends by itself a few seconds after its last program.)
 kill_victim() {
   [ -n "$victim_pid" ] || return 0
   kill "$victim_pid" 2>/dev/null
-  WINEPREFIX="$base-display" wineserver -k >/dev/null 2>&1
   victim_pid=""
 }
 
