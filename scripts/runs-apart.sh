@@ -73,7 +73,10 @@ running() { kill -0 "$victim_pid" 2>/dev/null; }
 # server ends by itself a few seconds after its last program.)
 kill_victim() {
   [ -n "$victim_pid" ] || return 0
+  local i
   kill "$victim_pid" 2>/dev/null
+  for i in $(seq 1 50); do running || break; sleep 0.1; done
+  kill -KILL "$victim_pid" 2>/dev/null
   victim_pid=""
 }
 
