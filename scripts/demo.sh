@@ -397,13 +397,20 @@ if [ "$interrupted" = 0 ] && grep -q "console: velmora: Streaming start: Velmora
   sleep 4 || true
   # (Over the progress line, which goes on after it.)
   [ "$tty" = 1 ] && printf '\r\033[K'
-  if [ "$interrupted" = 1 ]; then
-    :
-  elif kill -0 "$player_pid" 2>/dev/null &&
-    xwd -root -silent -display "$DISPLAY" | convert xwd:- -trim +repage "$shot" 2>>"$setup_log"; then
-    echo "demo: screenshot of the streaming window: $shot"
-  elif [ "$interrupted" = 0 ]; then
-    echo "demo: no screenshot could be taken (see $setup_log)" >&2
+  # The capture runs in the background and is polled: a Ctrl-C that came
+  # while bash waited on a foreground pipeline could end the script
+  # without its handler, and the player was then ended instead of stopped.
+  rm -f "$work/shot-taken"
+  if [ "$interrupted" = 0 ] && kill -0 "$player_pid" 2>/dev/null; then
+    { xwd -root -silent -display "$DISPLAY" | convert xwd:- -trim +repage "$shot" && : >"$work/shot-taken"; } \
+      </dev/null 2>>"$setup_log" &
+    shot_pid=$!
+    ended "$shot_pid" 300 || end_processes "$shot_pid"
+    if [ -f "$work/shot-taken" ]; then
+      echo "demo: screenshot of the streaming window: $shot"
+    elif [ "$interrupted" = 0 ]; then
+      echo "demo: no screenshot could be taken (see $setup_log)" >&2
+    fi
   fi
 fi
 # The player's end: after a Ctrl-C its main window is closed.
