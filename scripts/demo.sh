@@ -43,11 +43,34 @@ else
 fi
 
 # --- set-up: each step says what it does; the details go to a log that
-# is kept, and named when a step fails.
-mkdir -p "$(dirname "$BUILD")"
-setup_log="$(dirname "$BUILD")/demo-setup.log"
+# is kept, and named when a step fails. Runs at once in one clone keep
+# their own logs and screenshots: each takes the first of the build
+# folder's demo slots that no other run holds (its lock on fd 7, which
+# the programs it starts are not given), "" for slot 0, "-N" for slot N.
+. "$here/slot.sh"
+take_slot "$(dirname "$BUILD")/demo-slot" 7
+own=""
+[ "$slot" = 0 ] || own="-$slot"
+setup_log="$(dirname "$BUILD")/demo-setup$own.log"
 : >"$setup_log"
+# Ctrl-C (or a signal to this script alone) ends the player's list; it
+# stops its streams cleanly. The Windows player has no console to take the
+# signal: the wait for its end closes its main window, which ends it the
+# same clean way. Before the player, the run ends after the step at hand.
+interrupted=0
+player_pid=""
+stop_player() {
+  interrupted=1
+  echo
+  echo "demo: stopping"
+  if [ "$windows" = 0 ] && [ -n "$player_pid" ]; then
+    kill -INT "$player_pid" 2>/dev/null || true
+  fi
+}
+trap stop_player INT TERM
 step_failed() {
+  # (A step that a Ctrl-C ended has not failed.)
+  [ "$interrupted" = 0 ] || exit 130
   echo "demo: that step failed; the set-up log is $setup_log" >&2
   tail -n 5 "$setup_log" | sed 's/^/  | /' >&2
   exit 1
@@ -57,7 +80,7 @@ step() { # TEXT COMMAND...: runs the step, its output into the set-up log
   shift
   echo "demo: $text"
   echo "===== $text" >>"$setup_log"
-  "$@" >>"$setup_log" 2>&1 8>&- || step_failed
+  "$@" </dev/null >>"$setup_log" 2>&1 7>&- 8>&- || step_failed
 }
 # The packages step tells which packages it installs.
 packages() { # setup.sh's arguments
@@ -86,53 +109,52 @@ else
     cmake --build "$BUILD" -j "$JOBS" --target kestrune velmora
 fi
 
+[ "$interrupted" = 0 ] || exit 130
 work="$(mktemp -d /tmp/velmora-demo.XXXXXX)"
 chmod 755 "$work"
 ice_pid=""
-player_pid=""
 xvfb_pid=""
+show_pid=""
+progress_pid=""
 prefix=""
+# Whether PID has ended within TENTHS tenths of a second. The script's
+# helpers are waited for this way, not by `wait`: after a Ctrl-C, bash has
+# been seen to wait forever there for a helper that had ended.
+ended() { # PID TENTHS
+  local i
+  for ((i = 0; i < $2; i++)); do
+    kill -0 "$1" 2>/dev/null || return 0
+    sleep 0.1 || true
+  done
+  ! kill -0 "$1" 2>/dev/null
+}
+end_processes() { # PID...: asks them to end, and makes them after 5 s
+  local pid
+  for pid in "$@"; do kill -TERM "$pid" 2>/dev/null || true; done
+  for pid in "$@"; do ended "$pid" 50 || kill -KILL "$pid" 2>/dev/null || true; done
+}
 cleanup() {
+  # A second Ctrl-C does not cut this short: each step is bounded.
+  trap '' INT TERM
   # The player first (it stops its streams and encoders), then the rest.
-  if [ -n "$player_pid" ] && kill -0 "$player_pid" 2>/dev/null; then
-    kill -TERM "$player_pid" 2>/dev/null || true
-    wait "$player_pid" 2>/dev/null || true
-  fi
+  # Under Wine: every program of the run's prefix, until the player has
+  # ended (one that was starting may start the prefix's server anew).
   if [ -n "$prefix" ]; then
-    WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
+    for _ in 1 2 3 4 5 6 7 8 9 10; do
+      WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
+      [ -n "$player_pid" ] && ! ended "$player_pid" 5 || break
+    done
   fi
-  if [ -n "$xvfb_pid" ] && kill -0 "$xvfb_pid" 2>/dev/null; then
-    kill -TERM "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-  fi
-  if [ -n "$ice_pid" ] && kill -0 "$ice_pid" 2>/dev/null; then
-    kill -TERM "$ice_pid" 2>/dev/null || true
-    wait "$ice_pid" 2>/dev/null || true
-  fi
+  [ -z "$player_pid" ] || end_processes "$player_pid"
+  # (Those that were started.)
+  end_processes $progress_pid $show_pid $xvfb_pid $ice_pid
   if [ "$keep" = 1 ]; then echo "demo: work folder kept: $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
-# Ctrl-C (or a signal to this script alone) ends the player's list; it
-# stops its streams cleanly.
-interrupted=0
-stop_player() {
-  interrupted=1
-  echo
-  echo "demo: stopping"
-  [ -n "$player_pid" ] || return 0
-  if [ "$windows" = 1 ]; then
-    # The Windows player has no console to take the signal: closing its
-    # main window ends it the same clean way.
-    wine taskkill /im kestrune.exe >>"$setup_log" 2>&1 8>&- &
-  else
-    kill -INT "$player_pid" 2>/dev/null || true
-  fi
-}
-trap stop_player INT TERM
 
 # --- the server: icecast2 in a session of its own, so Ctrl-C leaves it to us
 port="$(bash "$here/test-peers.sh" port)"
-setsid bash "$here/test-peers.sh" icecast "$work/icecast" "$port" </dev/null >/dev/null 2>&1 &
+setsid bash "$here/test-peers.sh" icecast "$work/icecast" "$port" </dev/null >/dev/null 2>&1 7>&- &
 ice_pid=$!
 for _ in $(seq 1 100); do
   curl -sf -m 2 -u admin:hackme-admin "http://127.0.0.1:$port/admin/stats" 2>/dev/null | grep -q '<icestats>' && break
@@ -241,28 +263,47 @@ show() {
   return 0
 }
 
-# Waits for the player's own end and status: a signal ends a wait early
-# (the trap runs), so it waits again.
-wait_player() {
-  local status=0
-  while :; do
-    if wait "$player_pid"; then status=0; else status=$?; fi
-    kill -0 "$player_pid" 2>/dev/null || break
+# Waits for the player's end. After a Ctrl-C, STOP (a command) asks it to
+# stop, again every 3 s (one that came as it started may have gone
+# unheard), and FORCE (a command) ends it if it has not ended 10 s later.
+wait_player() { # STOP FORCE
+  local asked="" last=""
+  while kill -0 "$player_pid" 2>/dev/null; do
+    if [ "$interrupted" = 1 ]; then
+      if [ -z "$asked" ]; then
+        asked=$SECONDS last=$SECONDS
+        $1 2>/dev/null || true
+      elif ((SECONDS - asked >= 10)); then
+        echo "demo: the player did not stop; ending it" >&2
+        $2 >/dev/null 2>&1 || true
+        ended "$player_pid" 50 || true
+        return 0
+      elif ((SECONDS - last >= 3)); then
+        last=$SECONDS
+        $1 2>/dev/null || true
+      fi
+    fi
+    sleep 0.1 || true
   done
-  player_pid=""
-  return "$status"
 }
 
 if [ "$windows" = 0 ]; then
+  [ "$interrupted" = 0 ] || exit 130
   echo "demo: icecast2 on 127.0.0.1:$port; streaming for $seconds s (Ctrl-C stops earlier)"
   mkfifo "$work/output"
   show <"$work/output" &
   show_pid=$!
-  "$BUILD/bin/kestrune" --profile "$work/profile" --seconds "$seconds" "${tracks[@]}" >"$work/output" 2>&1 &
+  "$BUILD/bin/kestrune" --profile "$work/profile" --seconds "$seconds" "${tracks[@]}" >"$work/output" 2>&1 7>&- &
   player_pid=$!
+  wait_player "kill -INT $player_pid" "kill -KILL $player_pid"
   status=0
-  wait_player || status=$?
-  wait "$show_pid" 2>/dev/null || true
+  wait "$player_pid" || status=$?
+  player_pid=""
+  # Its output ends with it. (A player that a Ctrl-C ended before it opened
+  # its output leaves the reader waiting for a writer: one comes and goes.)
+  exec 6<>"$work/output"
+  exec 6>&-
+  ended "$show_pid" 50 || true
   echo "demo: done (the player ended with status $status)"
   # Ended by Ctrl-C: the status a shell user expects.
   [ "$interrupted" = 1 ] && exit 130
@@ -270,9 +311,12 @@ if [ "$windows" = 0 ]; then
 fi
 
 # --- Windows: a private display and a Wine prefix of this run's own
+[ "$interrupted" = 0 ] || exit 130
 echo "demo: starting a private X display (Xvfb)"
+# (The file is there before Xvfb writes its number into it.)
+: >"$work/display"
 # In a session of its own, so Ctrl-C leaves it to us.
-setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 7>&- &
 xvfb_pid=$!
 number=""
 for _ in $(seq 1 100); do
@@ -287,14 +331,8 @@ export DISPLAY=":$number"
 # first of the demo's prefixes that no other run holds (its lock on fd 8,
 # which the Wine programs are not given), made once and kept for later runs.
 demo_prefixes="${VELMORA_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/velmora/wineprefix}-demo"
-mkdir -p "$(dirname "$demo_prefixes")"
-n=0
-while :; do
-  exec 8>"$demo_prefixes$n.run"
-  flock -n 8 && break
-  n=$((n + 1))
-done
-prefix="$demo_prefixes$n"
+take_slot "$demo_prefixes" 8
+prefix="$demo_prefixes$slot"
 export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
 if [ -f "$prefix/system.reg" ]; then
   step "using the Wine prefix $prefix" "$here/wine-prefix.sh" "$prefix"
@@ -305,16 +343,22 @@ fi
 step "telling Wine that no window manager runs here" \
   wine reg add 'HKCU\Software\Wine\AppDefaults\kestrune.exe\X11 Driver' /v Managed /d N /f
 
+# (Not after a Ctrl-C.)
+[ "$interrupted" = 0 ] || exit 130
 echo "demo: icecast2 on 127.0.0.1:$port; kestrune.exe with velmora.dll under Wine for $seconds s (Ctrl-C stops earlier)"
 # The output goes to a file (a console host Wine starts may keep a pipe
-# open after the program has ended).
+# open after the program has ended), and so does its status.
 : >"$work/output"
 # In a session of its own: Ctrl-C is the script's, which closes the
 # player's window.
-(cd "$BUILD/bin" && exec setsid wine kestrune.exe --profile "$(windows_path "$work/profile")" --seconds "$seconds" \
-  "${tracks[@]}" </dev/null >"$work/output" 2>&1 8>&-) &
+(
+  cd "$BUILD/bin" || exit
+  setsid wine kestrune.exe --profile "$(windows_path "$work/profile")" --seconds "$seconds" \
+    "${tracks[@]}" </dev/null >"$work/output" 2>&1 7>&- 8>&-
+  echo $? >"$work/status"
+) &
 player_pid=$!
-tail -n +1 -f --pid="$player_pid" "$work/output" 2>/dev/null | show &
+tail -n +1 -s 0.2 -f --pid="$player_pid" "$work/output" 2>/dev/null | show &
 show_pid=$!
 
 # The window prints no statistics: the progress comes from icecast2's
@@ -333,43 +377,54 @@ mount_progress() { # MOUNT STARTED_AT
     sleep 1
   done
 }
-progress_pid=""
 
 # Once the stream runs: where to listen, and a screenshot of the window.
-shot="$(dirname "$BUILD")/demo-windows.png"
+# (A Ctrl-C ends each wait and skips what is left of this.)
+shot="$(dirname "$BUILD")/demo-windows$own.png"
 rm -f "$shot"
 for _ in $(seq 1 600); do
+  [ "$interrupted" = 0 ] || break
   grep -q "console: velmora: Streaming start: Velmora MP3" "$work/output" 2>/dev/null && break
   kill -0 "$player_pid" 2>/dev/null || break
-  sleep 0.1
+  sleep 0.1 || true
 done
-if grep -q "console: velmora: Streaming start: Velmora MP3" "$work/output" 2>/dev/null; then
+if [ "$interrupted" = 0 ] && grep -q "console: velmora: Streaming start: Velmora MP3" "$work/output" 2>/dev/null; then
   echo "demo: listen to Velmora MP3 at http://127.0.0.1:$port/velmora.mp3"
   echo "demo: the server's status page: $status_page"
   mount_progress /velmora.mp3 "$SECONDS" &
   progress_pid=$!
   # A few seconds of streaming: the meters move and the Monitor fills.
-  sleep 4
+  sleep 4 || true
   # (Over the progress line, which goes on after it.)
   [ "$tty" = 1 ] && printf '\r\033[K'
-  if kill -0 "$player_pid" 2>/dev/null &&
-    xwd -root -silent -display "$DISPLAY" | convert xwd:- -trim +repage "$shot" 2>>"$setup_log"; then
-    echo "demo: screenshot of the streaming window: $shot"
-  else
-    echo "demo: no screenshot could be taken (see $setup_log)" >&2
+  # The capture runs in the background and is polled: a Ctrl-C that came
+  # while bash waited on a foreground pipeline could end the script
+  # without its handler, and the player was then ended instead of stopped.
+  rm -f "$work/shot-taken"
+  if [ "$interrupted" = 0 ] && kill -0 "$player_pid" 2>/dev/null; then
+    { xwd -root -silent -display "$DISPLAY" | convert xwd:- -trim +repage "$shot" && : >"$work/shot-taken"; } \
+      </dev/null 2>>"$setup_log" &
+    shot_pid=$!
+    ended "$shot_pid" 300 || end_processes "$shot_pid"
+    if [ -f "$work/shot-taken" ]; then
+      echo "demo: screenshot of the streaming window: $shot"
+    elif [ "$interrupted" = 0 ]; then
+      echo "demo: no screenshot could be taken (see $setup_log)" >&2
+    fi
   fi
 fi
-status=0
-wait_player || status=$?
-if [ -n "$progress_pid" ]; then
-  kill "$progress_pid" 2>/dev/null || true
-  wait "$progress_pid" 2>/dev/null || true
-fi
-wait "$show_pid" 2>/dev/null || true
-if ! grep -q "console: velmora: Streaming start: Velmora MP3" "$work/output" 2>/dev/null; then
+# The player's end: after a Ctrl-C its main window is closed.
+close_window() { setsid wine taskkill /im kestrune.exe </dev/null >>"$setup_log" 2>&1 7>&- 8>&- & }
+wait_player close_window "wineserver -k"
+status="$(cat "$work/status" 2>/dev/null || true)"
+player_pid=""
+# The progress loop and the output end with the player.
+[ -z "$progress_pid" ] || end_processes "$progress_pid"
+ended "$show_pid" 50 || true
+if [ "$interrupted" = 0 ] && ! grep -q "console: velmora: Streaming start: Velmora MP3" "$work/output" 2>/dev/null; then
   echo "demo: the stream did not start; the player's last lines:" >&2
   tail -n 15 "$work/output" | sed 's/^/  | /' >&2
 fi
-echo "demo: done (the player ended with status $status)"
+echo "demo: done (the player ended with status ${status:-unknown})"
 [ "$interrupted" = 1 ] && exit 130
-exit "$status"
+exit "${status:-1}"

@@ -23,8 +23,18 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw32.cmake" >"$build.configure.log"
 cmake --build "$build" -j "$JOBS" --target velmora test_ui
 rm -rf "$build/screenshots"
+# The window tests end every Wine program of their prefix when they are
+# done: each run takes a prefix of its own, beside the tests', the first of
+# the screenshot runs' prefixes that no other run holds (its lock on fd 8,
+# which the programs are not given), made once and kept for later runs.
+. "$here/slot.sh"
+shots_prefixes="${VELMORA_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/velmora/wineprefix}-screenshots"
+take_slot "$shots_prefixes" 8
+# (with-display.sh adds "-display" to it.)
+export VELMORA_WINEPREFIX="$shots_prefixes$slot"
 status=0
-bash "$here/test-peers.sh" run bash "$here/with-display.sh" "$build/bin/test_ui.exe" --gtest_color=no >"$build/screenshots.log" 2>&1 || status=$?
+bash "$here/test-peers.sh" run bash "$here/with-display.sh" "$build/bin/test_ui.exe" --gtest_color=no \
+  >"$build/screenshots.log" 2>&1 8>&- || status=$?
 if [ "$status" -ne 0 ]; then
   cat "$build/screenshots.log"
   echo "screenshots: the window tests failed" >&2
