@@ -78,6 +78,9 @@ step_failed() {
 step() { # TEXT COMMAND...: runs the step, its output into the set-up log
   local text="$1"
   shift
+  # After a Ctrl-C no step begins (a step that had ended well by then,
+  # or ignored it, does not carry the run on to the next).
+  [ "$interrupted" = 0 ] || exit 130
   echo "demo: $text"
   echo "===== $text" >>"$setup_log"
   "$@" </dev/null >>"$setup_log" 2>&1 7>&- 8>&- || step_failed
