@@ -165,7 +165,7 @@ void streamsMp3ToIcecast(const std::string& encoder, const std::string& mount) {
     EXPECT_EQ(heard["codec_name"], "mp3");
     EXPECT_EQ(heard["sample_rate"], "44100");
     EXPECT_EQ(heard["channels"], "2");
-    EXPECT_EQ(heard["decode_errors"], "0");
+    EXPECT_EQ(heard["decode_errors"], "0") << heard["first_decode_error"];
     EXPECT_GE(std::atof(heard["decoded_seconds"].c_str()), 5.0) << result.second;
 
     // The player's end closed the window, which wrote the settings back.
