@@ -8,10 +8,11 @@ Serves on 127.0.0.1:PORT:
     GET  /listen?port=P&mount=M&seconds=S
                                        listens S seconds (at most 60) on the
                                        mount M of the icecast2 on 127.0.0.1:P
+                                       (MP3 up to its last whole frame)
 and answers key=value lines about what it got: bytes, then ffprobe's
 codec_name, sample_rate, channels and format_name, then decoded_seconds,
-decode_errors and rms_dbfs (the level of all samples, -200 for silence) from
-ffmpeg decoding all of it.
+decode_errors (the first of them as first_decode_error) and rms_dbfs (the
+level of all samples, -200 for silence) from ffmpeg decoding all of it.
 """
 import array
 import http.client
@@ -47,6 +48,8 @@ def describe(data):
             errors = [l for l in decoded.stderr.decode("utf-8", "replace").splitlines() if l.strip()]
             lines.append("decoded_seconds=%.3f" % (len(decoded.stdout) / (rate * channels * 2.0)))
             lines.append("decode_errors=%d" % len(errors))
+            if errors:
+                lines.append("first_decode_error=%s" % errors[0])
             samples = array.array("h")
             samples.frombytes(decoded.stdout[:len(decoded.stdout) // 2 * 2])
             if sys.byteorder != "little":
@@ -57,6 +60,58 @@ def describe(data):
     finally:
         os.unlink(path)
     return "\n".join(lines) + "\n"
+
+
+# Bit rates (kbps) of MPEG audio Layer III, by version: MPEG-1, then
+# MPEG-2 and 2.5; and the sample rates of MPEG-1 (MPEG-2 halves them, 2.5
+# quarters them).
+LAYER3_KBPS = {3: (0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320),
+               2: (0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160)}
+MPEG1_RATES = (44100, 48000, 32000)
+
+
+def layer3_frame_length(data, at):
+    """The length of the MPEG audio Layer III frame whose header is at `at`,
+    0 if no such header is there."""
+    if at + 4 > len(data) or data[at] != 0xFF or data[at + 1] & 0xE6 != 0xE2:
+        return 0
+    version = (data[at + 1] >> 3) & 3  # 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
+    rate_index = (data[at + 2] >> 2) & 3
+    bitrate_index = data[at + 2] >> 4
+    if version == 1 or rate_index == 3 or bitrate_index in (0, 15):
+        return 0
+    rate = MPEG1_RATES[rate_index] >> (0 if version == 3 else 1 if version == 2 else 2)
+    kbps = LAYER3_KBPS[3 if version == 3 else 2][bitrate_index]
+    padding = (data[at + 2] >> 1) & 1
+    return (144 if version == 3 else 72) * kbps * 1000 // rate + padding
+
+
+def whole_frames(data):
+    """MP3 as a listener heard it, without the frame its leaving cut short.
+
+    The listener stops at whatever byte its time ends on: a decoder finds
+    the last frame incomplete, which is no fault of the stream. Only where
+    the frames chain unbroken from the first to the end is the tail
+    dropped; a stream that is not MP3, or whose frames break off inside,
+    stays as it is so that the decoder judges it."""
+    for start in range(min(len(data), 4096)):
+        first = layer3_frame_length(data, start)
+        if first and layer3_frame_length(data, start + first):
+            break
+    else:
+        return data
+    at = start
+    while True:
+        length = layer3_frame_length(data, at)
+        if length == 0:
+            # Inside the data a break is the stream's; at the end, the
+            # header of the cut frame may itself be cut.
+            return data[:at] if len(data) - at < 4 else data
+        if at + length > len(data):
+            return data[:at]
+        at += length
+        if at == len(data):
+            return data
 
 
 def listen(port, mount, seconds):
@@ -106,7 +161,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             seconds = min(60.0, float(query.get("seconds", ["5"])[0]))
             if not mount.startswith("/"):
                 raise ValueError("mount must begin with /")
-            self.answer(200, describe(listen(port, mount, seconds)))
+            self.answer(200, describe(whole_frames(listen(port, mount, seconds))))
         except Exception as e:
             self.answer(500, "error=%s\n" % e)
 
