@@ -1005,8 +1005,11 @@ bool Stream::updateMetadata(const std::string& title) {
             throw Poco::ApplicationException("The title was not sent: the stream gave up reconnecting.");
         throw StreamStopped("The title was not sent: the stream is stopping.");
     }
-    if (where == Reach::RECONNECTION)
+    if (where == Reach::RECONNECTION) {
+        if (reconnection_seen_)
+            reconnection_seen_();
         return false;
+    }
     if (isOgg(link->format)) {
         signal_.post(COMMAND_NEW_TITLE);
         return true;

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -162,6 +163,10 @@ public:
     // The seconds of audio a reconnected stream carries before its attempts
     // count anew (ten; 0 counts every login as a success); for tests.
     void setSettleSeconds(unsigned seconds) { settle_seconds_ = seconds; }
+    // Called by updateMetadata on its caller's thread, with no lock held,
+    // when it found the stream waiting to reconnect, before it answers; for
+    // tests that let the reconnection end at that moment.
+    void setReconnectionSeenHook(std::function<void()> hook) { reconnection_seen_ = std::move(hook); }
 
 private:
     // A worker thread and whether its body has returned.
@@ -280,6 +285,7 @@ private:
     std::atomic<bool> quit_asked_{false};
     std::chrono::milliseconds reconnect_wait_{10000};
     std::atomic<unsigned> settle_seconds_{10};
+    std::function<void()> reconnection_seen_;
     // A reconnection succeeded, and the stream has not yet carried audio
     // long enough to count it as a success.
     std::atomic<bool> unproven_{false};

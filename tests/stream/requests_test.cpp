@@ -142,6 +142,44 @@ TEST_F(StreamRequests, WaitForTheReconnectionAndGoNowhereOnceItIsGivenUp) {
     EXPECT_EQ(server.titles("/wait.mp3").back(), "Artist - Three");
 }
 
+// A title that finds the stream waiting to reconnect, while the
+// reconnection ends and sends the kept title again at that very moment:
+// the new title is the one the server gets and the one the reconnection
+// says it sent, not the one before it.
+TEST_F(StreamRequests, ATitleAsTheReconnectionEndsIsTheOneItSendsAgain) {
+    ListHoldingServer server;
+    Observer events;
+    AfterGivingUp after;
+    events.also = [&](Stream& s, int code) { reconnectOrRecord(s, code, after); };
+    Stream stream(&events, encoderSettings(helper("passthrough"), "", FORMAT_MP3, 44100, 2),
+                  icecastSettings(server.port(), "/race.mp3", "Race"));
+    // Long enough for the title below to fall inside the wait.
+    stream.setReconnectWait(2s);
+    stream.setSettleSeconds(0);
+    stream.start(capture.get());
+    ASSERT_TRUE(stream.status().running) << stream.status().error_text;
+    playTone(120);
+    EXPECT_TRUE(stream.updateMetadata("Artist - One"));
+    ASSERT_EQ(server.titles("/race.mp3"), std::vector<std::string>{"Artist - One"});
+
+    server.dropSources();
+    ASSERT_TRUE(eventually([&] { return reconnecting(stream); }, 20s));
+    // The title has seen the wait; the reconnection ends and sends its
+    // title again before the request goes on.
+    bool seen = false;
+    stream.setReconnectionSeenHook([&] {
+        seen = true;
+        EXPECT_TRUE(eventually([&] { return server.titles("/race.mp3").size() == 2; }, 30s))
+            << "the reconnection sent no title";
+    });
+    EXPECT_FALSE(stream.updateMetadata("Artist - Two"));
+    stream.setReconnectionSeenHook(nullptr);
+    ASSERT_TRUE(seen) << "the title did not come inside the wait";
+    EXPECT_EQ(server.titles("/race.mp3"), (std::vector<std::string>{"Artist - One", "Artist - Two"}));
+    EXPECT_TRUE(eventually([&] { return resentTitles(after).size() == 1; }));
+    EXPECT_EQ(resentTitles(after), std::vector<std::string>{"Artist - Two"});
+}
+
 // A listener request that fails says why, as a title request does: the
 // exception comes with its own class and text, not as a bare copy of its
 // base. (A SHOUTcast v1 server takes its sources one port above the one
