@@ -210,9 +210,7 @@ void ChildProcess::close() {
     if (state == WAIT_TIMEOUT) {
         console_printf("velmora: %s did not end within %lu ms after its input was closed; ending it", program_.c_str(),
                        static_cast<unsigned long>(std::min<DWORD>(GetTickCount() - start, close_timeout_)));
-        // Ended by force, it goes at once: this wait is not cut short.
-        TerminateProcess(process_info_.hProcess, 1);
-        WaitForSingleObject(process_info_.hProcess, close_timeout_);
+        endByForce();
     }
     closeHandle(child_stdin_);
     closeHandle(child_stdout_);
@@ -221,6 +219,12 @@ void ChildProcess::close() {
     closeHandle(process_info_.hThread);
     std::memset(&process_info_, 0, sizeof(process_info_));
     running_ = false;
+}
+
+void ChildProcess::endByForce() {
+    TerminateProcess(process_info_.hProcess, 1);
+    // Ended by force, it goes at once: this wait is not cut short.
+    WaitForSingleObject(process_info_.hProcess, close_timeout_);
 }
 
 bool ChildProcess::isRunning() {
@@ -515,8 +519,9 @@ void ChildProcess::finish(Poco::BasicFIFOBuffer<char>& output, DWORD millisecond
         if (used >= milliseconds || untilCutoff(1) == 0) {
             console_printf("velmora: %s did not finish its output within %lu ms; ending it", program_.c_str(),
                            static_cast<unsigned long>(std::min(used, milliseconds)));
-            // Closing it would wait for it once more.
-            TerminateProcess(process_info_.hProcess, 1);
+            // Waited for until it has gone, so that the close below finds
+            // it ended instead of reporting and ending it once more.
+            endByForce();
             break;
         }
         Sleep(1);

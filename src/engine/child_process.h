@@ -51,6 +51,9 @@ public:
     // True while the program runs (judged by the process handle's state,
     // never by an exit code, which may be any number).
     bool isRunning();
+    // True from a start until the close, whether or not the program has
+    // ended meanwhile.
+    bool isOpen() const { return running_; }
     void setNonBlocking();
 
     // The pipe operations throw the Win32 error code (DWORD) on failure.
@@ -119,6 +122,9 @@ public:
 
 private:
     void closeHandle(HANDLE& handle);
+    // Ends the program and waits until it has gone (at most the close
+    // time-out).
+    void endByForce();
     // `milliseconds`, or less when the cut-off comes first.
     DWORD untilCutoff(DWORD milliseconds) const;
     // Ends a dropping episode with one console line.

@@ -332,6 +332,30 @@ TEST_F(DroppedOutput, IsCountedAndReportedOncePerEpisode) {
     EXPECT_EQ(lines("velmora: 90000 bytes of the output of "), 1u);
 }
 
+class FinishAtTheCutoff : public DroppedOutput {};
+
+// A program still at work when the cut-off comes is ended once, with one
+// line: the close that follows finds it gone. (Several rounds: a close
+// that looked too soon raced the end just asked for.)
+TEST_F(FinishAtTheCutoff, EndsTheProgramOnceWithOneLine) {
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE(round);
+        host.console_log().clear();
+        Cutoff cutoff;
+        ChildProcess child;
+        child.setCutoff(&cutoff);
+        ASSERT_TRUE(child.start(fromUtf8(helper("lingerer"))));
+        const unsigned long pid = child.processId();
+        cutoff.bringTo(Poco::Timespan(0, 100000));
+        Poco::BasicFIFOBuffer<char> out(16);
+        withinWatchdog("finish", [&] { child.finish(out, 10000); });
+        EXPECT_EQ(lines("did not finish its output within"), 1u);
+        EXPECT_EQ(lines("did not end within"), 0u);
+        EXPECT_FALSE(child.isRunning());
+        EXPECT_FALSE(processAlive(pid));
+    }
+}
+
 #if defined(_WIN32)
 TEST(EncoderPipe, AChildInheritsOnlyItsOwnThreeHandles) {
     // An inheritable handle of the player's, and a second program running
