@@ -435,7 +435,8 @@ bool Stream::attemptReconnection() {
                 title = titles_.back().title;
             }
         }
-        openPrograms(artist, title);
+        if (!openPrograms(artist, title))
+            return false;
     }
     std::lock_guard<std::mutex> lock(control_);
     if (cancel_)
@@ -461,7 +462,13 @@ void Stream::closePrograms() {
         encoder_->close();
 }
 
-void Stream::openPrograms(const std::string& artist, const std::string& title) {
+bool Stream::openPrograms(const std::string& artist, const std::string& title) {
+    // Once a stop is asked no program starts: the stop sets its flags
+    // under the same lock, so it comes either before this look or after
+    // the programs have started.
+    std::lock_guard<std::mutex> lock(control_);
+    if (cancel_ || quit_asked_ || deferred_stop_)
+        return false;
     programs_failed_ = true;
     if (!run_.program_file.empty())
         startPreprocessor();
@@ -474,6 +481,7 @@ void Stream::openPrograms(const std::string& artist, const std::string& title) {
     if (!wav_header_.empty())
         encoder_input_fifo_.write(reinterpret_cast<const char*>(wav_header_.data()), wav_header_.size());
     programs_failed_ = false;
+    return true;
 }
 
 std::optional<std::string> Stream::resendTitle() {
@@ -691,9 +699,10 @@ void Stream::commandLoop() {
         if (command == COMMAND_DATA)
             processData();
         // A title asked for while this worker was busy is not lost: the
-        // request waits for the next command.
+        // request waits for the next command. Once a stop is asked no
+        // title acts: the stream ends with the programs it has.
         const bool title_asked = title_pending_.exchange(false);
-        if (command == COMMAND_NEW_TITLE || title_asked)
+        if ((command == COMMAND_NEW_TITLE || title_asked) && !quit_asked_ && !deferred_stop_)
             newTitle();
         if (deferred_stop_) {
             finishStream();
@@ -782,11 +791,16 @@ void Stream::finishStream() {
     // The stream is ending anyway: a failure here is told on the console,
     // not as an error of the stream.
     try {
-        processData();
-        // The programs' tail ends the stream whole (the last MP3 frames,
-        // the last Ogg page); the stop's grace bounds it, keeping part of
-        // itself for the send.
-        finishPrograms(kTailTime);
+        // Programs that a restart ended and the stop kept from starting
+        // again have given all they had; what was captured since is not
+        // streamed.
+        if (encoder_->isOpen()) {
+            processData();
+            // The programs' tail ends the stream whole (the last MP3
+            // frames, the last Ogg page); the stop's grace bounds it,
+            // keeping part of itself for the send.
+            finishPrograms(kTailTime);
+        }
         const int sent = send();
         std::lock_guard<std::mutex> status(status_mutex_);
         status_.bytes_this_second += sent;
@@ -964,14 +978,18 @@ double Stream::inputBacklog() {
 Stream::Reach Stream::reach(const std::shared_ptr<Connection>& link) const {
     if (!link || quit_asked_ || deferred_stop_ || given_up_)
         return Reach::NOWHERE;
+    bool waiting;
     {
         std::lock_guard<std::mutex> status(status_mutex_);
-        if (status_.reconnecting)
-            return Reach::RECONNECTION;
+        waiting = status_.reconnecting;
     }
     // A worker whose loop has ended failed: the stream is reconnected or
     // stopped next.
-    return loop_active_ ? Reach::SERVER : Reach::RECONNECTION;
+    if (!waiting && loop_active_)
+        return Reach::SERVER;
+    if (reconnection_seen_)
+        reconnection_seen_();
+    return Reach::RECONNECTION;
 }
 
 bool Stream::stopReached(const std::shared_ptr<Connection>& link) const {
@@ -986,30 +1004,40 @@ bool Stream::updateMetadata(const std::string& title) {
     // A title that goes nowhere is never reported as sent.
     if (!link)
         throw StreamStopped("The title was not sent: the stream is not connected to the server.");
+    // Stored before the look at where the title goes, so that a
+    // reconnection that ends after that look carries this title, not the
+    // one before: for other formats the title the reconnection sends
+    // again; for Ogg the mark that the programs are to restart with the
+    // last title record (the reconnection restarts them itself and takes
+    // the mark; a title after that is left to the new worker).
+    std::string sent_before;
+    bool had_sent = false;
     if (!isOgg(link->format)) {
-        // The title the reconnection sends again, stored before the look
-        // at where it goes: a reconnection that ends after that look sends
-        // this one, not the one before.
         std::lock_guard<std::mutex> titles(titles_mutex_);
+        sent_before = std::move(sent_title_);
+        had_sent = has_sent_title_;
         sent_title_ = title;
         has_sent_title_ = true;
     } else {
-        // The reconnection restarts the programs with the last title
-        // record; a title that comes after that restart is left to the
-        // new worker.
         title_pending_ = true;
     }
     const Reach where = reach(link);
     if (where == Reach::NOWHERE) {
+        // Turned away: nothing of it is left for the worker or a
+        // reconnection to act on.
+        if (!isOgg(link->format)) {
+            std::lock_guard<std::mutex> titles(titles_mutex_);
+            sent_title_ = std::move(sent_before);
+            has_sent_title_ = had_sent;
+        } else {
+            title_pending_ = false;
+        }
         if (given_up_)
             throw Poco::ApplicationException("The title was not sent: the stream gave up reconnecting.");
         throw StreamStopped("The title was not sent: the stream is stopping.");
     }
-    if (where == Reach::RECONNECTION) {
-        if (reconnection_seen_)
-            reconnection_seen_();
+    if (where == Reach::RECONNECTION)
         return false;
-    }
     if (isOgg(link->format)) {
         signal_.post(COMMAND_NEW_TITLE);
         return true;

@@ -163,9 +163,9 @@ public:
     // The seconds of audio a reconnected stream carries before its attempts
     // count anew (ten; 0 counts every login as a success); for tests.
     void setSettleSeconds(unsigned seconds) { settle_seconds_ = seconds; }
-    // Called by updateMetadata on its caller's thread, with no lock held,
-    // when it found the stream waiting to reconnect, before it answers; for
-    // tests that let the reconnection end at that moment.
+    // Called on the thread of a title or listener request, with no lock
+    // held, right after the request looked and found the stream waiting to
+    // reconnect; for tests that let the reconnection end at that moment.
     void setReconnectionSeenHook(std::function<void()> hook) { reconnection_seen_ = std::move(hook); }
 
 private:
@@ -194,6 +194,7 @@ private:
     // Hands the output FIFO to the server; the bytes it sent.
     int send();
     void newTitle();
+    // A stop asked meanwhile leaves the programs ended, not started again.
     void restartPrograms(const std::string& artist, const std::string& title);
     // Ends the programs' input and takes the rest of their output, waiting
     // at most `tail_time` ms for it.
@@ -204,7 +205,8 @@ private:
     // again as at start.
     bool programsRunning();
     void closePrograms();
-    void openPrograms(const std::string& artist, const std::string& title);
+    // False, starting nothing, once a stop is asked.
+    bool openPrograms(const std::string& artist, const std::string& title);
     // Sends the last title again (formats other than Ogg); the title it
     // sent.
     std::optional<std::string> resendTitle();

@@ -252,3 +252,52 @@ TEST_F(StreamRequests, AStopEndsTheRequestsInFlightAsStopped) {
     EXPECT_EQ(outcome([&] { stream.updateMetadata("Late Title"); }), "stopped");
     EXPECT_EQ(outcome([&] { stream.listClients(); }), "stopped");
 }
+
+// A stop asked while the worker is in its round (here: handling its
+// statistics): a title that comes then is turned away as the stream is
+// stopping, and nothing of it is left for the worker: after the round the
+// Ogg encoder is not started again with the new title, and the server gets
+// the stream of the one encoder, ended whole.
+TEST_F(StreamRequests, ATitleTurnedAwayByAStopStartsNoEncoder) {
+    ListHoldingServer server;
+    Observer events;
+    std::thread stopper;
+    std::string refusal;
+    bool stopped_in_round = false;
+    events.also = [&](Stream& s, int code) {
+        if (code != StreamEventListener::EVENT_STATISTICS || stopped_in_round)
+            return;
+        stopped_in_round = true;
+        stopper = std::thread([&s] { s.stop(); });
+        // The stop is asked once a listener request is turned away.
+        EXPECT_TRUE(eventually([&] {
+            try {
+                s.listClients();
+                return false;
+            } catch (const StreamStopped&) {
+                return true;
+            }
+        }, 30s));
+        s.addTitle("Next Artist", "After Stop");
+        try {
+            s.updateMetadata("");
+            refusal = "sent";
+        } catch (const Poco::Exception& e) {
+            refusal = e.displayText();
+        }
+    };
+    Stream stream(&events, encoderSettings(helper("printargs"), "%artist% %title%", FORMAT_OGG_VORBIS, 44100, 2),
+                  icecastSettings(server.port(), "/stopping.ogg", "Stopping"));
+    const std::size_t unsent = consoleCount("could not be sent");
+    stream.start(capture.get());
+    ASSERT_TRUE(stream.status().running) << stream.status().error_text;
+    playTone(120);
+    ASSERT_TRUE(events.waitFor(StreamEventListener::EVENT_STOPPED, 1, 60s));
+    stopper.join();
+    EXPECT_EQ(refusal, "The stream stopped: The title was not sent: the stream is stopping.");
+    ASSERT_TRUE(eventually([&] { return server.sourceBytes().size() == 1; }));
+    const std::string sent = server.sourceBytes()[0];
+    EXPECT_EQ(sent.compare(0, 2, "2\n"), 0) << sent;
+    EXPECT_EQ(sent.find("After Stop"), std::string::npos) << "an encoder started after the stop: " << sent;
+    EXPECT_EQ(consoleCount("could not be sent"), unsent);
+}

@@ -2,6 +2,7 @@
 
 #include <Poco/URI.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -45,13 +46,18 @@ std::vector<std::string> ListHoldingServer::titles(const std::string& mount) con
     return out;
 }
 
+std::vector<std::string> ListHoldingServer::sourceBytes() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return source_bytes_;
+}
+
 void ListHoldingServer::serve(FakeConnection& c) {
     // (A loaded machine may take long over the request's head.)
     std::string head = c.readHead();
     while (head.find("\r\n\r\n") == std::string::npos && !c.closed() && !c.stopping())
         head += c.readHead();
     if (head.compare(0, 4, "PUT ") == 0) {
-        source(c);
+        source(c, head.size());
         return;
     }
     ++admin_requests_;
@@ -74,7 +80,7 @@ void ListHoldingServer::serve(FakeConnection& c) {
     }
 }
 
-void ListHoldingServer::source(FakeConnection& c) {
+void ListHoldingServer::source(FakeConnection& c, std::size_t head_size) {
     // (The service closes the connection when this returns.)
     if (refuse_)
         return;
@@ -83,4 +89,6 @@ void ListHoldingServer::source(FakeConnection& c) {
     c.send("HTTP/1.1 100 Continue\r\n\r\n");
     while (drops_ == drops && !c.stopping() && !c.closed())
         c.readAvailable();
+    std::lock_guard<std::mutex> guard(lock_);
+    source_bytes_.push_back(c.received().substr(std::min(head_size, c.received().size())));
 }

@@ -31,6 +31,9 @@ public:
     int adminRequests() const { return admin_requests_; }
     // Sources that logged in.
     int sources() const { return sources_; }
+    // What each source sent after its request's head, in the order the
+    // sources ended.
+    std::vector<std::string> sourceBytes() const;
 
     // While set, a listener list's body waits after the reply's head.
     void hold(bool on) { hold_ = on; }
@@ -43,10 +46,11 @@ public:
 
 private:
     void serve(FakeConnection& c);
-    void source(FakeConnection& c);
+    void source(FakeConnection& c, std::size_t head_size);
 
     mutable std::mutex lock_;
     std::vector<std::pair<std::string, std::string>> titles_;
+    std::vector<std::string> source_bytes_;
     std::atomic<int> list_requests_{0};
     std::atomic<int> admin_requests_{0};
     std::atomic<int> sources_{0};
