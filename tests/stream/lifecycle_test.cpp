@@ -512,29 +512,64 @@ TEST_F(StreamLife, AStopFromTheWorkerAfterAnErrorEndsWithinASecond) {
 // The programs' tail that comes late, from an encoder that stays after
 // its input ended, still reaches a server that reads: part of the stop's
 // grace is kept for sending it, and no failure is blamed on the server.
+// So it does at the stop of a second start: the first stop's end of the
+// waits does not hold for the next run.
 TEST_F(StreamLife, AStopSendsTheLateTailOfTheEncoderToAServerThatReads) {
-    FakeServer server({readingServer()});
+    FakeServer server({readingServer(), readingServer()});
     Observer observer;
     Stream stream(&observer, encoderSettings(helper("latetail"), "300 4000 60000", FORMAT_MP3, 44100, 2),
                   icecastSettings(server.port(), "/tail", "Tail"));
-    stream.start(capture.get());
-    ASSERT_EQ(observer.codes(), std::vector<int>{StreamEventListener::EVENT_STARTED}) << stream.status().error_text;
-    playTone(60);
-    ASSERT_TRUE(eventually([&] { return stream.status().samples_read > 0; }, 60s));
     const std::size_t unsent = consoleCount("could not be sent");
     const std::size_t stalled = consoleCount("stopped taking");
-    stream.stop();
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run == 0 ? "first start" : "second start");
+        stream.start(capture.get());
+        ASSERT_TRUE(stream.status().running) << stream.status().error_text;
+        playTone(60);
+        ASSERT_TRUE(eventually([&] { return stream.status().samples_read > 0; }, 60s));
+        stream.stop();
+        host.stop();
+    }
     const std::vector<std::string> received = server.finish();
-    ASSERT_EQ(received.size(), 1u);
+    ASSERT_EQ(received.size(), 2u);
     const std::string tail = "END OF TAIL";
-    EXPECT_TRUE(received[0].size() >= tail.size() &&
-                received[0].compare(received[0].size() - tail.size(), tail.size(), tail) == 0)
-        << "the server got " << received[0].size() << " bytes";
+    for (const std::string& got : received)
+        EXPECT_TRUE(got.size() >= tail.size() && got.compare(got.size() - tail.size(), tail.size(), tail) == 0)
+            << "the server got " << got.size() << " bytes";
     EXPECT_EQ(consoleCount("could not be sent"), unsent);
     EXPECT_EQ(consoleCount("stopped taking"), stalled);
     std::vector<int> codes = observer.codes();
     codes.erase(std::remove(codes.begin(), codes.end(), int(StreamEventListener::EVENT_STATISTICS)), codes.end());
-    EXPECT_EQ(codes, (std::vector<int>{StreamEventListener::EVENT_STARTED, StreamEventListener::EVENT_STOPPED}));
+    EXPECT_EQ(codes, (std::vector<int>{StreamEventListener::EVENT_STARTED, StreamEventListener::EVENT_STOPPED,
+                                       StreamEventListener::EVENT_STARTED, StreamEventListener::EVENT_STOPPED}));
+}
+
+// A stop asked while a title restarts an Ogg stream's programs, as the old
+// encoder is given its time for its tail: the old encoder is ended at the
+// stop's cut-off and no new one starts. (A new one would find the cut-off
+// passed: the audio of the wait would not go in, or its tail would be cut
+// with a line of its own.)
+TEST_F(StreamLife, AStopDuringATitleRestartStartsNoNewEncoder) {
+    FakeServer server({readingServer()});
+    Observer observer;
+    Stream stream(&observer, encoderSettings(helper("latetail"), "0 0 60000", FORMAT_OGG_VORBIS, 44100, 2),
+                  icecastSettings(server.port(), "/restart", "Restart"));
+    stream.start(capture.get());
+    ASSERT_TRUE(stream.status().running) << stream.status().error_text;
+    playTone(60);
+    ASSERT_TRUE(eventually([&] { return stream.status().samples_read > 0; }, 60s));
+    const std::size_t ended = consoleCount("input ended");
+    const std::size_t cut = consoleCount("did not finish its output within");
+    const std::size_t unsent = consoleCount("could not be sent");
+    stream.addTitle("Next Artist", "Next");
+    ASSERT_TRUE(stream.updateMetadata("Next Artist - Next"));
+    // The old encoder has had its input closed and stays.
+    ASSERT_TRUE(eventually([&] { return consoleCount("input ended") > ended; }, 60s));
+    stream.stop();
+    EXPECT_EQ(observer.codes().back(), StreamEventListener::EVENT_STOPPED);
+    EXPECT_EQ(consoleCount("did not finish its output within"), cut + 1);
+    EXPECT_EQ(consoleCount("could not be sent"), unsent);
+    EXPECT_EQ(server.finish().size(), 1u);
 }
 
 TEST(ComponentLoad, StartsNoNetworkUnderTheLoaderLock) {
