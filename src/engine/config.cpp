@@ -188,6 +188,15 @@ void checkWritten(const std::string& file, const Poco::XML::Document* document) 
 } // namespace
 
 // ---------------------------------------------------------------- file
+namespace {
+std::function<void(const std::string&)>& writtenHook() {
+    static std::function<void(const std::string&)> hook;
+    return hook;
+}
+} // namespace
+
+void Config::setWrittenHook(std::function<void(const std::string&)> hook) { writtenHook() = std::move(hook); }
+
 // The document is kept for the save.
 void Config::load(std::istream& in) {
     document = parseDocument(in);
@@ -244,6 +253,8 @@ Config::~Config() {
             out.close();
             if (!out.good()) throw Poco::WriteFileException(temp);
         }
+        if (writtenHook())
+            writtenHook()(temp);
         checkWritten(temp, document);
         Poco::File(temp).renameTo(file);
     } catch (const Poco::Exception& e) {

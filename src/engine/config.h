@@ -14,6 +14,7 @@
 #include <Poco/Util/XMLConfiguration.h>
 
 #include <climits>
+#include <functional>
 #include <string>
 
 #include "plugin/settings.h"
@@ -30,6 +31,10 @@ public:
     ~Config();
     Config(const Config&) = delete;
     Config& operator=(const Config&) = delete;
+
+    // Called by the save with the path of the file it has written, before
+    // it reads it back; for tests that change what was written.
+    static void setWrittenHook(std::function<void(const std::string&)> hook);
 
     void loadCommon(CommonSettings& common);
     void saveCommon(const CommonSettings& common);

@@ -557,6 +557,20 @@ TEST_F(ConfigTest, AFailedSaveLeavesTheOldFileWhole) {
     EXPECT_EQ(readFile(file), old);
     Poco::File(file + ".tmp").remove();
 #endif
+    // The file written reads, but not as the document: a value changed on
+    // the way.
+    Config::setWrittenHook([](const std::string& written) {
+        std::string text = readFile(written);
+        Poco::replaceInPlace(text, std::string("<vol>8</vol>"), std::string("<vol>9</vol>"));
+        writeFile(written, text);
+    });
+    host.console_log().clear();
+    getConfig()->saveCommon(common);
+    deleteConfig();
+    Config::setWrittenHook(nullptr);
+    EXPECT_TRUE(console("velmora: save config to file: the file written does not read back as saved"));
+    EXPECT_EQ(readFile(file), old);
+
     getConfig()->saveCommon(common);
     deleteConfig();
     getConfig()->loadCommon(common);
