@@ -102,7 +102,7 @@ Stream::~Stream() {
         ending_quietly_ = true;
         std::unique_lock<std::mutex> lock(control_);
         cancel_ = true;
-        quit_asked_ = true;
+        askQuit();
         cancel_cv_.notify_all();
         cancelExchanges();
         limitSends();
@@ -127,7 +127,7 @@ Stream::~Stream() {
     // then take a later object's mutex at the same address for one of these
     // and report lock orders that never met.
     for (std::mutex* m : {&control_, &settings_mutex_, &status_mutex_, &titles_mutex_, &connection_mutex_,
-                          &signal_.mutex()})
+                          &programs_gate_, &signal_.mutex()})
         pthread_mutex_destroy(m->native_handle());
 #endif
 }
@@ -284,7 +284,7 @@ void Stream::stop() {
         if (stopping_)
             return;
         cancel_ = true;
-        quit_asked_ = true;
+        askQuit();
         cancel_cv_.notify_all();
         // A title or listener request, or a reconnection's login, must not
         // hold the stop, nor a server that stopped reading.
@@ -462,12 +462,17 @@ void Stream::closePrograms() {
         encoder_->close();
 }
 
+void Stream::askQuit() {
+    std::lock_guard<std::mutex> gate(programs_gate_);
+    quit_asked_ = true;
+}
+
 bool Stream::openPrograms(const std::string& artist, const std::string& title) {
-    // Once a stop is asked no program starts: the stop sets its flags
-    // under the same lock, so it comes either before this look or after
-    // the programs have started.
-    std::lock_guard<std::mutex> lock(control_);
-    if (cancel_ || quit_asked_ || deferred_stop_)
+    // Once a stop is asked no program starts. A stop from another thread
+    // asks under the gate, so it comes either before this look or after
+    // the programs have started; a deferred stop is the worker's own.
+    std::lock_guard<std::mutex> gate(programs_gate_);
+    if (quit_asked_ || deferred_stop_)
         return false;
     programs_failed_ = true;
     if (!run_.program_file.empty())
@@ -699,10 +704,9 @@ void Stream::commandLoop() {
         if (command == COMMAND_DATA)
             processData();
         // A title asked for while this worker was busy is not lost: the
-        // request waits for the next command. Once a stop is asked no
-        // title acts: the stream ends with the programs it has.
+        // request waits for the next command.
         const bool title_asked = title_pending_.exchange(false);
-        if ((command == COMMAND_NEW_TITLE || title_asked) && !quit_asked_ && !deferred_stop_)
+        if (command == COMMAND_NEW_TITLE || title_asked)
             newTitle();
         if (deferred_stop_) {
             finishStream();

@@ -207,6 +207,8 @@ private:
     void closePrograms();
     // False, starting nothing, once a stop is asked.
     bool openPrograms(const std::string& artist, const std::string& title);
+    // Sets quit_asked_ for a stop or the destruction, under programs_gate_.
+    void askQuit();
     // Sends the last title again (formats other than Ogg); the title it
     // sent.
     std::optional<std::string> resendTitle();
@@ -285,6 +287,9 @@ private:
     std::atomic<bool> ending_quietly_{false};
     // Set by a stop or the destructor before they post the quit command.
     std::atomic<bool> quit_asked_{false};
+    // Held while the worker starts programs, and by a stop while it sets
+    // quit_asked_ (nothing else is taken under it but the settings).
+    std::mutex programs_gate_;
     std::chrono::milliseconds reconnect_wait_{10000};
     std::atomic<unsigned> settle_seconds_{10};
     std::function<void()> reconnection_seen_;
