@@ -288,7 +288,8 @@ private:
     // Set by a stop or the destructor before they post the quit command.
     std::atomic<bool> quit_asked_{false};
     // Held while the worker starts programs, and by a stop while it sets
-    // quit_asked_ (nothing else is taken under it but the settings).
+    // quit_asked_; under it only the programs start (reading the settings
+    // for the stream's name).
     std::mutex programs_gate_;
     std::chrono::milliseconds reconnect_wait_{10000};
     std::atomic<unsigned> settle_seconds_{10};
