@@ -288,6 +288,14 @@ TEST_F(StreamRequests, ATitleTurnedAwayByAStopStartsNoEncoder) {
     };
     Stream stream(&events, encoderSettings(helper("printargs"), "%artist% %title%", FORMAT_OGG_VORBIS, 44100, 2),
                   icecastSettings(server.port(), "/stopping.ogg", "Stopping"));
+    // (Joined before the stream goes, also when a check below gives up.)
+    struct Joined {
+        std::thread& thread;
+        ~Joined() {
+            if (thread.joinable())
+                thread.join();
+        }
+    } joined{stopper};
     const std::size_t unsent = consoleCount("could not be sent");
     stream.start(capture.get());
     ASSERT_TRUE(stream.status().running) << stream.status().error_text;
