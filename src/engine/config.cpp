@@ -185,15 +185,14 @@ void checkWritten(const std::string& file, const Poco::XML::Document* document) 
         throw Poco::DataFormatException(refused);
 }
 
-} // namespace
-
-// ---------------------------------------------------------------- file
-namespace {
 std::function<void(const std::string&)>& writtenHook() {
     static std::function<void(const std::string&)> hook;
     return hook;
 }
+
 } // namespace
+
+// ---------------------------------------------------------------- file
 
 void Config::setWrittenHook(std::function<void(const std::string&)> hook) { writtenHook() = std::move(hook); }
 
