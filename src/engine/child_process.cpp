@@ -197,14 +197,15 @@ void ChildProcess::close() {
     closeHandle(stdout_read_);
     closeHandle(stderr_read_);
     // Waited for in slices: a cut-off brought closer meanwhile ends the
-    // wait too.
+    // wait too. A program that finish ended by force has had its wait
+    // (one the system cannot end at once goes when it can).
     const DWORD start = GetTickCount();
-    DWORD state = WAIT_TIMEOUT;
-    for (;;) {
+    DWORD state = ended_by_force_ ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+    while (state == WAIT_TIMEOUT) {
         const DWORD used = GetTickCount() - start;
         const DWORD wait = untilCutoff(used >= close_timeout_ ? 0 : std::min<DWORD>(close_timeout_ - used, 50));
         state = WaitForSingleObject(process_info_.hProcess, wait);
-        if (state != WAIT_TIMEOUT || wait == 0)
+        if (wait == 0)
             break;
     }
     if (state == WAIT_TIMEOUT) {
@@ -219,10 +220,15 @@ void ChildProcess::close() {
     closeHandle(process_info_.hThread);
     std::memset(&process_info_, 0, sizeof(process_info_));
     running_ = false;
+    ended_by_force_ = false;
 }
 
 void ChildProcess::endByForce() {
-    TerminateProcess(process_info_.hProcess, 1);
+    if (forced_end_)
+        forced_end_();
+    else
+        TerminateProcess(process_info_.hProcess, 1);
+    ended_by_force_ = true;
     // Ended by force, it goes at once: this wait is not cut short.
     WaitForSingleObject(process_info_.hProcess, close_timeout_);
 }
@@ -519,8 +525,9 @@ void ChildProcess::finish(Poco::BasicFIFOBuffer<char>& output, DWORD millisecond
         if (used >= milliseconds || untilCutoff(1) == 0) {
             console_printf("velmora: %s did not finish its output within %lu ms; ending it", program_.c_str(),
                            static_cast<unsigned long>(std::min(used, milliseconds)));
-            // Waited for until it has gone, so that the close below finds
-            // it ended instead of reporting and ending it once more.
+            // Waited for until it has gone; the close below neither
+            // reports nor ends it once more, nor waits for it again when
+            // the system could not end it within that wait.
             endByForce();
             break;
         }

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -116,6 +117,9 @@ public:
     // and close's, before close ends the program by force): for a stream
     // that is stopping. It must outlive the waits; null for none.
     void setCutoff(const Cutoff* cutoff) { cutoff_ = cutoff; }
+    // For tests: done in place of the system's forced end of the program
+    // (one that the system cannot end at once); empty for the real end.
+    void setForcedEnd(std::function<void()> end) { forced_end_ = std::move(end); }
     // The program's file as started (for messages).
     const std::string& program() const { return program_; }
     DWORD processId() const { return process_info_.dwProcessId; }
@@ -123,7 +127,7 @@ public:
 private:
     void closeHandle(HANDLE& handle);
     // Ends the program and waits until it has gone (at most the close
-    // time-out).
+    // time-out); the close then waits no more.
     void endByForce();
     // `milliseconds`, or less when the cut-off comes first.
     DWORD untilCutoff(DWORD milliseconds) const;
@@ -153,6 +157,8 @@ private:
     DWORD close_timeout_;
     DWORD stall_timeout_;
     const Cutoff* cutoff_ = nullptr;
+    std::function<void()> forced_end_;
+    bool ended_by_force_ = false;
     DWORD input_pipe_size_;
     DWORD output_pipe_size_;
     std::string program_;

@@ -356,6 +356,36 @@ TEST_F(FinishAtTheCutoff, EndsTheProgramOnceWithOneLine) {
     }
 }
 
+// A program that the system cannot end at once (frozen, or held in the
+// kernel): here the forced end does not take. Ended at the cut-off and
+// waited for the close time-out, it is neither waited for, reported nor
+// ended again by the close; it goes when the system lets it.
+TEST_F(FinishAtTheCutoff, AProgramThatOutlastsItsForcedEndIsEndedOnce) {
+    host.console_log().clear();
+    Cutoff cutoff;
+    ChildProcess child;
+    child.setCutoff(&cutoff);
+    child.setCloseTimeout(300);
+    int ends = 0;
+    child.setForcedEnd([&] { ++ends; });
+    ASSERT_TRUE(child.start(fromUtf8(helper("lingerer"))));
+    const unsigned long pid = child.processId();
+    cutoff.bringTo(Poco::Timespan(0, 100000));
+    Poco::BasicFIFOBuffer<char> out(16);
+    withinWatchdog("finish", [&] { child.finish(out, 10000); });
+    EXPECT_EQ(ends, 1);
+    EXPECT_EQ(lines("did not finish its output within"), 1u);
+    EXPECT_EQ(lines("did not end within"), 0u);
+    EXPECT_FALSE(child.isOpen());
+    // The system lets it go now.
+    ASSERT_TRUE(processAlive(pid));
+    ASSERT_TRUE(killProcess(pid));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (processAlive(pid) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_FALSE(processAlive(pid));
+}
+
 #if defined(_WIN32)
 TEST(EncoderPipe, AChildInheritsOnlyItsOwnThreeHandles) {
     // An inheritable handle of the player's, and a second program running
