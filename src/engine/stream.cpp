@@ -322,6 +322,11 @@ void Stream::stop() {
     raiseQuietly(StreamEventListener::EVENT_STOPPED);
 }
 
+bool Stream::stopAsked() {
+    std::lock_guard<std::mutex> lock(control_);
+    return cancel_;
+}
+
 std::optional<std::string> Stream::reconnect() {
     {
         std::lock_guard<std::mutex> lock(control_);
@@ -373,6 +378,12 @@ std::optional<std::string> Stream::reconnect() {
             reconnected = attemptReconnection();
             cancelled = !reconnected;
         } catch (...) {
+            // A login that the stop ended (it cancels the exchange, which
+            // then fails) is no attempt: not counted, not reported.
+            if (stopAsked()) {
+                cancelled = true;
+                break;
+            }
             reason = currentFailureText();
             std::lock_guard<std::mutex> status(status_mutex_);
             ++status_.reconnect_count;
@@ -508,12 +519,9 @@ std::optional<std::string> Stream::resendTitle() {
         return title;
     } catch (...) {
         const std::string text = currentFailureText();
-        {
-            // Ended by a stop: nothing to report.
-            std::lock_guard<std::mutex> lock(control_);
-            if (cancel_)
-                return std::nullopt;
-        }
+        // Ended by a stop: nothing to report.
+        if (stopAsked())
+            return std::nullopt;
         console_printf("velmora: %s: the title could not be sent again after the reconnection: %s", name().c_str(),
                        text.c_str());
     }

@@ -115,8 +115,11 @@ public:
     // ten seconds of audio again: a stream that fails before counts the
     // attempt as failed and goes on with the next. After three failures in
     // a row reconnect_count is 3, error_text holds the last failure and a
-    // console line says why the stream is given up. Returns the title it
-    // sent again, for the front end's line; none when it sent none.
+    // console line says why the stream is given up. A stop ends the
+    // reconnection: the login it cut short is no failed attempt, and
+    // error_text keeps the fault that began the reconnection. Returns the
+    // title it sent again, for the front end's line; none when it sent
+    // none.
     std::optional<std::string> reconnect();
 
     StreamStatus status() const;
@@ -209,6 +212,8 @@ private:
     bool openPrograms(const std::string& artist, const std::string& title);
     // Sets quit_asked_ for a stop or the destruction, under programs_gate_.
     void askQuit();
+    // A stop or the destruction has asked the stream to end.
+    bool stopAsked();
     // Sends the last title again (formats other than Ogg); the title it
     // sent.
     std::optional<std::string> resendTitle();

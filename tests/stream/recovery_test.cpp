@@ -170,6 +170,62 @@ TEST_F(Recovery, AStreamDeletedWhileItReconnectsRaisesNoMoreEvents) {
     EXPECT_EQ(observer.codes(), before);
 }
 
+// A stop while a reconnection's login waits for the server's reply (in the
+// first attempt, and in the third after two refused ones): the login the
+// stop ended is no attempt. It is not counted and announces no further
+// attempt, nothing says the reconnection was given up, and the stream's
+// error is still the fault that began the reconnection.
+TEST_F(Recovery, AStopDuringAReconnectionsLoginIsNoFailedAttempt) {
+    for (const int held_attempt : {1, 3}) {
+        SCOPED_TRACE(held_attempt);
+        std::atomic<bool> held{false};
+        std::vector<FakeServer::Handler> script;
+        script.push_back([](FakeConnection& c) {
+            c.readHead();
+            c.send("HTTP/1.1 100 Continue\r\n\r\n");
+            c.readBytes(100000);
+        });
+        for (int attempt = 1; attempt < held_attempt; ++attempt)
+            script.push_back([](FakeConnection& c) {
+                c.readHead();
+                c.send("HTTP/1.0 403 Forbidden\r\n\r\nMountpoint in use");
+            });
+        script.push_back([&held](FakeConnection& c) {
+            c.readHead();
+            held = true;
+            c.waitForClose();
+        });
+        FakeServer server(script);
+        Observer observer;
+        observer.window = true;
+        observer.auto_reconnect = true;
+        Stream stream(&observer, passthrough(), icecastSettings(server.port(), "/held", "Held"));
+        stream.setReconnectWait(0ms);
+        const std::size_t given_up = consoleCount("Reconnection given up");
+        stream.start(capture.get());
+        ASSERT_EQ(observer.codes(), std::vector<int>{StreamEventListener::EVENT_STARTED}) << stream.status().error_text;
+        playTone(60);
+        ASSERT_TRUE(eventually([&] { return held.load(); }, 60s)) << stream.status().error_text;
+        stream.stop();
+        std::vector<int> expected{StreamEventListener::EVENT_STARTED, StreamEventListener::EVENT_ERROR};
+        expected.insert(expected.end(), held_attempt, StreamEventListener::EVENT_RECONNECTING);
+        expected.push_back(StreamEventListener::EVENT_STOPPED);
+        EXPECT_EQ(withoutStatistics(observer), expected);
+        EXPECT_EQ(consoleCount("Reconnection given up"), given_up);
+        const std::vector<Observer::Event> events = observer.events();
+        const auto error = std::find_if(events.begin(), events.end(), [](const Observer::Event& e) {
+            return e.code == StreamEventListener::EVENT_ERROR;
+        });
+        ASSERT_NE(error, events.end());
+        EXPECT_FALSE(error->status.error_text.empty());
+        EXPECT_EQ(stream.status().error_text, error->status.error_text);
+        EXPECT_EQ(stream.status().reconnect_count, held_attempt - 1);
+        EXPECT_FALSE(stream.status().running);
+        EXPECT_FALSE(stream.status().reconnecting);
+        host.stop();
+    }
+}
+
 TEST_F(Recovery, TwentyReconnectionsLeaveOneWorker) {
     // Each source is dropped after a moment of audio; every login counts
     // as a success here. (One thread serves the connections in turn.)
