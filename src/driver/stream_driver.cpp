@@ -187,8 +187,13 @@ StreamDriver::~StreamDriver() {
     }
     // The streams stop before the worker is waited for: a stop ends the
     // title or listener request the worker may be in (a server that
-    // trickles its reply would hold it up to the exchange limit).
+    // trickles its reply would hold it up to the exchange limit). Each is
+    // asked before any is waited for: none then starts a program (an Ogg
+    // title's restart) while the ones before it end.
     try {
+        for (auto& stream : streams_)
+            if (stream->status().running)
+                stream->askStop();
         for (auto& stream : streams_)
             if (stream->status().running)
                 stream->stop();

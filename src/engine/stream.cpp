@@ -101,11 +101,7 @@ Stream::~Stream() {
         // before the quit, which a worker may see at once.
         ending_quietly_ = true;
         std::unique_lock<std::mutex> lock(control_);
-        cancel_ = true;
-        askQuit();
-        cancel_cv_.notify_all();
-        cancelExchanges();
-        limitSends();
+        askStopLocked();
         Worker worker = std::move(worker_);
         worker_ = Worker();
         lock.unlock();
@@ -283,13 +279,7 @@ void Stream::stop() {
         // That stop releases the parts once the worker has ended.
         if (stopping_)
             return;
-        cancel_ = true;
-        askQuit();
-        cancel_cv_.notify_all();
-        // A title or listener request, or a reconnection's login, must not
-        // hold the stop, nor a server that stopped reading.
-        cancelExchanges();
-        limitSends();
+        askStopLocked();
         Worker worker = std::move(worker_);
         worker_ = Worker();
         stopping_ = true;
@@ -320,6 +310,21 @@ void Stream::stop() {
     ++stops_;
     lock.unlock();
     raiseQuietly(StreamEventListener::EVENT_STOPPED);
+}
+
+void Stream::askStop() {
+    std::lock_guard<std::mutex> lock(control_);
+    askStopLocked();
+}
+
+void Stream::askStopLocked() {
+    cancel_ = true;
+    askQuit();
+    cancel_cv_.notify_all();
+    // A title or listener request, or a reconnection's login, must not
+    // hold the stop, nor a server that stopped reading.
+    cancelExchanges();
+    limitSends();
 }
 
 bool Stream::stopAsked() {

@@ -104,6 +104,11 @@ public:
     // goes out within about a second, the send in progress included: a
     // server that stopped reading holds a stop no longer.
     void stop();
+    // Asks the stream to stop without waiting for it: from now on it
+    // starts no program, its waits and exchanges end and the rest of the
+    // stream has the stop's grace. stop() follows; a quit asks every
+    // stream before it stops any, so that none goes on meanwhile.
+    void askStop();
     // From the worker's handling of event 5: closes the broken connection,
     // then reconnects the server and starts a new worker, up to three
     // attempts ten seconds apart (event 2 before each, event 0 after a
@@ -212,6 +217,8 @@ private:
     bool openPrograms(const std::string& artist, const std::string& title);
     // Sets quit_asked_ for a stop or the destruction, under programs_gate_.
     void askQuit();
+    // A stop's asking part (control_ held).
+    void askStopLocked();
     // A stop or the destruction has asked the stream to end.
     bool stopAsked();
     // Sends the last title again (formats other than Ogg); the title it

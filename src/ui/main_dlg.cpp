@@ -329,7 +329,16 @@ LRESULT CMainDlg::OnDestroy(UINT, WPARAM, LPARAM, BOOL& bHandled) {
     bHandled = FALSE;
     // The streams stop before the worker is waited for: a stop ends the
     // title or listener request the worker may be in (a server that
-    // trickles its reply would hold it up to the exchange limit).
+    // trickles its reply would hold it up to the exchange limit). Each is
+    // asked before any is waited for: none then starts a program (an Ogg
+    // title's restart) while the ones before it end.
+    for (auto& stream : streams) {
+        try {
+            if (stream->status().running) stream->askStop();
+        } catch (...) {
+            reportFailure("stopping a stream");
+        }
+    }
     for (auto& stream : streams) {
         try {
             if (stream->status().running) stream->stop();

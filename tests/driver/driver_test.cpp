@@ -198,12 +198,15 @@ TEST(StreamDriver, FastPlaybackWaitsForTheStreamsAndLosesNoAudio) {
 
 // A stream group of the settings file whose encoder copies the PCM through.
 std::string passthroughGroup(const std::string& name, int type, int port, const std::string& user,
-                             const std::string& password, const std::string& mount) {
+                             const std::string& password, const std::string& mount,
+                             const std::string& helper = "passthrough", const std::string& params = "",
+                             int format = 0) {
     return "<stream><server><type>" + std::to_string(type) + "</type><host>127.0.0.1</host><port>" +
            std::to_string(port) + "</port><username>" + user + "</username><password>" + password +
            "</password><mount_point>" + mount + "</mount_point><stream_id>1</stream_id><yp><name>" + name +
-           "</name></yp></server><encoder><encoder_file>\"" + kestrune_host::program_folder() +
-           "passthrough\"</encoder_file><format>0</format><wave_format>0</wave_format><wave_header>0</wave_header>"
+           "</name></yp></server><encoder><encoder_file>\"" + kestrune_host::program_folder() + helper +
+           "\"</encoder_file><encoder_params>" + params + "</encoder_params><format>" + std::to_string(format) +
+           "</format><wave_format>0</wave_format><wave_header>0</wave_header>"
            "<sampling_rate>44100</sampling_rate><channel>2</channel></encoder></stream>";
 }
 
@@ -415,6 +418,30 @@ TEST_F(DriverInProcess, ATitleAfterAFailureIsNotPostponedWhenTheStreamIsStopped)
     ASSERT_TRUE(pumpUntil([&] { return console_count("velmora: Streaming finish: Failing") == 1; })) << console();
     EXPECT_EQ(console_count("velmora: metadata update postponed: Failing"), 0u) << console();
     EXPECT_EQ(console_count("velmora: metadata update: Failing: Artist - Two"), 0u) << console();
+}
+
+// The player quits right after the first title. The Ogg stream, second in
+// the list, stands in its title restart (its old encoder's input closed)
+// until the quit first waits for a stream, the first one, whose encoder
+// stays until the stop's cut-off: it starts no new encoder once the quit
+// has begun, and its listeners get the old encoder's tail and nothing after
+// it. (Started before anything plays, neither stream has a title before.)
+TEST_F(DriverInProcess, AQuitStartsNoEncoderInAStreamThatTookATitleJustBefore) {
+    ListHoldingServer lingering_server, ogg_server;
+    writeSettings("", passthroughGroup("Lingering", 0, lingering_server.port(), "", "x", "/lingering", "lingerer") +
+                          passthroughGroup("Vorbis", 0, ogg_server.port(), "", "x", "/vorbis.ogg", "latetail",
+                                           "0 11 0 %title%", FORMAT_OGG_VORBIS));
+    StreamDriver::open();
+    ASSERT_EQ(console_count("velmora: Streaming start: "), 2u) << console();
+    ConsoleGate gate(host.console_log(), "input ended");
+    host.play({kestrune_host::signal_track("Artist", "One", 300)});
+    ASSERT_TRUE(pumpUntil([&] { return gate.held(); })) << console();
+    host.post([&] { gate.release(); });
+    StreamDriver::close();
+    host.stop();
+    EXPECT_EQ(console_count("velmora: Streaming finish: "), 2u) << console();
+    ASSERT_TRUE(pumpUntil([&] { return ogg_server.sourceBytes().size() == 1; })) << console();
+    EXPECT_EQ(ogg_server.sourceBytes()[0], "END OF TAIL") << "an encoder started after the quit began";
 }
 
 // A soak in short, against icecast2: a killed source and then an outage

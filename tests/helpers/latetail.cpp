@@ -1,8 +1,10 @@
 // An encoder whose tail comes late and that does not end: reads standard
 // input to its end (writing nothing meanwhile), says "input ended" on
 // standard error, waits DELAY milliseconds, writes TAIL bytes whose last
-// ones are "END OF TAIL", then stays STAY milliseconds.
-// Arguments: DELAY TAIL STAY (default 0 0 60000).
+// ones are "END OF TAIL", then stays STAY milliseconds. A LABEL, when
+// given, goes to standard output at once, with a line end: it tells which
+// start of the program a stream carries.
+// Arguments: DELAY TAIL STAY [LABEL] (default 0 0 60000).
 #include "helper_io.h"
 
 #include <algorithm>
@@ -20,6 +22,10 @@ int main(int argc, char** argv) {
     const long delay = argc > 1 ? std::atol(argv[1]) : 0;
     const std::size_t tail = argc > 2 ? static_cast<std::size_t>(std::atol(argv[2])) : 0;
     const long stay = argc > 3 ? std::atol(argv[3]) : 60000;
+    if (argc > 4 && argv[4][0] != '\0') {
+        const std::string label = std::string(argv[4]) + "\n";
+        helper::writeAll(1, label.data(), label.size());
+    }
     static char buffer[4096];
     while (helper::readSome(buffer, sizeof(buffer)) > 0) {
     }

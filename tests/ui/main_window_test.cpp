@@ -75,6 +75,7 @@ struct Group {
     int stream_id = 1;
     std::string encoder;  // program file, quoted
     std::string params;
+    int format = FORMAT_MP3;
     std::string url;
 };
 
@@ -82,7 +83,7 @@ std::string encoderXml(const Group& g) {
     std::ostringstream xml;
     xml << "<encoder><encoder_file>" << xmlEscape(g.encoder) << "</encoder_file><encoder_params>"
         << xmlEscape(g.params)
-        << "</encoder_params><format>0</format><program_file></program_file><program_params></program_params>"
+        << "</encoder_params><format>" << g.format << "</format><program_file></program_file><program_params></program_params>"
            "<wave_format>0</wave_format><wave_header>0</wave_header><sampling_rate>44100</sampling_rate>"
            "<channel>2</channel><encoder_name>LAME</encoder_name><bitrate>128</bitrate>"
            "<description>MP3 128 kbps</description></encoder>";
@@ -997,4 +998,38 @@ TEST_F(MainWindow, ATitleAfterAFailureIsNotPostponedWhenTheStreamIsStopped) {
     }
     EXPECT_EQ(consoleCount("velmora: metadata update postponed: "), 0u);
     EXPECT_EQ(consoleCount("velmora: metadata update: Failing"), failing_titles);
+}
+
+// The window goes right after the first title. The Ogg stream, second in
+// the list, stands in its title restart (its old encoder's input closed)
+// until the close first waits for a stream, the first one, whose encoder
+// stays until the stop's cut-off: it starts no new encoder once the close
+// has begun, and its listeners get the old encoder's tail and nothing after
+// it. (Connected before anything plays, neither stream has a title before.)
+TEST_F(MainWindow, ClosingStartsNoEncoderInAStreamThatTookATitleJustBefore) {
+    VELMORA_NEED_DISPLAY();
+    ListHoldingServer lingering_server, ogg_server;
+    Group a{"Lingering", SERVER_ICECAST2, lingering_server.port(), "/lingering"};
+    a.encoder = pipetest::binDir() + "lingerer.exe";
+    a.params = "";
+    Group b{"Vorbis", SERVER_ICECAST2, ogg_server.port(), "/vorbis.ogg"};
+    b.encoder = pipetest::binDir() + "latetail.exe";
+    b.params = "0 11 0 %title%";
+    b.format = FORMAT_OGG_VORBIS;
+    writeSettings("<auto_update_metadata>1</auto_update_metadata><vumeter_switch>0</vumeter_switch>", {a, b});
+    CMainDlg& window = open();
+    const HWND dialog = window.m_hWnd;
+    for (int row = 0; row < 2; ++row) {
+        selectRow(dialog, row);
+        press(dialog, IDC_CONNECT);
+        ASSERT_TRUE(window.allStreams()[row]->status().running) << window.allStreams()[row]->status().error_text;
+    }
+    ConsoleGate gate(host.console_log(), "input ended");
+    host.play({kestrune_host::signal_track("Artist", "One", 300, 440.0)});
+    ASSERT_TRUE(pumpUntil([&] { return gate.held(); }));
+    host.post([&] { gate.release(); });
+    ::DestroyWindow(dialog);
+    EXPECT_EQ(consoleCount("velmora: Streaming finish: "), 2u);
+    ASSERT_TRUE(pumpUntil([&] { return ogg_server.sourceBytes().size() == 1; }));
+    EXPECT_EQ(ogg_server.sourceBytes()[0], "END OF TAIL") << "an encoder started after the close began";
 }
